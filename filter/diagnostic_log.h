@@ -1,0 +1,26 @@
+// The diagnostic log "MinutrixOutput<ddmmyyyy>.txt" in the install directory, with its fallback
+// file "c:\error.txt". No function here throws or reports a failure to its caller.
+#pragma once
+
+#include <string>
+
+// Severity 0 (">", only while debugging is on), 1 ("]"), 2 ("-"), 3 ("*"); any other severity
+// writes "Unknown severity!". Several threads may log at once; each entry is one whole line.
+void DoMessageHandling(const std::string& message, int severity) noexcept;
+// `format` with one printf conversion for `value` (its length modifier is honoured).
+void DoMessageHandling(const char* format, long long value, int severity) noexcept;
+// `format` with one "%s" for `value`.
+void DoMessageHandling(const char* format, const std::string& value, int severity) noexcept;
+
+// Full Windows path of `file_name` in the install directory; "c:\error.txt" if that fails.
+std::string GetLoggingFilePath(const std::string& file_name) noexcept;
+
+// Writes the head of a new log file at `path` (a Windows path).
+void InitloggingFile(const std::string& path) noexcept;
+
+// Records `tag` and the last system error in "c:\error.txt", replacing what was there.
+void WriteFallbackRecord(const char* tag) noexcept;
+
+// Forgets the log file of this load, so that the next entry starts a new one (as a new load of
+// the library would). For tests that drive the filter code without loading the library.
+void ResetLogForTests() noexcept;

@@ -1,0 +1,62 @@
+// Shared by the tests: scratch machine roots made by the real minutrix-machine tool, running
+// programs of the build, and reading what they wrote.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace test_support {
+
+inline const std::filesystem::path kBuildDir = MINUTRIX_BUILD_DIR;
+inline const std::filesystem::path kSourceDir = MINUTRIX_SOURCE_DIR;
+
+struct CommandResult {
+  int exit_code = -1;   // the exit status, or 128 + signal
+  std::string output;   // standard output and standard error together
+};
+
+// Runs `argv` (argv[0] a path) with `extra_env` added to this process's environment, feeding
+// `input` to its standard input, and waits for it.
+CommandResult Run(const std::vector<std::string>& argv,
+                  const std::map<std::string, std::string>& extra_env = {},
+                  const std::string& input = {});
+
+// A new folder under the system's temporary folder, removed with everything in it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  ScratchDir(const ScratchDir&) = delete;
+  ScratchDir& operator=(const ScratchDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// A machine root laid out by `minutrix-machine init`, set as MINUTRIX_ROOT while it lives.
+class ScratchMachine {
+ public:
+  ScratchMachine();
+  ~ScratchMachine();
+  const std::filesystem::path& root() const { return dir_.path(); }
+  // Host path of a Windows path of this machine.
+  std::filesystem::path Host(std::string_view windows_path) const;
+  // Runs `minutrix-machine reg ARGS...` on this machine; fails the test when it fails.
+  void Reg(const std::vector<std::string>& args) const;
+
+ private:
+  ScratchDir dir_;
+  std::string saved_root_;
+  bool had_root_ = false;
+};
+
+std::string ReadFile(const std::filesystem::path& path);
+void WriteFile(const std::filesystem::path& path, std::string_view text);
+// Lines of a CR LF text; fails the test if a line ends in a bare LF.
+std::vector<std::string> CrLfLines(const std::string& text);
+
+}  // namespace test_support
