@@ -1,16 +1,35 @@
 // Thread-local last error and the errno to Win32 mapping.
 #include "platform/last_error.h"
 
+#include <dlfcn.h>
+
 #include <cerrno>
 #include <string_view>
 #include <unistd.h>
 
 namespace {
+
 thread_local DWORD t_last_error = 0;
+
+using SlotFunction = DWORD* (*)();
+
+// On Windows one system library keeps the last error for every module of a process. Here each
+// module links its own copy of this layer, so a library loaded by a host of ours uses the host's
+// slot when the host offers one: a filter then sees the error its host's callback set.
+DWORD* Slot() {
+  static const SlotFunction host_slot =
+      reinterpret_cast<SlotFunction>(::dlsym(RTLD_DEFAULT, "MinutrixLastErrorSlot"));
+  return host_slot != nullptr ? host_slot() : &t_last_error;
 }
 
-DWORD GetLastError() noexcept { return t_last_error; }
-void SetLastError(DWORD error) noexcept { t_last_error = error; }
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) DWORD* MinutrixLastErrorSlot() {
+  return &t_last_error;
+}
+
+DWORD GetLastError() noexcept { return *Slot(); }
+void SetLastError(DWORD error) noexcept { *Slot() = error; }
 DWORD GetCurrentProcessId() noexcept { return static_cast<DWORD>(::getpid()); }
 
 namespace platform {

@@ -1,0 +1,6 @@
+// Storage of the shared request state.
+#include "filter/request_state.h"
+
+char gblRequestUrl[kRequestTextSize];
+char gblServerName[kRequestTextSize];
+bool gblFreeSite = false;

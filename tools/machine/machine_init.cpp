@@ -1,0 +1,176 @@
+// minutrix-machine init: a new machine root shaped like a Windows 2000 server with its web server.
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/machine.h"
+#include "platform/profile.h"
+#include "platform/registry.h"
+#include "tools/machine/machine_tool.h"
+
+namespace machine_tool {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFolders[] = {
+    "C:\\WINNT\\system32",
+    "C:\\WINNT\\Temp",
+    "C:\\Inetpub\\wwwroot",
+    "C:\\Inetpub\\scripts",
+    "C:\\Program Files\\Common Files",
+    "C:\\Program Files\\Internet Explorer",
+    "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs",
+    "C:\\Documents and Settings\\Administrator\\Desktop",
+    "C:\\Documents and Settings\\Administrator\\My Documents",
+    "C:\\Documents and Settings\\All Users\\Start Menu\\Programs",
+    "C:\\Documents and Settings\\All Users\\Desktop",
+};
+
+// The computer name Windows derives from a host name: upper case, at most 15 characters.
+std::string ComputerName() {
+  char host[256] = {};
+  if (::gethostname(host, sizeof host - 1) != 0 || host[0] == '\0') std::strcpy(host, "MINUTRIX");
+  std::string name = host;
+  name = name.substr(0, name.find('.'));
+  return platform::UpperAscii(name).substr(0, 15);
+}
+
+bool SetString(HKEY root, const char* key, const char* name, const std::string& value) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const LONG rc = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                                 static_cast<DWORD>(value.size() + 1));
+  RegCloseKey(handle);
+  return rc == ERROR_SUCCESS;
+}
+
+bool SetDword(HKEY root, const char* key, const char* name, DWORD value) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
+                         static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
+  const LONG rc = RegSetValueExA(handle, name, 0, REG_DWORD, bytes, 4);
+  RegCloseKey(handle);
+  return rc == ERROR_SUCCESS;
+}
+
+bool CreateKey(HKEY root, const char* key) {
+  HKEY handle = nullptr;
+  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
+      ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(handle);
+  return true;
+}
+
+bool WriteProfile(const fs::path& root, const std::string& computer) {
+  std::ofstream out(root / "machine.ini", std::ios::binary);
+  out << "; The machine this folder stands in for, as the Win32 calls report it.\r\n"
+         "[Windows]\r\n"
+         "MajorVersion=5\r\nMinorVersion=0\r\nBuildNumber=2195\r\n"
+         "PlatformId=2\r\nCSDVersion=Service Pack 4\r\n"
+         "ComputerName=" << computer << "\r\n"
+         "WindowsDirectory=C:\\WINNT\r\n"
+         "\r\n[Environment]\r\n"
+         "comspec=C:\\WINNT\\system32\\cmd.exe\r\n"
+         "allusersprofile=C:\\Documents and Settings\\All Users\r\n"
+         "userprofile=C:\\Documents and Settings\\Administrator\r\n"
+         "computername=" << computer << "\r\n"
+         "os=Windows_NT\r\n"
+         "windir=C:\\WINNT\r\nsystemroot=C:\\WINNT\r\nsystemdrive=C:\r\n"
+         "programfiles=C:\\Program Files\r\n"
+         "commonprogramfiles=C:\\Program Files\\Common Files\r\n"
+         "temp=C:\\WINNT\\Temp\r\ntmp=C:\\WINNT\\Temp\r\n";
+  return static_cast<bool>(out.flush());
+}
+
+bool WriteRegistry() {
+  const char* kShellFolders = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  const std::string kUser = "C:\\Documents and Settings\\Administrator";
+  const std::string kAll = "C:\\Documents and Settings\\All Users";
+  bool ok = true;
+  ok &= SetString(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot", "C:\\Inetpub\\wwwroot");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "InstallPath",
+                  "C:\\WINNT\\system32\\inetsrv");
+  ok &= SetDword(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "MajorVersion", 5);
+  ok &= SetDword(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "MinorVersion", 0);
+  ok &= SetString(HKEY_LOCAL_MACHINE,
+                  "SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots", "/",
+                  "C:\\Inetpub\\wwwroot,,201");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
+                  "C:\\Program Files");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
+                  "C:\\Program Files\\Common Files");
+  ok &= CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion", "5.0");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                  "CurrentBuildNumber", "2195");
+  ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", kAll + "\\Start Menu\\Programs");
+  ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Start Menu", kAll + "\\Start Menu");
+  ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", kAll + "\\Desktop");
+  ok &= SetString(HKEY_CURRENT_USER, kShellFolders, "Programs", kUser + "\\Start Menu\\Programs");
+  ok &= SetString(HKEY_CURRENT_USER, kShellFolders, "Start Menu", kUser + "\\Start Menu");
+  ok &= SetString(HKEY_CURRENT_USER, kShellFolders, "Desktop", kUser + "\\Desktop");
+  ok &= SetString(HKEY_CURRENT_USER, kShellFolders, "Personal", kUser + "\\My Documents");
+  ok &= SetString(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", "",
+                  "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome");
+  return ok;
+}
+
+}  // namespace
+
+int Init(const std::string& dir) {
+  std::error_code ec;
+  const fs::path root = fs::absolute(dir, ec);
+  if (ec) {
+    std::fprintf(stderr, "minutrix-machine: bad folder name \"%s\"\n", dir.c_str());
+    return 1;
+  }
+  if (fs::exists(root, ec) && !fs::is_empty(root, ec)) {
+    std::fprintf(stderr, "minutrix-machine: \"%s\" is not empty; a machine root is made in an empty folder\n",
+                 root.c_str());
+    return 1;
+  }
+  fs::create_directories(root / "c", ec);
+  if (ec) {
+    std::fprintf(stderr, "minutrix-machine: cannot create \"%s\": %s\n", root.c_str(), ec.message().c_str());
+    return 1;
+  }
+  ::setenv("MINUTRIX_ROOT", root.c_str(), 1);
+  for (const char* folder : kFolders) {
+    const auto host = platform::HostPath(folder);
+    if (!host || !fs::create_directories(*host, ec) || ec) {
+      std::fprintf(stderr, "minutrix-machine: cannot create %s: %s\n", folder, ec.message().c_str());
+      return 1;
+    }
+  }
+  const std::string computer = ComputerName();
+  if (!WriteProfile(root, computer)) {
+    std::fprintf(stderr, "minutrix-machine: cannot write %s\n", (root / "machine.ini").c_str());
+    return 1;
+  }
+  if (!WriteRegistry()) {
+    std::fprintf(stderr, "minutrix-machine: cannot write the registry %s\n",
+                 platform::RegistryFilePath().c_str());
+    return 1;
+  }
+  std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(), computer.c_str());
+  return 0;
+}
+
+}  // namespace machine_tool
