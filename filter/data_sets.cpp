@@ -1,0 +1,237 @@
+// Loading, validating, refreshing and closing the three record sets of the store.
+#include "filter/data_sets.h"
+
+#include <cstring>
+#include <string>
+
+#include "filter/diagnostic_log.h"
+#include "filter/sections.h"
+#include "filter/status_file.h"
+#include "filter/tempogate.h"
+#include "filter/user_db.h"
+
+ado::RecordsetPtr m_pRstUsers;
+ado::RecordsetPtr m_pSettingsRecord;
+ado::RecordsetPtr m_pWebSites;
+ado::RecordBindingPtr gblPicUsersRS;
+ado::RecordBindingPtr gblPicSettingsR;
+ado::RecordBindingPtr gblPicWebSitesR;
+UsersRow UserSet;
+SettingsRow SettingsRecord;
+FreeSiteRow FreesitesRecord;
+
+std::span<const ado::FieldBinding> UsersRow::Bindings() {
+  static const ado::FieldBinding kFields[] = {
+      ADO_TEXT_FIELD(UsersRow, 1, UserName, false),
+      ADO_INTEGER_FIELD(UsersRow, 2, MaxInternetTime, true),
+      ADO_INTEGER_FIELD(UsersRow, 3, CurrentInternetTime, true),
+  };
+  return kFields;
+}
+
+std::span<const ado::FieldBinding> SettingsRow::Bindings() {
+  static const ado::FieldBinding kFields[] = {
+      ADO_INTEGER_FIELD(SettingsRow, 2, ResetDaily, true),
+      ADO_INTEGER_FIELD(SettingsRow, 3, ResetWeekly, false),
+      ADO_INTEGER_FIELD(SettingsRow, 4, ResetMonthly, true),
+      ADO_INTEGER_FIELD(SettingsRow, 5, ShowStartMessage, true),
+      ADO_TEXT_FIELD(SettingsRow, 6, DeniedMessage, true),
+      ADO_INTEGER_FIELD(SettingsRow, 7, UsersChanged, true),
+      ADO_INTEGER_FIELD(SettingsRow, 8, IdleGapMinutes, true),
+      ADO_TEXT_FIELD(SettingsRow, 9, CurrentUserCommand, true),
+      ADO_TEXT_FIELD(SettingsRow, 10, ServerPort, true),
+      ADO_INTEGER_FIELD(SettingsRow, 13, WarningMode, true),
+  };
+  return kFields;
+}
+
+std::span<const ado::FieldBinding> FreeSiteRow::Bindings() {
+  static const ado::FieldBinding kFields[] = {
+      ADO_TEXT_FIELD(FreeSiteRow, 2, PageName, true),
+  };
+  return kFields;
+}
+
+namespace {
+
+// Obtains the binding interface first, then opens the whole table.
+void OpenTable(ado::RecordsetPtr& recordset, ado::RecordBindingPtr& binding, const char* table) {
+  binding = recordset->QueryBinding();
+  recordset->Open(table, m_pConnection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+}
+
+void SetText(char* field, std::size_t size, const char* text) {
+  std::strncpy(field, text, size - 1);
+  field[size - 1] = '\0';
+}
+
+}  // namespace
+
+bool ClsTempogate::InitializeFilter() {
+  try {
+    if (m_bDataSetsLoaded) return true;
+    m_pWebSites.Release();
+    m_pWebSites = ado::CreateRecordset();
+    if (!m_pWebSites) {
+      DoMessageHandling("[InitializeFilter] Error: Unbound PageName Record initialization failed!", 3);
+      return false;
+    }
+    DoMessageHandling("[InitializeFilter] Success", 1);
+    m_pSettingsRecord.Release();
+    m_pSettingsRecord = ado::CreateRecordset();
+    if (!m_pSettingsRecord) {
+      DoMessageHandling("[InitializeFilter] Error: Unbound Settings Record initialization failed!", 3);
+      return false;
+    }
+    m_pRstUsers.Release();
+    m_pRstUsers = ado::CreateRecordset();
+    if (!m_pRstUsers) {
+      DoMessageHandling("[InitializeUserSet] Error: Unbound UserSet initialization failed!", 3);
+      return false;
+    }
+    if (!ReadDataSetsFromDB()) {
+      DoMessageHandling("[InitializeUserSet] Error: ReadSetsFromDB returned FALSE!", 3);
+      return false;
+    }
+    m_bDataSetsLoaded = 1;
+    return true;
+  } catch (const ado::ComError& error) {
+    ReportStoreError("[InitializeUserSet] An error has occured!", error);
+    return false;
+  }
+}
+
+bool ReadDataSetsFromDB() {
+  try {
+    OpenTable(m_pWebSites, gblPicWebSitesR, "tblPages");
+    if (m_pWebSites->State() != ado::adStateOpen) {
+      DoMessageHandling("m_pWebSites is CLOSED!\n", 3);
+      return false;
+    }
+    bool add_placeholder = false;
+    if (m_pWebSites->RecordCount() == 0) {
+      DoMessageHandling("There are no free access sites set for any users!", 2);
+      DoMessageHandling("All sites are deducted from the users time then!", 2);
+      add_placeholder = true;
+    }
+
+    OpenTable(m_pRstUsers, gblPicUsersRS, "Users");
+    if (!WriteStatus(1)) DoMessageHandling("[ReadDataSetsFromDB] Error writing the status", 0);
+    if (m_pRstUsers->State() != ado::adStateOpen) {
+      DoMessageHandling("m_pRstUsers is CLOSED!\n", 3);
+      return false;
+    }
+    if (m_pRstUsers->RecordCount() < 1) {
+      DoMessageHandling("There are no restrictions set for any users!\n", 2);
+      DoMessageHandling("The filter will not be loaded\n", 2);
+      DoMessageHandling("Please set restrictions for at least one user\n", 2);
+      return false;
+    }
+
+    OpenTable(m_pSettingsRecord, gblPicSettingsR, "FilterSettings");
+    if (m_pSettingsRecord->RecordCount() != 1) {
+      DoMessageHandling("There should be only one record in the Tempogate Settings table!", 3);
+      return false;
+    }
+    m_pRstUsers->MoveFirst();
+    m_pSettingsRecord->MoveFirst();
+
+    if (add_placeholder) {
+      DoMessageHandling("[DEBUG]Binding FreeSites", 0);
+      gblPicWebSitesR->BindToRecordset(&FreesitesRecord);
+      DoMessageHandling("[DEBUG]Updating FreesitesRecord", 0);
+      SetText(FreesitesRecord.PageName, sizeof FreesitesRecord.PageName, "TEMP");
+      DoMessageHandling("[DEBUG]Adding Record", 0);
+      gblPicWebSitesR->AddNew(&FreesitesRecord);
+      DoMessageHandling("[DEBUG]Updating FreesitesRecord", 0);
+      SetText(FreesitesRecord.PageName, sizeof FreesitesRecord.PageName, kFreeSitesPlaceholder);
+      DoMessageHandling("[DEBUG]Updated to '%s'", std::string(FreesitesRecord.PageName), 0);
+      DoMessageHandling("[DEBUG]Update Freesites", 0);
+      gblPicWebSitesR->Update(&FreesitesRecord);
+      DoMessageHandling("[DEBUG]Move Last", 0);
+      m_pWebSites->MoveLast();
+      DoMessageHandling("[DEBUG]Requery", 0);
+      m_pWebSites->Requery(ado::adOptionUnspecified);
+    }
+    DoMessageHandling("[DEBUG]Do movefirst on websites", 0);
+    m_pWebSites->MoveFirst();
+
+    if (m_pRstUsers->IsEOF() || m_pSettingsRecord->IsEOF() || m_pWebSites->IsEOF()) {
+      DoMessageHandling("[ReadSetFromDB] Failed initializing m_pRstUsers or m_pSettingsRecord recordsets", 3);
+      DoMessageHandling("Recordcount Users = " + std::to_string(m_pRstUsers->RecordCount()), 2);
+      return false;
+    }
+    if (!gblPicUsersRS || !gblPicSettingsR || !gblPicWebSitesR) {
+      DoMessageHandling("gblPicUsersRS or gblPicSettingsR or gblPicWebSitesR is NULL!", 3);
+      return false;
+    }
+    DoMessageHandling("Binding pointers initialized successfully", 0);
+    gblPicUsersRS->BindToRecordset(&UserSet);
+    gblPicSettingsR->BindToRecordset(&SettingsRecord);
+    DoMessageHandling("[ReadDataSetsFromDB] Above BindToRecordset", 0);
+    return true;
+  } catch (const ado::ComError& error) {
+    ReportStoreError("[ReadSetFromDB] An error has occured!", error);
+    return false;
+  }
+}
+
+void CountMonitoredUsers() {
+  m_pSettingsRecord->MoveFirst();
+  if (!SettingsRecord.UsersChanged) return;
+  SectionLock section(3);
+  m_pRstUsers->Requery(ado::adOptionUnspecified);
+  gblPicUsersRS->BindToRecordset(&UserSet);
+  SettingsRecord.UsersChanged = 0;
+  gblPicSettingsR->Update(&SettingsRecord);
+  const long count = m_pRstUsers->RecordCount();
+  if (count > 0) {
+    DoMessageHandling("Number of monitored users: %d", count, 2);
+  } else {
+    DoMessageHandling("Number of monitored users is 0!", 3);
+    DoMessageHandling("All users will be granted access", 3);
+  }
+}
+
+void RefreshFreeSites() {
+  SectionLock section(3);
+  m_pWebSites->Requery(ado::adOptionUnspecified);
+  gblPicWebSitesR->BindToRecordset(&FreesitesRecord);
+}
+
+namespace {
+
+struct TableToClose {
+  ado::RecordsetPtr& recordset;
+  ado::RecordBindingPtr& binding;
+  const char* close_line;
+  const char* pointer_line;
+  bool is_users;
+};
+
+}  // namespace
+
+void TerminateDataSets() {
+  TableToClose tables[] = {
+      {m_pRstUsers, gblPicUsersRS, "Close m_pRstUsers", "Delete US pointers", true},
+      {m_pSettingsRecord, gblPicSettingsR, "Close m_pSettingsRecord", "Delete SR pointer", false},
+      {m_pWebSites, gblPicWebSitesR, "Close m_pWebSites", "Delete WS pointers", false},
+  };
+  try {
+    for (TableToClose& table : tables) {
+      DoMessageHandling(table.close_line, 0);
+      if (table.recordset && table.recordset->State() == ado::adStateOpen) {
+        if (table.is_users) DoMessageHandling("Release gblPicUsersRS", 0);
+        table.binding.Release();
+        if (table.is_users) DoMessageHandling("Close m_pRstUsers", 0);
+        table.recordset->Close();
+      }
+      if (table.is_users) DoMessageHandling("Null gblPicUsersRS", 0);
+      table.binding.Release();
+      DoMessageHandling(table.pointer_line, 0);
+      table.recordset.Release();
+    }
+  } catch (...) {
+    DoMessageHandling("[TerminateDataSets] DbError", 3);
+  }
+}

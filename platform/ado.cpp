@@ -1,0 +1,217 @@
+// The database layer's errors and connection over SQLite: a Windows "Data Source" mapped onto the
+// machine root, WAL journal and full sync so each committed update is on disk when Update returns.
+#include "platform/ado.h"
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <new>
+
+#include "platform/ado_sqlite.h"
+#include "platform/last_error.h"
+#include "platform/machine.h"
+
+namespace ado {
+namespace {
+
+std::string Hex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%0lX", static_cast<unsigned long>(value));
+  return text;
+}
+
+// Texts of the COM codes that the system knows by heart.
+const char* ComCodeText(DWORD code) {
+  switch (code) {
+    case 0x80004001: return "Not implemented";
+    case 0x80004002: return "No such interface supported";
+    case kErrorPointer: return "Invalid pointer";
+    case kErrorFail: return "Unspecified error";
+    case 0x8000FFFF: return "Catastrophic failure";
+    case 0x80070057: return "The parameter is incorrect.";
+    default: return nullptr;
+  }
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
+  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
+  return text.substr(begin, end - begin);
+}
+
+}  // namespace
+
+ComError::ComError(DWORD code, std::string source, std::string description)
+    : code_(code), source_(std::move(source)), description_(std::move(description)) {}
+
+std::string ComError::ErrorMessage() const {
+  if (const char* text = ComCodeText(code_)) return text;
+  if ((code_ & 0xFFFF0000u) == 0x80070000u) {  // a Win32 error wrapped as HRESULT
+    const std::string_view text = platform::SystemErrorText(code_ & 0xFFFFu);
+    if (!text.empty()) return std::string(text);
+  }
+  if (code_ >= 0x80040200u && code_ <= 0x8004FFFFu) {
+    return "IDispatch error #" + std::to_string(code_ - 0x80040200u);
+  }
+  return "Unknown error 0x" + Hex(code_);
+}
+
+std::string QuoteIdentifier(const std::string& name) {
+  std::string quoted = "\"";
+  for (char c : name) {
+    if (c == '"') quoted += '"';
+    quoted += c;
+  }
+  return quoted + "\"";
+}
+
+std::string ConnectionStringValue(const std::string& connection_string, const std::string& key) {
+  size_t start = 0;
+  while (start <= connection_string.size()) {
+    size_t end = connection_string.find(';', start);
+    if (end == std::string::npos) end = connection_string.size();
+    const std::string pair = connection_string.substr(start, end - start);
+    const size_t equals = pair.find('=');
+    if (equals != std::string::npos && platform::EqualsNoCase(Trim(pair.substr(0, equals)), key)) {
+      return Trim(pair.substr(equals + 1));
+    }
+    start = end + 1;
+  }
+  return {};
+}
+
+// ---- ConnectionImpl ----
+
+ConnectionImpl::~ConnectionImpl() { CloseDb(); }
+
+void ConnectionImpl::Raise(DWORD code, const std::string& source, const std::string& description) {
+  errors.assign(1, ConnectionError{code, description});
+  throw ComError(code, source, description);
+}
+
+void ConnectionImpl::RaiseEngine(int rc, const std::string& doing) {
+  const int primary = rc & 0xff;
+  std::string text = doing + ": ";
+  text += db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+  if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) {
+    text = doing + ": the database is locked by another program (waited " +
+           std::to_string(busy_timeout_ms) + " ms)";
+  }
+  Raise(primary == SQLITE_NOMEM ? kErrorOutOfMemory : kErrorFail, kEngineSource, text);
+}
+
+std::int64_t ConnectionImpl::DataVersion() {
+  if (data_version == nullptr) {
+    const int rc = sqlite3_prepare_v2(db, "PRAGMA data_version", -1, &data_version, nullptr);
+    if (rc != SQLITE_OK) RaiseEngine(rc, "Reading the change counter");
+  }
+  const int rc = sqlite3_step(data_version);
+  const std::int64_t version = rc == SQLITE_ROW ? sqlite3_column_int64(data_version, 0) : 0;
+  sqlite3_reset(data_version);
+  if (rc != SQLITE_ROW) RaiseEngine(rc, "Reading the change counter");
+  return version;
+}
+
+void ConnectionImpl::CloseDb() noexcept {
+  if (data_version != nullptr) sqlite3_finalize(data_version);
+  data_version = nullptr;
+  if (db != nullptr) sqlite3_close_v2(db);
+  db = nullptr;
+}
+
+sqlite3_stmt* Prepare(ConnectionImpl& connection, const std::string& sql) {
+  sqlite3_stmt* statement = nullptr;
+  const int rc = sqlite3_prepare_v2(connection.db, sql.c_str(), -1, &statement, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_finalize(statement);
+    connection.RaiseEngine(rc, "Preparing " + sql);
+  }
+  return statement;
+}
+
+// ---- Connection ----
+
+Connection::Connection() : impl_(std::make_shared<ConnectionImpl>()) {}
+Connection::~Connection() = default;
+
+void Connection::Open(const std::string& connection_string, const std::string&,
+                      const std::string&, long) {
+  ConnectionImpl& c = *impl_;
+  if (c.db != nullptr) {
+    c.Raise(kErrorObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+  }
+  const std::string source = ConnectionStringValue(connection_string, "Data Source");
+  c.data_source = source;
+  if (source.empty()) c.Raise(kErrorFail, kEngineSource, "The connection string names no Data Source.");
+  const auto host = platform::HostPath(source);
+  std::error_code ec;
+  if (!host || !std::filesystem::is_regular_file(*host, ec)) {
+    c.Raise(kErrorFail, kEngineSource, "Could not find file '" + source + "'.");
+  }
+  const int rc = sqlite3_open_v2(host->c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
+                                 nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string text = "Cannot open '" + source + "': " + sqlite3_errstr(rc);
+    c.CloseDb();
+    c.Raise(kErrorFail, kEngineSource, text);
+  }
+  sqlite3_extended_result_codes(c.db, 1);
+  sqlite3_busy_timeout(c.db, c.busy_timeout_ms);
+  // WAL lets the administration tools read while the filter writes; FULL makes each commit durable.
+  char* message = nullptr;
+  const int pragma_rc = sqlite3_exec(c.db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;",
+                                     nullptr, nullptr, &message);
+  std::string text = message != nullptr ? message : "";
+  sqlite3_free(message);
+  if (pragma_rc == SQLITE_OK) {
+    try {
+      c.DataVersion();
+      return;
+    } catch (const ComError&) {
+      text = c.errors.empty() ? text : c.errors.front().Description;
+    }
+  }
+  const int primary = pragma_rc & 0xff;
+  c.CloseDb();
+  if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
+    c.Raise(kErrorFail, kEngineSource, "Unrecognized database format '" + source + "'.");
+  }
+  c.Raise(kErrorFail, kEngineSource, "Cannot open '" + source + "': " + text);
+}
+
+long Connection::State() const noexcept { return impl_->db != nullptr ? adStateOpen : adStateClosed; }
+
+void Connection::Close() {
+  if (impl_->db == nullptr) {
+    impl_->Raise(kErrorObjectClosed, kConnectionSource,
+                 "Operation is not allowed when the object is closed.");
+  }
+  impl_->CloseDb();
+}
+
+void Connection::SetCommandTimeout(std::chrono::milliseconds timeout) {
+  impl_->busy_timeout_ms = static_cast<int>(timeout.count());
+  if (impl_->db != nullptr) sqlite3_busy_timeout(impl_->db, impl_->busy_timeout_ms);
+}
+
+long Connection::ErrorCount() const noexcept { return static_cast<long>(impl_->errors.size()); }
+
+ConnectionError Connection::ErrorItem(long index) const {
+  if (index < 0 || index >= ErrorCount()) {
+    throw ComError(kErrorInvalidArgument, kConnectionSource,
+                   "Item cannot be found in the collection corresponding to the requested name or "
+                   "ordinal.");
+  }
+  return impl_->errors[static_cast<size_t>(index)];
+}
+
+ConnectionPtr CreateConnection() {
+  try {
+    return ConnectionPtr(std::make_shared<Connection>());
+  } catch (const std::bad_alloc&) {
+    throw ComError(kErrorOutOfMemory, kConnectionSource, "Out of memory");
+  }
+}
+
+}  // namespace ado

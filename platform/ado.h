@@ -1,0 +1,207 @@
+// The database layer the store uses, shaped after ADO with record binding: a connection, record
+// sets over whole tables and fixed records bound to their columns by ordinal. SQLite underneath.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "platform/win_types.h"
+
+using HRESULT = std::int32_t;
+
+namespace ado {
+
+// Codes the layer raises (HRESULTs as ADO and the Jet provider report them).
+inline constexpr DWORD kErrorFail = 0x80004005;               // E_FAIL
+inline constexpr DWORD kErrorPointer = 0x80004003;            // E_POINTER: no object
+inline constexpr DWORD kErrorOutOfMemory = 0x8007000E;        // E_OUTOFMEMORY
+inline constexpr DWORD kErrorNoCurrentRecord = 0x800A0BCD;    // adErrNoCurrentRecord
+inline constexpr DWORD kErrorInvalidArgument = 0x800A0BB9;    // adErrInvalidArgument
+inline constexpr DWORD kErrorObjectClosed = 0x800A0E78;       // adErrObjectClosed
+inline constexpr DWORD kErrorObjectOpen = 0x800A0E79;         // adErrObjectOpen
+inline constexpr DWORD kErrorInvalidConnection = 0x800A0E7D;  // adErrInvalidConnection
+inline constexpr DWORD kErrorNoTable = 0x80040E37;            // DB_E_NOTABLE
+inline constexpr DWORD kErrorRowChanged = 0x80040E38;         // row changed or gone since read
+
+// Option values of the ADO interface.
+enum CursorTypeEnum { adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum LockTypeEnum { adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };
+enum CommandTypeEnum { adCmdText = 1, adCmdTable = 2 };
+enum ObjectStateEnum { adStateClosed = 0, adStateOpen = 1 };
+inline constexpr long adOptionUnspecified = -1;
+
+// A raised database error, as _com_error carries it.
+class ComError : public std::exception {
+ public:
+  ComError(DWORD code, std::string source = {}, std::string description = {});
+  DWORD Error() const noexcept { return code_; }
+  const std::string& Source() const noexcept { return source_; }
+  const std::string& Description() const noexcept { return description_; }
+  // The system's text for the code; "IDispatch error #N" for 0x80040200..0x8004FFFF without one,
+  // otherwise "Unknown error 0x...".
+  std::string ErrorMessage() const;
+  const char* what() const noexcept override { return description_.c_str(); }
+
+ private:
+  DWORD code_;
+  std::string source_;
+  std::string description_;
+};
+
+// A reference that raises E_POINTER when used empty, as ADO's smart pointers do.
+template <class T>
+class Ptr {
+ public:
+  Ptr() = default;
+  explicit Ptr(std::shared_ptr<T> object) : object_(std::move(object)) {}
+  T* operator->() const {
+    if (!object_) throw ComError(kErrorPointer, {}, "Invalid pointer");
+    return object_.get();
+  }
+  explicit operator bool() const noexcept { return object_ != nullptr; }
+  T* get() const noexcept { return object_.get(); }
+  void Release() noexcept { object_.reset(); }
+
+ private:
+  std::shared_ptr<T> object_;
+};
+
+// One entry of a connection's error list.
+struct ConnectionError {
+  DWORD Number = 0;
+  std::string Description;
+};
+
+struct ConnectionImpl;
+
+// A connection to one database file. Not for use by several threads at once.
+class Connection {
+ public:
+  Connection();
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  // Opens the file named by the "Data Source" of `connection_string` (a Windows path, mapped onto
+  // the machine root). The file must exist and be a database. Raises ComError on failure.
+  void Open(const std::string& connection_string, const std::string& user_id,
+            const std::string& password, long options);
+  long State() const noexcept;
+  // Closes the file; record sets opened on it fail from then on.
+  void Close();
+  // How long an operation waits for a database locked by another program before it raises.
+  void SetCommandTimeout(std::chrono::milliseconds timeout);
+  // Errors of the latest failed operation on this connection.
+  long ErrorCount() const noexcept;
+  ConnectionError ErrorItem(long index) const;
+
+  const std::shared_ptr<ConnectionImpl>& impl() const noexcept { return impl_; }
+
+ private:
+  std::shared_ptr<ConnectionImpl> impl_;
+};
+using ConnectionPtr = Ptr<Connection>;
+
+// How one field of a bound record maps onto a column. Text fields are char arrays of `size` bytes
+// holding at most size - 1 bytes and a terminating zero; integer fields are 32-bit.
+enum class FieldType { kText, kInteger };
+struct FieldBinding {
+  int ordinal;          // 1 = first column of the table
+  FieldType type;
+  std::size_t offset;   // of the field in the record
+  std::size_t size;     // of the field in bytes
+  bool modifiable;      // written back by Update and AddNew
+};
+
+class Recordset;
+
+// The record-binding interface of a record set (IADORecordBinding). A Record is a standard-layout
+// struct with `static std::span<const FieldBinding> Bindings()`.
+class RecordBinding {
+ public:
+  explicit RecordBinding(std::shared_ptr<Recordset> recordset) : recordset_(std::move(recordset)) {}
+  // Binds `record`: it is filled from the current row now and after every move.
+  template <class Record>
+  void BindToRecordset(Record* record) {
+    Bind(record, Record::Bindings());
+  }
+  // Appends a row built from the record's modifiable fields and makes it the current row.
+  template <class Record>
+  void AddNew(Record* record) {
+    Insert(record, Record::Bindings());
+  }
+  // Writes the record's modifiable fields that differ from the row as read into the current row,
+  // in a transaction of its own, committed to the file before it returns. Raises when another
+  // program changed those columns or deleted the row since it was read.
+  template <class Record>
+  void Update(Record* record) {
+    Write(record, Record::Bindings());
+  }
+
+ private:
+  void Bind(void* record, std::span<const FieldBinding> fields);
+  void Insert(void* record, std::span<const FieldBinding> fields);
+  void Write(void* record, std::span<const FieldBinding> fields);
+
+  std::shared_ptr<Recordset> recordset_;
+};
+using RecordBindingPtr = Ptr<RecordBinding>;
+
+// A keyset record set over one whole table. The set of rows is fixed when it is opened or
+// requeried; the values are re-read when a scan starts (MoveFirst, Requery) if any connection has
+// changed the table since they were last read. Not for use by several threads at once.
+class Recordset : public std::enable_shared_from_this<Recordset> {
+ public:
+  Recordset();
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // Only a whole table (adCmdTable) can be opened. Raises ComError on failure.
+  void Open(const std::string& table, const ConnectionPtr& connection, CursorTypeEnum cursor,
+            LockTypeEnum lock, long options);
+  long State() const noexcept;
+  long RecordCount() const;
+  void MoveFirst();
+  void MoveNext();
+  void MoveLast();
+  // True when there is no current row: past the last one, or the set is empty.
+  bool IsEOF() const;
+  // Reads the set of rows again and moves to the first.
+  void Requery(long options);
+  void Close();
+  // The binding interface of this record set.
+  RecordBindingPtr QueryBinding();
+
+ private:
+  friend class RecordBinding;
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+using RecordsetPtr = Ptr<Recordset>;
+
+// Create: new objects by class. Raise E_OUTOFMEMORY when they cannot be made.
+ConnectionPtr CreateConnection();
+RecordsetPtr CreateRecordset();
+
+// The value of `key` in a connection string of "key=value;" pairs (case-insensitive key, value
+// trimmed); empty when absent.
+std::string ConnectionStringValue(const std::string& connection_string, const std::string& key);
+
+}  // namespace ado
+
+// Describes a bound field of `Record`; for the Bindings() tables of bound records.
+#define ADO_TEXT_FIELD(Record, ordinal, field, modifiable)                               \
+  ::ado::FieldBinding {                                                                  \
+    ordinal, ::ado::FieldType::kText, offsetof(Record, field), sizeof(Record::field), modifiable \
+  }
+#define ADO_INTEGER_FIELD(Record, ordinal, field, modifiable)                               \
+  ::ado::FieldBinding {                                                                     \
+    ordinal, ::ado::FieldType::kInteger, offsetof(Record, field), sizeof(Record::field), modifiable \
+  }

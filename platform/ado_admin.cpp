@@ -1,0 +1,90 @@
+// Database creation and parameterised commands for the administration tools.
+#include "platform/ado_admin.h"
+
+#include <filesystem>
+
+#include "platform/ado_sqlite.h"
+#include "platform/machine.h"
+
+namespace ado {
+namespace {
+
+struct Statement {
+  sqlite3_stmt* handle = nullptr;
+  ~Statement() { sqlite3_finalize(handle); }
+};
+
+ConnectionImpl& OpenConnection(const ConnectionPtr& connection) {
+  if (!connection || connection.get()->State() != adStateOpen) {
+    throw ComError(kErrorInvalidConnection, kConnectionSource,
+                   "The connection cannot be used to perform this operation. It is either closed or "
+                   "invalid in this context.");
+  }
+  return *connection.get()->impl();
+}
+
+void BindAll(sqlite3_stmt* statement, const std::vector<Parameter>& parameters) {
+  int index = 1;
+  for (const Parameter& parameter : parameters) {
+    if (const auto* number = std::get_if<std::int64_t>(&parameter)) {
+      sqlite3_bind_int64(statement, index++, *number);
+    } else {
+      const std::string& text = std::get<std::string>(parameter);
+      sqlite3_bind_text(statement, index++, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    }
+  }
+}
+
+}  // namespace
+
+void CreateDatabase(const std::string& connection_string) {
+  const std::string source = ConnectionStringValue(connection_string, "Data Source");
+  const auto host = source.empty() ? std::nullopt : platform::HostPath(source);
+  if (!host) throw ComError(kErrorFail, kEngineSource, "Cannot make a database at '" + source + "'.");
+  std::error_code ec;
+  if (std::filesystem::exists(*host, ec)) {
+    throw ComError(kErrorFail, kEngineSource, "Database '" + source + "' already exists.");
+  }
+  ConnectionImpl created;
+  created.data_source = source;
+  const int rc = sqlite3_open_v2(host->c_str(), &created.db,
+                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+  if (rc != SQLITE_OK) {
+    const std::string text = "Cannot make '" + source + "': " + sqlite3_errstr(rc);
+    created.CloseDb();
+    throw ComError(kErrorFail, kEngineSource, text);
+  }
+  char* message = nullptr;
+  if (sqlite3_exec(created.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message) != SQLITE_OK) {
+    const std::string text = message != nullptr ? message : "unknown error";
+    sqlite3_free(message);
+    created.CloseDb();
+    std::filesystem::remove(*host, ec);
+    throw ComError(kErrorFail, kEngineSource, "Cannot make '" + source + "': " + text);
+  }
+}
+
+long Execute(const ConnectionPtr& connection, const std::string& sql,
+             const std::vector<Parameter>& parameters) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  int rc;
+  while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+  }
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return sqlite3_changes(c.db);
+}
+
+std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sql,
+                          const std::vector<Parameter>& parameters, std::int64_t fallback) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  const int rc = sqlite3_step(statement.handle);
+  if (rc == SQLITE_ROW) return sqlite3_column_int64(statement.handle, 0);
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return fallback;
+}
+
+}  // namespace ado

@@ -1,0 +1,47 @@
+// Inside of the database layer: the SQLite connection state shared by a connection and the record
+// sets opened on it. Only platform/ado*.cpp include this.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/ado.h"
+
+namespace ado {
+
+inline constexpr const char* kEngineSource = "SQLite";
+inline constexpr const char* kConnectionSource = "ADODB.Connection";
+inline constexpr const char* kRecordsetSource = "ADODB.Recordset";
+inline constexpr int kDefaultBusyTimeoutMs = 5000;
+
+struct ConnectionImpl {
+  ~ConnectionImpl();
+
+  sqlite3* db = nullptr;
+  std::string data_source;  // as the connection string names it, for messages
+  int busy_timeout_ms = kDefaultBusyTimeoutMs;
+  std::vector<ConnectionError> errors;
+  // Writes made through this connection per table; PRAGMA data_version misses them.
+  std::map<std::string, std::uint64_t> table_writes;
+  sqlite3_stmt* data_version = nullptr;
+
+  // Records the error as the connection's error list and raises it.
+  [[noreturn]] void Raise(DWORD code, const std::string& source, const std::string& description);
+  // Raises the engine's error for `rc`, prefixed with what was being done.
+  [[noreturn]] void RaiseEngine(int rc, const std::string& doing);
+  // The file's change counter for other connections; raises on failure.
+  std::int64_t DataVersion();
+  void CloseDb() noexcept;
+};
+
+// Double-quoted SQL identifier.
+std::string QuoteIdentifier(const std::string& name);
+
+// Prepares `sql`, raising through `connection` on failure. The caller finalizes.
+sqlite3_stmt* Prepare(ConnectionImpl& connection, const std::string& sql);
+
+}  // namespace ado

@@ -1,0 +1,421 @@
+// Keyset record sets over SQLite tables with record binding. The rows are cached in memory and
+// re-read at the start of a scan only when PRAGMA data_version (other connections) or this
+// connection's own write count shows that the file changed, so a scan costs no database round
+// trip per move while a change made by another program is still seen at the next scan.
+#include <algorithm>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <variant>
+
+#include "platform/ado.h"
+#include "platform/ado_sqlite.h"
+#include "platform/machine.h"
+
+namespace ado {
+namespace {
+
+using Value = std::variant<std::monostate, std::int64_t, double, std::string>;
+
+constexpr const char* kNoCurrentRecord =
+    "Either BOF or EOF is True, or the current record has been deleted. Requested operation "
+    "requires a current record.";
+
+Value ColumnValue(sqlite3_stmt* statement, int index) {
+  switch (sqlite3_column_type(statement, index)) {
+    case SQLITE_INTEGER: return sqlite3_column_int64(statement, index);
+    case SQLITE_FLOAT: return sqlite3_column_double(statement, index);
+    case SQLITE_NULL: return std::monostate{};
+    default: {
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_blob(statement, index));
+      return std::string(text != nullptr ? text : "",
+                         static_cast<size_t>(sqlite3_column_bytes(statement, index)));
+    }
+  }
+}
+
+std::int32_t AsInteger(const Value& value) {
+  std::int64_t wide = 0;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) wide = *i;
+  if (const auto* d = std::get_if<double>(&value)) wide = static_cast<std::int64_t>(*d);
+  if (const auto* s = std::get_if<std::string>(&value)) wide = std::strtoll(s->c_str(), nullptr, 10);
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(wide, INT32_MIN, INT32_MAX));
+}
+
+std::string AsText(const Value& value) {
+  if (const auto* s = std::get_if<std::string>(&value)) return *s;
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return std::to_string(*i);
+  if (const auto* d = std::get_if<double>(&value)) return std::to_string(*d);
+  return {};
+}
+
+void BindValue(sqlite3_stmt* statement, int index, const Value& value) {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) {
+    sqlite3_bind_int64(statement, index, *i);
+  } else if (const auto* d = std::get_if<double>(&value)) {
+    sqlite3_bind_double(statement, index, *d);
+  } else if (const auto* s = std::get_if<std::string>(&value)) {
+    sqlite3_bind_text(statement, index, s->data(), static_cast<int>(s->size()), SQLITE_TRANSIENT);
+  } else {
+    sqlite3_bind_null(statement, index);
+  }
+}
+
+// The value a bound field holds now.
+Value FieldValue(const void* record, const FieldBinding& field) {
+  const char* at = static_cast<const char*>(record) + field.offset;
+  if (field.type == FieldType::kText) return std::string(at, ::strnlen(at, field.size));
+  std::int32_t number = 0;
+  std::memcpy(&number, at, sizeof number);
+  return std::int64_t{number};
+}
+
+// Owns a statement for one call.
+struct Statement {
+  sqlite3_stmt* handle = nullptr;
+  ~Statement() { sqlite3_finalize(handle); }
+};
+
+}  // namespace
+
+struct Recordset::Impl {
+  struct Row {
+    std::int64_t rowid = 0;
+    std::vector<Value> values;  // index 0 = ordinal 1
+    std::vector<char> image;    // the bound record's fields as filled from this row
+  };
+
+  std::shared_ptr<ConnectionImpl> connection;
+  std::string table;
+  bool open = false;
+  std::vector<std::string> columns;
+  std::vector<Row> rows;
+  size_t current = 0;  // rows.size() means past the end
+  std::int64_t version_seen = 0;
+  std::uint64_t writes_seen = 0;
+
+  void* record = nullptr;
+  std::span<const FieldBinding> fields;
+  size_t record_size = 0;
+
+  ConnectionImpl& Connected(const char* source) {
+    if (!open) {
+      if (connection) {
+        connection->Raise(kErrorObjectClosed, source,
+                          "Operation is not allowed when the object is closed.");
+      }
+      throw ComError(kErrorObjectClosed, source, "Operation is not allowed when the object is closed.");
+    }
+    if (connection->db == nullptr) {
+      connection->Raise(kErrorInvalidConnection, source,
+                        "The connection cannot be used to perform this operation. It is either "
+                        "closed or invalid in this context.");
+    }
+    return *connection;
+  }
+
+  std::uint64_t& TableWrites() { return connection->table_writes[platform::UpperAscii(table)]; }
+
+  bool Stale() {
+    return connection->DataVersion() != version_seen || TableWrites() != writes_seen;
+  }
+
+  // Reads every row of the table; with `keep_keyset` only the rows already in the set stay.
+  void Load(bool keep_keyset) {
+    ConnectionImpl& c = *connection;
+    const std::int64_t version = c.DataVersion();
+    Statement statement{Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(table) + " ORDER BY rowid")};
+    const int count = sqlite3_column_count(statement.handle) - 1;
+    std::vector<std::string> names;
+    for (int i = 1; i <= count; ++i) names.emplace_back(sqlite3_column_name(statement.handle, i));
+    std::vector<Row> fresh;
+    size_t kept = 0;  // rows of the old keyset are in rowid order, as the result is
+    int rc;
+    while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+      const std::int64_t rowid = sqlite3_column_int64(statement.handle, 0);
+      if (keep_keyset) {
+        while (kept < rows.size() && rows[kept].rowid < rowid) ++kept;
+        if (kept == rows.size() || rows[kept].rowid != rowid) continue;
+      }
+      Row row;
+      row.rowid = rowid;
+      row.values.reserve(static_cast<size_t>(count));
+      for (int i = 1; i <= count; ++i) row.values.push_back(ColumnValue(statement.handle, i));
+      fresh.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Reading table " + table);
+    columns = std::move(names);
+    rows = std::move(fresh);
+    version_seen = version;
+    writes_seen = TableWrites();
+  }
+
+  // The record's fields as this row fills them.
+  const std::vector<char>& Image(Row& row) {
+    if (row.image.size() == record_size) return row.image;
+    row.image.assign(record_size, '\0');
+    for (const FieldBinding& field : fields) {
+      char* at = row.image.data() + field.offset;
+      const size_t column = static_cast<size_t>(field.ordinal - 1);
+      const Value& value = column < row.values.size() ? row.values[column] : Value{};
+      if (field.type == FieldType::kText) {
+        const std::string text = AsText(value);
+        std::memcpy(at, text.data(), std::min(text.size(), field.size - 1));  // cut to the field
+      } else {
+        const std::int32_t number = AsInteger(value);
+        std::memcpy(at, &number, sizeof number);
+      }
+    }
+    return row.image;
+  }
+
+  void Fill() {
+    if (record == nullptr || current >= rows.size()) return;
+    const std::vector<char>& image = Image(rows[current]);
+    for (const FieldBinding& field : fields) {
+      std::memcpy(static_cast<char*>(record) + field.offset, image.data() + field.offset, field.size);
+    }
+  }
+
+  void DropImages() {
+    for (Row& row : rows) row.image.clear();
+  }
+
+  void CheckFields(std::span<const FieldBinding> bound) {
+    for (const FieldBinding& field : bound) {
+      if (field.ordinal < 1 || static_cast<size_t>(field.ordinal) > columns.size() ||
+          (field.type == FieldType::kText && field.size == 0) ||
+          (field.type == FieldType::kInteger && field.size != sizeof(std::int32_t))) {
+        connection->Raise(kErrorInvalidArgument, kRecordsetSource,
+                          "The record binding names column " + std::to_string(field.ordinal) +
+                              ", which table " + table + " does not have.");
+      }
+    }
+  }
+};
+
+// ---- Recordset ----
+
+Recordset::Recordset() : impl_(std::make_unique<Impl>()) {}
+Recordset::~Recordset() = default;
+
+void Recordset::Open(const std::string& table, const ConnectionPtr& connection, CursorTypeEnum cursor,
+                     LockTypeEnum lock, long options) {
+  if (impl_->open) {
+    throw ComError(kErrorObjectOpen, kRecordsetSource, "Operation is not allowed when the object is open.");
+  }
+  if (!connection || connection.get()->State() != adStateOpen) {
+    if (connection) {
+      connection.get()->impl()->Raise(kErrorInvalidConnection, kRecordsetSource,
+                                      "The connection cannot be used to perform this operation. It is "
+                                      "either closed or invalid in this context.");
+    }
+    throw ComError(kErrorInvalidConnection, kRecordsetSource,
+                   "The connection cannot be used to perform this operation. It is either closed or "
+                   "invalid in this context.");
+  }
+  ConnectionImpl& c = *connection.get()->impl();
+  if (cursor != adOpenKeyset || lock != adLockOptimistic || options != adCmdTable) {
+    c.Raise(kErrorInvalidArgument, kRecordsetSource,
+            "Only whole tables with a keyset cursor and optimistic locking can be opened.");
+  }
+  impl_->connection = connection.get()->impl();
+  impl_->table = table;
+  {
+    Statement check{Prepare(c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE")};
+    sqlite3_bind_text(check.handle, 1, table.c_str(), -1, SQLITE_TRANSIENT);
+    const int rc = sqlite3_step(check.handle);
+    if (rc == SQLITE_DONE) {
+      c.Raise(kErrorNoTable, kEngineSource,
+              "The database engine cannot find the input table or query '" + table +
+                  "'. Make sure it exists and that its name is spelled correctly.");
+    }
+    if (rc != SQLITE_ROW) c.RaiseEngine(rc, "Opening table " + table);
+  }
+  impl_->Load(false);
+  impl_->current = 0;
+  impl_->open = true;
+}
+
+long Recordset::State() const noexcept { return impl_->open ? adStateOpen : adStateClosed; }
+
+long Recordset::RecordCount() const {
+  impl_->Connected(kRecordsetSource);
+  return static_cast<long>(impl_->rows.size());
+}
+
+void Recordset::MoveFirst() {
+  impl_->Connected(kRecordsetSource);
+  if (impl_->Stale()) impl_->Load(true);
+  impl_->current = 0;
+  impl_->Fill();
+}
+
+void Recordset::MoveNext() {
+  ConnectionImpl& c = impl_->Connected(kRecordsetSource);
+  if (impl_->current >= impl_->rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  ++impl_->current;
+  impl_->Fill();
+}
+
+void Recordset::MoveLast() {
+  impl_->Connected(kRecordsetSource);
+  impl_->current = impl_->rows.empty() ? 0 : impl_->rows.size() - 1;
+  impl_->Fill();
+}
+
+bool Recordset::IsEOF() const {
+  impl_->Connected(kRecordsetSource);
+  return impl_->current >= impl_->rows.size();
+}
+
+void Recordset::Requery(long) {
+  impl_->Connected(kRecordsetSource);
+  if (impl_->Stale()) impl_->Load(false);
+  impl_->current = 0;
+  impl_->Fill();
+}
+
+void Recordset::Close() {
+  if (!impl_->open) {
+    throw ComError(kErrorObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+  }
+  impl_->open = false;
+  impl_->rows.clear();
+  impl_->current = 0;
+  impl_->record = nullptr;
+}
+
+RecordBindingPtr Recordset::QueryBinding() {
+  try {
+    return RecordBindingPtr(std::make_shared<RecordBinding>(shared_from_this()));
+  } catch (const std::bad_alloc&) {
+    throw ComError(kErrorOutOfMemory, kRecordsetSource, "Out of memory");
+  }
+}
+
+RecordsetPtr CreateRecordset() {
+  try {
+    return RecordsetPtr(std::make_shared<Recordset>());
+  } catch (const std::bad_alloc&) {
+    throw ComError(kErrorOutOfMemory, kRecordsetSource, "Out of memory");
+  }
+}
+
+// ---- RecordBinding ----
+
+void RecordBinding::Bind(void* record, std::span<const FieldBinding> fields) {
+  Recordset::Impl& r = *recordset_->impl_;
+  r.Connected(kRecordsetSource);
+  if (record == nullptr) {
+    r.connection->Raise(kErrorPointer, kRecordsetSource, "Invalid pointer");
+  }
+  r.CheckFields(fields);
+  const bool same_layout = r.fields.data() == fields.data() && r.fields.size() == fields.size();
+  r.record = record;
+  if (!same_layout) {
+    r.fields = fields;
+    r.record_size = 0;
+    for (const FieldBinding& field : fields) r.record_size = std::max(r.record_size, field.offset + field.size);
+    r.DropImages();
+  }
+  r.Fill();
+}
+
+void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
+  Recordset::Impl& r = *recordset_->impl_;
+  ConnectionImpl& c = r.Connected(kRecordsetSource);
+  r.CheckFields(fields);
+  std::string names, places;
+  std::vector<Value> values;
+  for (const FieldBinding& field : fields) {
+    if (!field.modifiable) continue;
+    if (!values.empty()) {
+      names += ", ";
+      places += ", ";
+    }
+    values.push_back(FieldValue(record, field));
+    names += QuoteIdentifier(r.columns[static_cast<size_t>(field.ordinal - 1)]);
+    places += "?" + std::to_string(values.size());
+  }
+  const std::string sql = values.empty()
+                              ? "INSERT INTO " + QuoteIdentifier(r.table) + " DEFAULT VALUES"
+                              : "INSERT INTO " + QuoteIdentifier(r.table) + " (" + names + ") VALUES (" +
+                                    places + ")";
+  Statement insert{Prepare(c, sql)};
+  for (size_t i = 0; i < values.size(); ++i) BindValue(insert.handle, static_cast<int>(i + 1), values[i]);
+  const int rc = sqlite3_step(insert.handle);
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Adding a row to " + r.table);
+  const std::int64_t rowid = sqlite3_last_insert_rowid(c.db);
+  ++r.TableWrites();
+
+  // The new row, with the values the table gave its other columns, becomes the current row.
+  Statement read{Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(r.table) + " WHERE rowid = ?1")};
+  sqlite3_bind_int64(read.handle, 1, rowid);
+  Recordset::Impl::Row row;
+  row.rowid = rowid;
+  const int read_rc = sqlite3_step(read.handle);
+  if (read_rc != SQLITE_ROW) c.RaiseEngine(read_rc, "Reading the new row of " + r.table);
+  for (int i = 1; i < sqlite3_column_count(read.handle); ++i) row.values.push_back(ColumnValue(read.handle, i));
+  r.rows.push_back(std::move(row));
+  r.current = r.rows.size() - 1;
+  r.writes_seen = r.TableWrites();
+  if (r.record == record) r.Fill();
+}
+
+void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
+  Recordset::Impl& r = *recordset_->impl_;
+  ConnectionImpl& c = r.Connected(kRecordsetSource);
+  if (r.current >= r.rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  r.CheckFields(fields);
+  Recordset::Impl::Row& row = r.rows[r.current];
+
+  // Only what the caller changed is written, and only if nobody changed it since it was read.
+  struct Change {
+    size_t column;
+    Value value;
+  };
+  std::vector<Change> changes;
+  for (const FieldBinding& field : fields) {
+    if (!field.modifiable) continue;
+    const size_t column = static_cast<size_t>(field.ordinal - 1);
+    Value now = FieldValue(record, field);
+    const Value& was = row.values[column];
+    const bool same = field.type == FieldType::kText
+                          ? AsText(was).substr(0, field.size - 1) == std::get<std::string>(now)
+                          : AsInteger(was) == std::get<std::int64_t>(now) && !std::holds_alternative<std::monostate>(was);
+    if (!same) changes.push_back({column, std::move(now)});
+  }
+  if (changes.empty()) return;
+
+  std::string sql = "UPDATE " + QuoteIdentifier(r.table) + " SET ";
+  std::string where = " WHERE rowid = ?1";
+  int parameter = 2;
+  for (size_t i = 0; i < changes.size(); ++i) {
+    const std::string name = QuoteIdentifier(r.columns[changes[i].column]);
+    sql += (i ? ", " : "") + name + " = ?" + std::to_string(parameter++);
+    where += " AND " + name + " IS ?" + std::to_string(parameter++);
+  }
+  Statement update{Prepare(c, sql + where)};
+  sqlite3_bind_int64(update.handle, 1, row.rowid);
+  parameter = 2;
+  for (const Change& change : changes) {
+    BindValue(update.handle, parameter++, change.value);
+    BindValue(update.handle, parameter++, row.values[change.column]);
+  }
+  const int rc = sqlite3_step(update.handle);
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Updating a row of " + r.table);
+  if (sqlite3_changes(c.db) != 1) {
+    r.version_seen = -1;  // read the table again at the next scan
+    c.Raise(kErrorRowChanged, kEngineSource,
+            "Row cannot be located for updating. Some values may have been changed since it was "
+            "last read.");
+  }
+  for (Change& change : changes) row.values[change.column] = std::move(change.value);
+  row.image.clear();
+  ++r.TableWrites();
+  r.writes_seen = r.TableWrites();
+}
+
+}  // namespace ado
