@@ -1,0 +1,97 @@
+// Service configuration from the machine profile and the state file beside it.
+#include "platform/services.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "platform/machine.h"
+#include "platform/profile.h"
+
+namespace platform {
+namespace {
+
+std::optional<ProfileFile> LoadProfile(const std::string& host_path) {
+  std::ifstream in(host_path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::stringstream text;
+  text << in.rdbuf();
+  return ProfileFile::Parse(text.str());
+}
+
+std::string Trim(std::string s) {
+  const size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
+}
+
+}  // namespace
+
+std::string ServiceStatePath() { return (MachineRoot() / "services.state").string(); }
+
+std::vector<ServiceConfig> AllServices() {
+  std::vector<ServiceConfig> out;
+  const auto profile = LoadProfile((MachineRoot() / "machine.ini").string());
+  if (!profile) return out;
+  for (const std::string& name : profile->Keys("Services")) {
+    ServiceConfig config;
+    config.name = name;
+    config.display_name = profile->Get("Services", name).value_or("");
+    if (config.display_name.empty()) config.display_name = name;
+    const std::string section = "Service " + name;
+    config.start_command = profile->Get(section, "Start").value_or("");
+    config.stop_command = profile->Get(section, "Stop").value_or("");
+    std::stringstream deps(profile->Get(section, "DependsOn").value_or(""));
+    std::string dep;
+    while (std::getline(deps, dep, ',')) {
+      dep = Trim(dep);
+      if (!dep.empty()) config.depends_on.push_back(dep);
+    }
+    out.push_back(std::move(config));
+  }
+  return out;
+}
+
+std::optional<ServiceConfig> FindService(std::string_view name) {
+  for (ServiceConfig& config : AllServices()) {
+    if (EqualsNoCase(config.name, name)) return std::move(config);
+  }
+  return std::nullopt;
+}
+
+bool ServiceRunning(std::string_view name) {
+  if (const auto state = LoadProfile(ServiceStatePath())) {
+    if (const auto value = state->Get(UpperAscii(name), "State")) return EqualsNoCase(*value, "running");
+  }
+  std::string initial = "running";
+  if (const auto profile = LoadProfile((MachineRoot() / "machine.ini").string())) {
+    if (const auto config = FindService(name)) {
+      initial = profile->Get("Service " + config->name, "State").value_or("running");
+    }
+  }
+  return EqualsNoCase(initial, "running");
+}
+
+bool RecordServiceState(std::string_view name, bool running) {
+  const std::string path = ServiceStatePath();
+  ProfileFile state = LoadProfile(path).value_or(ProfileFile::Parse(""));
+  state.Set(UpperAscii(name), "State", running ? "running" : "stopped");
+  const std::string temp = path + ".tmp." + std::to_string(::getpid());
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << state.Format();
+    if (!out.flush()) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,41 @@
+// Windows services of the machine: each is named in [Services] of the machine profile, with host
+// commands in its own section, and its state (running or stopped) recorded in the machine root.
+//
+//   [Services]
+//   W3SVC=World Wide Web Publishing Service
+//   [Service W3SVC]
+//   Start=<host shell command run when the service starts; optional>
+//   Stop=<host shell command run when it stops; optional>
+//   DependsOn=IISADMIN            (services it needs, separated by commas)
+//   State=running                 (state before anything was recorded; running when missing)
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+struct ServiceConfig {
+  std::string name;          // as written in [Services]
+  std::string display_name;  // the value in [Services], or the name
+  std::string start_command;
+  std::string stop_command;
+  std::vector<std::string> depends_on;
+};
+
+// The service called `name` (no case), or nullopt when the machine has none of that name.
+std::optional<ServiceConfig> FindService(std::string_view name);
+std::vector<ServiceConfig> AllServices();
+
+// Recorded state; a service that was never started or stopped has its profile's State.
+bool ServiceRunning(std::string_view name);
+// Records the state in "services.state" of the machine root (written whole, then renamed).
+// False when it cannot be written.
+bool RecordServiceState(std::string_view name, bool running);
+
+// Host path of the state file.
+std::string ServiceStatePath();
+
+}  // namespace platform
