@@ -2,6 +2,7 @@
 #include "platform/files.h"
 
 #include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -26,7 +27,13 @@ std::unique_ptr<WinFile> WinFile::Open(std::string_view windows_path, std::strin
   if (host_mode.find('b') == std::string::npos) host_mode.push_back('b');
   std::FILE* file = std::fopen(host->c_str(), host_mode.c_str());
   if (file == nullptr) {
+    const int error = errno;
     SetLastErrorFromErrno();
+    // Windows tells a missing folder from a missing file.
+    std::error_code ec;
+    if (error == ENOENT && !std::filesystem::is_directory(host->parent_path(), ec)) {
+      SetLastError(ERROR_PATH_NOT_FOUND);
+    }
     return nullptr;
   }
   return std::unique_ptr<WinFile>(new WinFile(file, text));
