@@ -87,4 +87,18 @@ std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sq
   return fallback;
 }
 
+std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
+                      const std::vector<Parameter>& parameters, const std::string& fallback) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  const int rc = sqlite3_step(statement.handle);
+  if (rc == SQLITE_ROW) {
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 0));
+    return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement.handle, 0))) : "";
+  }
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return fallback;
+}
+
 }  // namespace ado

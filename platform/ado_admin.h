@@ -27,4 +27,11 @@ long Execute(const ConnectionPtr& connection, const std::string& sql,
 std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sql,
                           const std::vector<Parameter>& parameters, std::int64_t fallback);
 
+// The first column of the first row of a query as text, or `fallback` when it gives no row.
+std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
+                      const std::vector<Parameter>& parameters, const std::string& fallback);
+
+// `name` as a double-quoted SQL identifier, for column names chosen from a fixed list.
+std::string QuoteIdentifier(const std::string& name);
+
 }  // namespace ado
