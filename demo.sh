@@ -28,7 +28,7 @@ echo
   --request '' 'http://www.example.com/' || true
 echo
 shopt -s nullglob
-for f in "$MINUTRIX_ROOT"/c/Minutrix/MinutrixOutput*.txt "$MINUTRIX_ROOT"/c/Minutrix/Minutrix.sts; do
+for f in "$MINUTRIX_ROOT"/c/Minutrix/MinutrixOutput*.txt "$MINUTRIX_ROOT"/c/Minutrix/Minutrix.sts*; do
   echo "---- $(basename "$f")"
   tr -d '\r' < "$f"
   echo
