@@ -130,7 +130,9 @@ std::string ProcessCommandLine(int argc, const char* const* argv) {
                                              : std::filesystem::absolute(arg, ec);
       if (!ec) arg = WindowsPath(self);
     }
-    out += QuoteArgument(arg);
+    // Arguments that carry quotes were written with Windows quoting by whoever started us (a
+    // person in a shell typing cmd.exe /c 'copy "a b" c'); they are taken as they stand.
+    out += i > 0 && arg.find('"') != std::string::npos ? arg : QuoteArgument(arg);
   }
   return out;
 }

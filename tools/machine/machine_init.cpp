@@ -95,7 +95,14 @@ bool WriteProfile(const fs::path& root, const std::string& computer) {
          "windir=C:\\WINNT\r\nsystemroot=C:\\WINNT\r\nsystemdrive=C:\r\n"
          "programfiles=C:\\Program Files\r\n"
          "commonprogramfiles=C:\\Program Files\\Common Files\r\n"
-         "temp=C:\\WINNT\\Temp\r\ntmp=C:\\WINNT\\Temp\r\n";
+         "temp=C:\\WINNT\\Temp\r\ntmp=C:\\WINNT\\Temp\r\n"
+         // Services for NET START/STOP of the command interpreter; Start= and Stop= may name host
+         // commands to run, their state is kept in services.state.
+         "\r\n[Services]\r\n"
+         "W3SVC=World Wide Web Publishing Service\r\n"
+         "IISADMIN=IIS Admin Service\r\n"
+         "winmgmt=Windows Management Instrumentation\r\n"
+         "\r\n[Service W3SVC]\r\nDependsOn=IISADMIN\r\n";
   return static_cast<bool>(out.flush());
 }
 
@@ -130,6 +137,22 @@ bool WriteRegistry() {
   ok &= SetString(HKEY_CLASSES_ROOT, "htmlfile\\shell\\open\\command", "",
                   "\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome");
   return ok;
+}
+
+// The machine's cmd.exe is a copy of the interpreter stand-in built beside this tool (a copy, so
+// that what happens to the machine's file never reaches the build). A build without it still gets
+// a machine, with a warning.
+void InstallInterpreter() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path interpreter = self.parent_path() / "minutrix-cmd";
+  const auto target = platform::HostPath("C:\\WINNT\\system32\\cmd.exe");
+  if (ec || !target || !fs::is_regular_file(interpreter, ec)) {
+    std::fprintf(stderr, "minutrix-machine: warning: no minutrix-cmd beside this program; the machine has no cmd.exe\n");
+    return;
+  }
+  fs::copy_file(interpreter, *target, fs::copy_options::overwrite_existing, ec);
+  if (ec) std::fprintf(stderr, "minutrix-machine: warning: cannot install cmd.exe: %s\n", ec.message().c_str());
 }
 
 }  // namespace
@@ -169,6 +192,7 @@ int Init(const std::string& dir) {
                  platform::RegistryFilePath().c_str());
     return 1;
   }
+  InstallInterpreter();
   std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(), computer.c_str());
   return 0;
 }

@@ -18,8 +18,10 @@ else /var/lib/minutrix/machine.
 Commands:
   init DIR          Lay out a new machine root in DIR (empty or missing): drive C with
                     C:\WINNT\system32, C:\Inetpub\wwwroot, C:\Program Files\Common Files,
-                    the Start Menu folders, the machine profile machine.ini and a registry
-                    with what a Windows 2000 server with its web server holds.
+                    the Start Menu folders, the machine profile machine.ini (with the
+                    services W3SVC, IISADMIN and winmgmt), the command interpreter
+                    C:\WINNT\system32\cmd.exe (minutrix-cmd) and a registry with what a
+                    Windows 2000 server with its web server holds.
   reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
                     Add a key or set a value. TYPE: REG_SZ (default), REG_EXPAND_SZ,
                     REG_DWORD (decimal or 0x hex), REG_BINARY (hex digits), REG_MULTI_SZ
