@@ -92,8 +92,10 @@ struct Recordset::Impl {
   std::vector<std::string> columns;
   std::vector<Row> rows;
   size_t current = 0;  // rows.size() means past the end
-  std::int64_t version_seen = 0;
+  std::int64_t version_seen = 0;  // values read at this change count
   std::uint64_t writes_seen = 0;
+  std::int64_t keyset_version = 0;  // set of rows read at this change count
+  std::uint64_t keyset_writes = 0;
 
   void* record = nullptr;
   std::span<const FieldBinding> fields;
@@ -119,6 +121,9 @@ struct Recordset::Impl {
 
   bool Stale() {
     return connection->DataVersion() != version_seen || TableWrites() != writes_seen;
+  }
+  bool KeysetStale() {
+    return connection->DataVersion() != keyset_version || TableWrites() != keyset_writes;
   }
 
   // Reads every row of the table; with `keep_keyset` only the rows already in the set stay.
@@ -149,6 +154,10 @@ struct Recordset::Impl {
     rows = std::move(fresh);
     version_seen = version;
     writes_seen = TableWrites();
+    if (!keep_keyset) {
+      keyset_version = version_seen;
+      keyset_writes = writes_seen;
+    }
   }
 
   // The record's fields as this row fills them.
@@ -272,7 +281,7 @@ bool Recordset::IsEOF() const {
 
 void Recordset::Requery(long) {
   impl_->Connected(kRecordsetSource);
-  if (impl_->Stale()) impl_->Load(false);
+  if (impl_->KeysetStale()) impl_->Load(false);
   impl_->current = 0;
   impl_->Fill();
 }
@@ -360,7 +369,7 @@ void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
   for (int i = 1; i < sqlite3_column_count(read.handle); ++i) row.values.push_back(ColumnValue(read.handle, i));
   r.rows.push_back(std::move(row));
   r.current = r.rows.size() - 1;
-  r.writes_seen = r.TableWrites();
+  r.writes_seen = r.keyset_writes = r.TableWrites();
   if (r.record == record) r.Fill();
 }
 
@@ -407,7 +416,7 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   const int rc = sqlite3_step(update.handle);
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Updating a row of " + r.table);
   if (sqlite3_changes(c.db) != 1) {
-    r.version_seen = -1;  // read the table again at the next scan
+    r.version_seen = r.keyset_version = -1;  // read the table again at the next scan
     c.Raise(kErrorRowChanged, kEngineSource,
             "Row cannot be located for updating. Some values may have been changed since it was "
             "last read.");
@@ -415,7 +424,7 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   for (Change& change : changes) row.values[change.column] = std::move(change.value);
   row.image.clear();
   ++r.TableWrites();
-  r.writes_seen = r.TableWrites();
+  r.writes_seen = r.keyset_writes = r.TableWrites();
 }
 
 }  // namespace ado

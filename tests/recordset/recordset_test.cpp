@@ -1,0 +1,258 @@
+// The record-set layer over real SQLite files: keyset reads, write-through updates, outside
+// changes, locks, damaged files and text cut to field size.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+
+#include "platform/ado.h"
+#include "platform/ado_admin.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Person {
+  char Name[8];
+  LONG Minutes;
+  static std::span<const ado::FieldBinding> Bindings() {
+    static const ado::FieldBinding kFields[] = {ADO_TEXT_FIELD(Person, 2, Name, true),
+                                                ADO_INTEGER_FIELD(Person, 3, Minutes, true)};
+    return kFields;
+  }
+};
+
+class RecordsetTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::create_directories(machine_.root() / "c/data");
+    ado::CreateDatabase(std::string("Data Source=") + kSource + ";");
+    other_ = Open();
+    ado::Execute(other_, "CREATE TABLE People (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
+    for (const char* name : {"ANN", "BOB", "CAROLINE-LONGER"}) {
+      ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES (?1, 10)", {std::string(name)});
+    }
+    connection_ = Open();
+    people_ = ado::CreateRecordset();
+    people_->Open("People", connection_, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+    binding_ = people_->QueryBinding();
+    std::memset(&row_, 0xbd, sizeof row_);  // an untouched field shows
+    binding_->BindToRecordset(&row_);
+  }
+
+  static ado::ConnectionPtr Open() {
+    ado::ConnectionPtr connection = ado::CreateConnection();
+    connection->Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + kSource + ";Mode=Share Deny None;",
+                     "", "", 0);
+    return connection;
+  }
+  std::int64_t MinutesOf(const std::string& name) {
+    return ado::QueryInteger(other_, "SELECT Minutes FROM People WHERE Name = ?1", {name}, -1);
+  }
+  std::vector<std::string> Scan() {
+    std::vector<std::string> names;
+    for (people_->MoveFirst(); !people_->IsEOF(); people_->MoveNext()) names.push_back(row_.Name);
+    return names;
+  }
+
+  static constexpr const char* kSource = "c:\\Data\\people.mdb";
+  test_support::ScratchMachine machine_;
+  ado::ConnectionPtr other_, connection_;
+  ado::RecordsetPtr people_;
+  ado::RecordBindingPtr binding_;
+  Person row_;
+};
+
+TEST_F(RecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {
+  EXPECT_TRUE(fs::exists(machine_.root() / "c/data/people.mdb"));
+  EXPECT_EQ(ado::QueryText(other_, "PRAGMA journal_mode", {}, ""), "wal");
+  EXPECT_EQ(people_->RecordCount(), 3);
+}
+
+TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
+  EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN"}));
+  // Writing the other column leaves the full stored text alone.
+  people_->MoveLast();
+  row_.Minutes = 11;
+  binding_->Update(&row_);
+  EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 3", {}, ""), "CAROLINE-LONGER");
+}
+
+TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
+  people_->MoveFirst();
+  people_->MoveNext();
+  row_.Minutes = 42;
+  binding_->Update(&row_);
+  EXPECT_EQ(MinutesOf("BOB"), 42);
+  // and survives the connection
+  connection_->Close();
+  EXPECT_EQ(MinutesOf("BOB"), 42);
+}
+
+TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
+  people_->MoveFirst();
+  ado::Execute(other_, "UPDATE People SET Minutes = 99 WHERE Name = 'BOB'");
+  people_->MoveNext();
+  EXPECT_EQ(row_.Minutes, 10);  // values as they were when the scan began
+  people_->MoveFirst();
+  people_->MoveNext();
+  EXPECT_EQ(row_.Minutes, 99);
+
+  // The set of rows is fixed until Requery; deleted rows drop out at the next scan.
+  ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES ('DAN', 1)");
+  ado::Execute(other_, "DELETE FROM People WHERE Name = 'ANN'");
+  EXPECT_EQ(Scan(), (std::vector<std::string>{"BOB", "CAROLIN"}));
+  people_->Requery(ado::adOptionUnspecified);
+  EXPECT_EQ(people_->RecordCount(), 3);
+  EXPECT_EQ(Scan(), (std::vector<std::string>{"BOB", "CAROLIN", "DAN"}));
+}
+
+TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
+  people_->MoveFirst();
+  ado::Execute(other_, "UPDATE People SET Minutes = 0 WHERE Name = 'ANN'");
+  row_.Minutes = 15;
+  try {
+    binding_->Update(&row_);
+    FAIL() << "no error raised";
+  } catch (const ado::ComError& error) {
+    EXPECT_EQ(error.Error(), ado::kErrorRowChanged);
+  }
+  EXPECT_EQ(MinutesOf("ANN"), 0);
+  EXPECT_EQ(connection_->ErrorCount(), 1);
+  people_->MoveFirst();
+  EXPECT_EQ(row_.Minutes, 0);
+}
+
+TEST_F(RecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
+  connection_->SetCommandTimeout(std::chrono::milliseconds(100));
+  ado::Execute(other_, "BEGIN IMMEDIATE");
+  ado::Execute(other_, "UPDATE People SET Name = 'HALF' WHERE Name = 'ANN'");
+  people_->MoveFirst();  // readers go on in WAL mode
+  EXPECT_STREQ(row_.Name, "ANN");
+  row_.Minutes = 30;
+  EXPECT_THROW(binding_->Update(&row_), ado::ComError);
+  ado::Execute(other_, "ROLLBACK");
+  EXPECT_EQ(MinutesOf("ANN"), 10);
+  people_->MoveFirst();
+  row_.Minutes = 30;
+  binding_->Update(&row_);
+  EXPECT_EQ(MinutesOf("ANN"), 30);
+}
+
+TEST_F(RecordsetTest, QuotesAndSqlAreData) {
+  const std::string evil = "x'); DROP TABLE People;--";
+  people_->MoveFirst();
+  std::snprintf(row_.Name, sizeof row_.Name, "%s", "O'B\"R%");
+  binding_->Update(&row_);
+  binding_->AddNew(&row_);
+  EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People WHERE Name = ?1", {std::string("O'B\"R%")}, 0), 2);
+  EXPECT_NO_THROW(ado::Execute(other_, "INSERT INTO People (Name) VALUES (?1)", {evil}));
+  EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People", {}, 0), 5);
+}
+
+TEST_F(RecordsetTest, AddNewMakesTheNewRowCurrent) {
+  std::snprintf(row_.Name, sizeof row_.Name, "%s", "TEMP");
+  row_.Minutes = 0;
+  binding_->AddNew(&row_);
+  std::snprintf(row_.Name, sizeof row_.Name, "%s", "EVE");
+  binding_->Update(&row_);
+  people_->MoveLast();
+  EXPECT_STREQ(row_.Name, "EVE");
+  EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 4", {}, ""), "EVE");
+}
+
+TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
+  ado::RecordsetPtr none;
+  try {
+    none->MoveFirst();
+    FAIL();
+  } catch (const ado::ComError& error) {
+    EXPECT_EQ(error.Error(), ado::kErrorPointer);
+  }
+  Scan();
+  EXPECT_TRUE(people_->IsEOF());
+  EXPECT_THROW(people_->MoveNext(), ado::ComError);
+  EXPECT_THROW(binding_->Update(&row_), ado::ComError);
+  ado::RecordsetPtr missing = ado::CreateRecordset();
+  try {
+    missing->Open("NoSuchTable", connection_, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+    FAIL();
+  } catch (const ado::ComError& error) {
+    EXPECT_EQ(error.Error(), ado::kErrorNoTable);
+    EXPECT_EQ(error.ErrorMessage(), "IDispatch error #3127");
+  }
+  people_->Close();
+  EXPECT_EQ(people_->State(), ado::adStateClosed);
+  EXPECT_THROW(people_->MoveFirst(), ado::ComError);
+}
+
+TEST_F(RecordsetTest, EmptyTableIsAtEofWithoutError) {
+  ado::Execute(other_, "DELETE FROM People");
+  people_->Requery(ado::adOptionUnspecified);
+  EXPECT_EQ(people_->RecordCount(), 0);
+  EXPECT_NO_THROW(people_->MoveFirst());
+  EXPECT_TRUE(people_->IsEOF());
+}
+
+struct OpenFailure {
+  const char* name;
+  std::string content;  // empty: no file at all
+  const char* description;
+};
+
+class OpenFailureTest : public ::testing::TestWithParam<OpenFailure> {};
+
+TEST_P(OpenFailureTest, RaisesWithACleanError) {
+  test_support::ScratchMachine machine;
+  fs::create_directories(machine.root() / "c/data");
+  if (!GetParam().content.empty()) test_support::WriteFile(machine.root() / "c/data/x.mdb", GetParam().content);
+  ado::ConnectionPtr connection = ado::CreateConnection();
+  try {
+    connection->Open("Data Source=c:\\data\\x.mdb;", "", "", 0);
+    FAIL() << "opened";
+  } catch (const ado::ComError& error) {
+    EXPECT_EQ(error.Error(), ado::kErrorFail);
+    EXPECT_EQ(error.Description(), GetParam().description);
+    EXPECT_EQ(error.ErrorMessage(), "Unspecified error");
+  }
+  EXPECT_EQ(connection->State(), ado::adStateClosed);
+  ASSERT_EQ(connection->ErrorCount(), 1);
+  EXPECT_EQ(connection->ErrorItem(0).Number, ado::kErrorFail);
+  // A failed open creates nothing.
+  EXPECT_EQ(fs::exists(machine.root() / "c/data/x.mdb"), !GetParam().content.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, OpenFailureTest,
+    ::testing::Values(OpenFailure{"Missing", "", "Could not find file 'c:\\data\\x.mdb'."},
+                      OpenFailure{"Damaged", std::string(8192, 'Z'), "Unrecognized database format 'c:\\data\\x.mdb'."}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct MessageCase {
+  DWORD code;
+  const char* text;
+};
+
+class ErrorMessageTest : public ::testing::TestWithParam<MessageCase> {};
+
+TEST_P(ErrorMessageTest, NamesTheCode) {
+  EXPECT_EQ(ado::ComError(GetParam().code).ErrorMessage(), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ErrorMessageTest,
+                         ::testing::Values(MessageCase{0x80004005, "Unspecified error"},
+                                           MessageCase{0x80004003, "Invalid pointer"},
+                                           MessageCase{0x8007000E, "Not enough storage is available to complete this operation."},
+                                           MessageCase{0x80040E37, "IDispatch error #3127"},
+                                           MessageCase{0x80040200, "IDispatch error #0"},
+                                           MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}));
+
+TEST(ConnectionString, ValuesByKeyWithoutCase) {
+  const std::string text = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;data source= c:\\a b\\x.mdb ;PASSWORD=;";
+  EXPECT_EQ(ado::ConnectionStringValue(text, "Data Source"), "c:\\a b\\x.mdb");
+  EXPECT_EQ(ado::ConnectionStringValue(text, "Password"), "");
+  EXPECT_EQ(ado::ConnectionStringValue(text, "Mode"), "");
+}
+
+}  // namespace
