@@ -20,4 +20,10 @@ ninja -C build-asan -j "$jobs"
 echo "== Tests under the sanitizers"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs" --timeout 600)
+echo "== Build with ThreadSanitizer (build-tsan/): the filter under concurrent requests"
+cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMINUTRIX_SANITIZE=tsan \
+  -DMINUTRIX_BUILD_BENCH=OFF >/dev/null
+ninja -C build-tsan -j "$jobs" filter_host_tests minutrix-machine minutrix-db Minutrix
+(cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+  ctest --output-on-failure --timeout 600 -R 'Concurrent')
 echo "== All tests passed"

@@ -10,12 +10,14 @@
 #include "filter/tempogate.h"
 #include "filter/user_db.h"
 
-ado::RecordsetPtr m_pRstUsers;
-ado::RecordsetPtr m_pSettingsRecord;
-ado::RecordsetPtr m_pWebSites;
-ado::RecordBindingPtr gblPicUsersRS;
-ado::RecordBindingPtr gblPicSettingsR;
-ado::RecordBindingPtr gblPicWebSitesR;
+// Never destroyed: the filter object closes them from its destructor, which may run after this
+// file's statics are gone when the library unloads or the process exits.
+ado::RecordsetPtr& m_pRstUsers = *new ado::RecordsetPtr;
+ado::RecordsetPtr& m_pSettingsRecord = *new ado::RecordsetPtr;
+ado::RecordsetPtr& m_pWebSites = *new ado::RecordsetPtr;
+ado::RecordBindingPtr& gblPicUsersRS = *new ado::RecordBindingPtr;
+ado::RecordBindingPtr& gblPicSettingsR = *new ado::RecordBindingPtr;
+ado::RecordBindingPtr& gblPicWebSitesR = *new ado::RecordBindingPtr;
 UsersRow UserSet;
 SettingsRow SettingsRecord;
 FreeSiteRow FreesitesRecord;

@@ -40,12 +40,12 @@ struct FreeSiteRow {
 // The row text the filter puts into an empty tblPages; it never makes anything free.
 inline constexpr const char* kFreeSitesPlaceholder = "Enter free websites here!";
 
-extern ado::RecordsetPtr m_pRstUsers;
-extern ado::RecordsetPtr m_pSettingsRecord;
-extern ado::RecordsetPtr m_pWebSites;
-extern ado::RecordBindingPtr gblPicUsersRS;
-extern ado::RecordBindingPtr gblPicSettingsR;
-extern ado::RecordBindingPtr gblPicWebSitesR;
+extern ado::RecordsetPtr& m_pRstUsers;
+extern ado::RecordsetPtr& m_pSettingsRecord;
+extern ado::RecordsetPtr& m_pWebSites;
+extern ado::RecordBindingPtr& gblPicUsersRS;
+extern ado::RecordBindingPtr& gblPicSettingsR;
+extern ado::RecordBindingPtr& gblPicWebSitesR;
 extern UsersRow UserSet;
 extern SettingsRow SettingsRecord;
 extern FreeSiteRow FreesitesRecord;

@@ -19,9 +19,17 @@ namespace {
 constexpr const char* kFallbackFile = "c:\\error.txt";
 constexpr const char* kVersionLine = "V3.6.2.3";
 
-std::mutex g_log_mutex;  // guards the two items below
-std::string g_log_path;
-bool g_log_ready = false;
+// The filter object logs from its destructor while the library unloads or the process exits,
+// after other statics may be gone: the log's own state is never destroyed.
+struct LogState {
+  std::mutex mutex;  // guards the two items below
+  std::string path;
+  bool ready = false;
+};
+LogState& State() {
+  static LogState* state = new LogState;
+  return *state;
+}
 
 std::string FormatTime(const char* format) {
   const std::tm tm = platform::LocalNow();
@@ -138,13 +146,14 @@ std::string FormatText(std::string_view format, const std::string& value) {
 void AppendLine(const std::string& message, int severity) {
   std::string path;
   {
-    std::lock_guard lock(g_log_mutex);
-    if (!g_log_ready) {
-      g_log_path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
-      InitloggingFile(g_log_path);
-      g_log_ready = true;
+    LogState& state = State();
+    std::lock_guard lock(state.mutex);
+    if (!state.ready) {
+      state.path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
+      InitloggingFile(state.path);
+      state.ready = true;
     }
-    path = g_log_path;
+    path = state.path;
   }
   std::string line;
   switch (severity) {
@@ -242,8 +251,21 @@ void WriteFallbackRecord(const char* tag) noexcept {
   }
 }
 
+std::string LastSystemErrorText() noexcept {
+  const DWORD error = GetLastError();
+  try {
+    std::string text = std::to_string(error);
+    const std::string_view meaning = platform::SystemErrorText(error);
+    if (!meaning.empty()) text += " (" + std::string(meaning) + ")";
+    return text;
+  } catch (...) {
+    return {};
+  }
+}
+
 void ResetLogForTests() noexcept {
-  std::lock_guard lock(g_log_mutex);
-  g_log_ready = false;
-  g_log_path.clear();
+  LogState& state = State();
+  std::lock_guard lock(state.mutex);
+  state.ready = false;
+  state.path.clear();
 }

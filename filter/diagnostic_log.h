@@ -21,6 +21,9 @@ void InitloggingFile(const std::string& path) noexcept;
 // Records `tag` and the last system error in "c:\error.txt", replacing what was there.
 void WriteFallbackRecord(const char* tag) noexcept;
 
+// The last system error as log lines show it: its number and, where known, the system's text.
+std::string LastSystemErrorText() noexcept;
+
 // Forgets the log file of this load, so that the next entry starts a new one (as a new load of
 // the library would). For tests that drive the filter code without loading the library.
 void ResetLogForTests() noexcept;

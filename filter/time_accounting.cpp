@@ -12,7 +12,8 @@
 #include "filter/user_db.h"
 #include "platform/clock.h"
 
-std::map<std::string, UserTimesRecord> TimesMap;
+// Never destroyed: the filter object empties it from its destructor (see data_sets.cpp).
+std::map<std::string, UserTimesRecord>& TimesMap = *new std::map<std::string, UserTimesRecord>;
 std::time_t lastReset = platform::Now();
 
 namespace {

@@ -20,7 +20,7 @@ struct UserTimesRecord {
 
 // User name (as RegisterTime receives it, case-sensitive) to its period; in memory only.
 // Guarded by section 1 (the request decision) and section 3.
-extern std::map<std::string, UserTimesRecord> TimesMap;
+extern std::map<std::string, UserTimesRecord>& TimesMap;
 
 // Time of the last reset decision; the library's load time at first.
 extern std::time_t lastReset;

@@ -6,7 +6,8 @@
 #include "filter/diagnostic_log.h"
 #include "platform/module.h"
 
-ado::ConnectionPtr m_pConnection;
+// Never destroyed: closed by the filter object's destructor (see data_sets.cpp).
+ado::ConnectionPtr& m_pConnection = *new ado::ConnectionPtr;
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "platform/ado.h"
 
 // Empty until InitializeDBConnection runs; the record sets use it as their active connection.
-extern ado::ConnectionPtr m_pConnection;
+extern ado::ConnectionPtr& m_pConnection;
 
 // Opens the database beside the module "Minutrix.dll" (or beside the host program when no such
 // module is loaded). True when the connection is open; failures are logged, never raised.

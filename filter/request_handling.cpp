@@ -1,0 +1,160 @@
+// The decision on each request: OnPreprocHeaders and OnUrlMap lead into HandleRequest, which
+// answers with the time-left page, lets free sites and unlimited users through, charges the
+// user's time, shows the start page or denies.
+#include <cstring>
+
+#include "filter/diagnostic_log.h"
+#include "filter/host_operations.h"
+#include "filter/redirects.h"
+#include "filter/request_state.h"
+#include "filter/sections.h"
+#include "filter/store.h"
+#include "filter/tempogate.h"
+#include "platform/machine.h"
+
+namespace {
+
+// Sections held by one handler, released in reverse order on every way out, thrown or not.
+class HeldSections {
+ public:
+  HeldSections() = default;
+  HeldSections(const HeldSections&) = delete;
+  HeldSections& operator=(const HeldSections&) = delete;
+  ~HeldSections() {
+    while (count_ > 0) UnlockSection(held_[--count_]);
+  }
+  void Lock(int type) {
+    LockSection(type);
+    held_[count_++] = type;
+  }
+  void Unlock(int type) {
+    if (count_ > 0 && held_[count_ - 1] == type) {
+      --count_;
+      UnlockSection(type);
+    }
+  }
+
+ private:
+  int held_[kSectionCount] = {};
+  int count_ = 0;
+};
+
+}  // namespace
+
+DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*) {
+  try {
+    HeldSections sections;
+    sections.Lock(0);
+    char userText[kRequestTextSize];
+    if (!ReadRemoteUser(context, userText) || userText[0] == '\0') return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    m_bUserSeen = 1;
+    DoMessageHandling("[OnUrlMap] Remote User is = %s", std::string(userText), 0);
+    return HandleRequest(context);
+  } catch (...) {
+    DoMessageHandling("[OnUrlMap] Error occured (all) 1.7", 3);
+    return SF_STATUS_REQ_ERROR;
+  }
+}
+
+DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) {
+  try {
+    HeldSections sections;
+    sections.Lock(1);
+    ReadUrlHeader(context, preprocHeaders, gblRequestUrl);
+    if (gblServerName[0] == '\0') ReadServerName(context, gblServerName);
+    DoMessageHandling("[OnPreProcHeaders] Calling handleRequest from OnPreProcHeaders", 0);
+    return HandleRequest(context);
+  } catch (...) {
+    DoMessageHandling("[OnPreprocHeaders] Error", 3);
+    DoMessageHandling("[OnPreprocHeaders] %s", LastSystemErrorText(), 3);
+    return SF_STATUS_REQ_ERROR;
+  }
+}
+
+DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
+  HeldSections sections;
+  try {
+    sections.Lock(1);
+    if (m_bUserSeen == 0) {
+      DoMessageHandling("No recognized user, make sure that anonymous access is not allowed", 0);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+    char userText[kRequestTextSize];
+    if (!ReadRemoteUser(context, userText)) {
+      DoMessageHandling("[HandleRequest] Error getting Remote User name type name" + LastSystemErrorText(), 3);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+    m_bUserSeen = 0;
+
+    // The time-left page costs nothing and is open to every user, monitored or not.
+    const std::string timeLeftPage = "http://" + std::string(SettingsRecord.CurrentUserCommand) + "/";
+    if (platform::UpperAscii(gblRequestUrl) == platform::UpperAscii(timeLeftPage)) {
+      ShowTimeLeft(context, UserNameOf(userText), true);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+
+    CountMonitoredUsers();
+    if (m_pRstUsers->RecordCount() == 0) return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    CheckResetSchedule();
+    RefreshFreeSites();
+
+    if (!ReadRemoteUser(context, userText) || userText[0] == '\0') return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    const std::string userName = UserNameOf(userText);
+
+    bool hasTime = false;
+    bool found = false;
+    if (LookUpUserInSet(userName, &hasTime, &found) == 0) {
+      DoMessageHandling("[HandleRequest] Error %s", LastSystemErrorText(), 3);
+      DoMessageHandling("[HandleRequest] Error validating user %s", userName, 3);
+      WriteDeniedMessage(context);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+
+    if (LookUpSiteInSet(gblRequestUrl, gblServerName) != 0) {
+      DoMessageHandling("[HandleRequest] Allowing Access to approved no charge website = %s",
+                        std::string(gblRequestUrl), 0);
+      gblFreeSite = true;
+    } else {
+      DoMessageHandling("[HandleRequest] Time visited at website = %s is deducted from browse time!",
+                        std::string(gblRequestUrl), 0);
+      gblFreeSite = false;
+    }
+    SetHasTime(hasTime ? 1 : 0);
+
+    if (!hasTime) {
+      if (DoesUserHaveUnlimitedTime(userName)) {
+        DoMessageHandling("Not First Call and User has already been added", 0);
+        DoMessageHandling("UnlimitedAccess: %s is being given free accesss to all internet sites",
+                          std::string(userText), 0);
+        return SF_STATUS_REQ_NEXT_NOTIFICATION;
+      }
+      if (gblFreeSite) {
+        DoMessageHandling("[HandleRequest] Only free browse mode is allowed now!", 0);
+        return SF_STATUS_REQ_NEXT_NOTIFICATION;
+      }
+      DoMessageHandling("[HandleRequest] WRITEDENIEDMESSAGE !", 0);
+      WriteDeniedMessage(context);
+      return SettingsRecord.WarningMode ? SF_STATUS_REQ_NEXT_NOTIFICATION : SF_STATUS_REQ_FINISHED;
+    }
+
+    if (!found) {
+      WriteDeniedMessage(context);
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    }
+    sections.Lock(2);
+    int firstRequest = 0;
+    if (RegisterTime(userName, context, &firstRequest, m_bHasTime) == 0) return SF_STATUS_REQ_FINISHED;
+    if (firstRequest != 0) {
+      ShowTimeLeft(context, userName, false);
+      return SF_STATUS_REQ_FINISHED;
+    }
+    return SF_STATUS_REQ_NEXT_NOTIFICATION;
+  } catch (const ado::ComError& error) {
+    PrintConnectionError(m_pConnection);
+    PrintComError(error);
+    return SF_STATUS_REQ_ERROR;
+  } catch (...) {
+    DoMessageHandling("[HandleRequest] Error occured (all) 1.8", 3);
+    return SF_STATUS_REQ_ERROR;
+  }
+}
