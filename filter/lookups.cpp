@@ -13,16 +13,31 @@ namespace {
 
 constexpr std::size_t kPlaceholderLength = 25;
 
+char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+// Whether `upper_text` contains `needle` compared without case; no copies, as this runs for every
+// free site of every request.
+bool ContainsNoCase(const std::string& upper_text, const char* needle) {
+  const std::size_t length = std::strlen(needle);
+  if (length > upper_text.size()) return false;
+  for (std::size_t start = 0; start + length <= upper_text.size(); ++start) {
+    std::size_t i = 0;
+    while (i < length && upper_text[start + i] == Fold(needle[i])) ++i;
+    if (i == length) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 void SeekUserInSet(const std::string& userName) {
   const std::string upper = platform::UpperAscii(userName);
   m_pRstUsers->MoveFirst();
-  if (upper == UserSet.UserName && !m_pRstUsers->IsEOF()) return;
+  if (std::strcmp(upper.c_str(), UserSet.UserName) == 0 && !m_pRstUsers->IsEOF()) return;
   for (;;) {
     if (m_pRstUsers->IsEOF()) return;
     m_pRstUsers->MoveNext();
-    if (!m_pRstUsers->IsEOF() && upper == UserSet.UserName) return;
+    if (std::strcmp(upper.c_str(), UserSet.UserName) == 0 && !m_pRstUsers->IsEOF()) return;
   }
 }
 
@@ -70,9 +85,9 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
     }
     const std::string page = FreesitesRecord.PageName;
     DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),", page, 0);
-    DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)",
-                      std::string(kFreeSitesPlaceholder), 0);
-    if (upper_url.find(platform::UpperAscii(page)) != std::string::npos) return 1;
+    static const std::string placeholder = kFreeSitesPlaceholder;
+    DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)", placeholder, 0);
+    if (ContainsNoCase(upper_url, FreesitesRecord.PageName)) return 1;
     m_pWebSites->MoveNext();
   }
   return 0;

@@ -100,6 +100,7 @@ struct Recordset::Impl {
   void* record = nullptr;
   std::span<const FieldBinding> fields;
   size_t record_size = 0;
+  bool contiguous = false;  // the fields cover [0, record_size) without gaps: one copy fills them
 
   ConnectionImpl& Connected(const char* source) {
     if (!open) {
@@ -117,7 +118,8 @@ struct Recordset::Impl {
     return *connection;
   }
 
-  std::uint64_t& TableWrites() { return connection->table_writes[platform::UpperAscii(table)]; }
+  std::uint64_t* table_writes = nullptr;  // this table's counter in the connection (map nodes stay put)
+  std::uint64_t& TableWrites() { return *table_writes; }
 
   bool Stale() {
     return connection->DataVersion() != version_seen || TableWrites() != writes_seen;
@@ -182,6 +184,10 @@ struct Recordset::Impl {
   void Fill() {
     if (record == nullptr || current >= rows.size()) return;
     const std::vector<char>& image = Image(rows[current]);
+    if (contiguous) {
+      std::memcpy(record, image.data(), record_size);
+      return;
+    }
     for (const FieldBinding& field : fields) {
       std::memcpy(static_cast<char*>(record) + field.offset, image.data() + field.offset, field.size);
     }
@@ -231,6 +237,7 @@ void Recordset::Open(const std::string& table, const ConnectionPtr& connection, 
   }
   impl_->connection = connection.get()->impl();
   impl_->table = table;
+  impl_->table_writes = &c.table_writes[platform::UpperAscii(table)];
   {
     Statement check{Prepare(c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE")};
     sqlite3_bind_text(check.handle, 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -326,7 +333,12 @@ void RecordBinding::Bind(void* record, std::span<const FieldBinding> fields) {
   if (!same_layout) {
     r.fields = fields;
     r.record_size = 0;
-    for (const FieldBinding& field : fields) r.record_size = std::max(r.record_size, field.offset + field.size);
+    size_t covered = 0;
+    for (const FieldBinding& field : fields) {
+      r.record_size = std::max(r.record_size, field.offset + field.size);
+      covered += field.size;
+    }
+    r.contiguous = covered == r.record_size;  // fields never overlap
     r.DropImages();
   }
   r.Fill();

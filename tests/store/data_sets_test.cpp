@@ -130,3 +130,25 @@ TEST_F(StoreTest, ShutDownClosesEverything) {
 
 }  // namespace
 }  // namespace store_test
+
+namespace store_test {
+namespace {
+
+// Without a module named Minutrix.dll the database is looked for beside the host program.
+TEST_F(StoreTest, InitializeDBConnectionLooksBesideTheHostProgram) {
+  const fs::path beside = fs::read_symlink("/proc/self/exe").parent_path() / "UserTimesDB";
+  fs::remove_all(beside);
+  EXPECT_FALSE(InitializeDBConnection());
+  EXPECT_TRUE(Logged("*\tCode = 80004005"));
+  fs::create_directories(beside);
+  const auto made = test_support::Run({(test_support::kBuildDir / "minutrix-db").string(), "create",
+                                       (beside / "UserTimesDB.mdb").string()});
+  ASSERT_EQ(made.exit_code, 0) << made.output;
+  EXPECT_TRUE(InitializeDBConnection());
+  EXPECT_TRUE(Logged("]DataBase Connection initialized successfully!"));
+  TerminateUserDB();
+  fs::remove_all(beside);
+}
+
+}  // namespace
+}  // namespace store_test

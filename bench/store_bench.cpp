@@ -1,0 +1,154 @@
+// Cost of the store's part of a request decision with 10, 1,000 and 10,000 users and 100 free
+// sites, on a real database file in a scratch machine root, debug log off.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "filter/diagnostic_log.h"
+#include "filter/request_state.h"
+#include "filter/sections.h"
+#include "filter/store.h"
+#include "filter/tempogate.h"
+#include "platform/ado_admin.h"
+#include "platform/clock.h"
+#include "platform/registry.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kFreeSites = 100;
+constexpr const char* kUrl = "http://www.example.com/some/page.html";  // matches no free site
+
+// One scratch machine with a store open on a database of `users` users.
+class Store {
+ public:
+  explicit Store(int users) {
+    char pattern[] = "/tmp/minutrix-bench-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+    ::setenv("MINUTRIX_ROOT", root_.c_str(), 1);
+    fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const std::string dir = "c:\\Minutrix\\";
+    RegSetValueExA(key, "MinutrixPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
+                   static_cast<DWORD>(dir.size() + 1));
+    RegCloseKey(key);
+    const std::string create = std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db create " +
+                               (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() + " >/dev/null";
+    if (std::system(create.c_str()) != 0) std::abort();
+
+    admin_ = ado::CreateConnection();
+    admin_->Open("Data Source=c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb;", "", "", 0);
+    ado::Execute(admin_, "BEGIN");
+    for (int i = 0; i < users; ++i) {
+      ado::Execute(admin_, "INSERT INTO Users VALUES (?1, 100000, 0)", {UserName(i)});
+    }
+    for (int i = 0; i < kFreeSites; ++i) {
+      ado::Execute(admin_, "INSERT INTO tblPages (PageName) VALUES (?1)", {"free-site-" + std::to_string(i) + ".org"});
+    }
+    ado::Execute(admin_, "COMMIT");
+
+    platform::SetFixedTime(platform::Now());
+    ResetLogForTests();
+    CreateSections();
+    std::snprintf(gblServerName, sizeof gblServerName, "proxy.school.local");
+    std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", kUrl);
+    lastReset = platform::Now();
+    if (!OpenDBConnection(BuildConnectionString("c:\\Minutrix\\")) || !filter_.InitializeFilter()) std::abort();
+  }
+
+  ~Store() {
+    TerminateDataSets();
+    TerminateUserDB();
+    TimesMap.clear();
+    DeleteSections();
+    admin_.Release();
+    ResetLogForTests();
+    platform::SetFixedTime(std::nullopt);
+    std::error_code ec;
+    fs::remove_all(root_, ec);
+  }
+
+  static std::string UserName(int i) { return "USER" + std::to_string(i); }
+  ado::ConnectionPtr& admin() { return admin_; }
+
+ private:
+  fs::path root_;
+  ado::ConnectionPtr admin_;
+  ClsTempogate filter_;
+};
+
+// The user look-up and the free-site check of one request, for the last user of the table.
+void BM_LookUpUserAndSite(benchmark::State& state) {
+  Store store(static_cast<int>(state.range(0)));
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) - 1);
+  for (auto _ : state) {
+    bool has_time = false, found = false;
+    LookUpUserInSet(user, &has_time, &found);
+    RefreshFreeSites();
+    benchmark::DoNotOptimize(LookUpSiteInSet(gblRequestUrl, gblServerName));
+    if (!found) state.SkipWithError("user not found");
+  }
+}
+BENCHMARK(BM_LookUpUserAndSite)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The store's whole part of a request decision within one minute (nothing to write).
+void BM_RequestDecision(benchmark::State& state) {
+  Store store(static_cast<int>(state.range(0)));
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+  for (auto _ : state) {
+    bool has_time = false, found = false;
+    CountMonitoredUsers();
+    CheckResetSchedule();
+    RefreshFreeSites();
+    LookUpUserInSet(user, &has_time, &found);
+    gblFreeSite = LookUpSiteInSet(gblRequestUrl, gblServerName) != 0;
+    int first = 0;
+    benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
+  }
+}
+BENCHMARK(BM_RequestDecision)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// RegisterTime when a new minute is due: one durable write per call.
+void BM_RegisterTimeWithWrite(benchmark::State& state) {
+  Store store(static_cast<int>(state.range(0)));
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+  bool has_time = false, found = false;
+  LookUpUserInSet(user, &has_time, &found);
+  int first = 0;
+  RegisterTime(user, nullptr, &first, 1);
+  for (auto _ : state) {
+    platform::AdvanceFixedTime(60);
+    LookUpUserInSet(user, &has_time, &found);
+    if (RegisterTime(user, nullptr, &first, 1) != 1) state.SkipWithError("not charged");
+  }
+}
+BENCHMARK(BM_RegisterTimeWithWrite)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The look-ups right after another program changed a user: the change must be seen at once.
+void BM_LookUpAfterOutsideChange(benchmark::State& state) {
+  Store store(static_cast<int>(state.range(0)));
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) - 1);
+  long long value = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    ++value;
+    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = ?1 WHERE UserName = ?2", {value, user});
+    state.ResumeTiming();
+    bool has_time = false, found = false;
+    LookUpUserInSet(user, &has_time, &found);
+    RefreshFreeSites();
+    benchmark::DoNotOptimize(LookUpSiteInSet(gblRequestUrl, gblServerName));
+    if (UserSet.CurrentInternetTime != value) state.SkipWithError("outside change not seen");
+  }
+}
+BENCHMARK(BM_LookUpAfterOutsideChange)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
