@@ -118,7 +118,7 @@ class TerminalBackend final : public Backend {
       if (request.icon == name) icon = mark;
     }
     Print("");
-    Print("  +-- " + request.title + " " + std::string(kWidth > request.title.size() + 8 ? kWidth - request.title.size() - 8 : 0, '-') + "+");
+    Print("  +-- " + request.title + " " + std::string(kWidth > request.title.size() + 7 ? kWidth - request.title.size() - 7 : 0, '-') + "+");
     bool first = true;
     for (const std::string& line : Wrap(request.prompt, kWidth - 12)) {
       Print("  | " + (first ? icon : std::string(icon.size(), ' ')) + line);
@@ -167,14 +167,21 @@ class TerminalBackend final : public Backend {
     const std::string title = form.Caption() + " ";
     Print("");
     Print("+== " + title + std::string(kWidth > title.size() + 5 ? kWidth - title.size() - 5 : 0, '=') + "+");
+    bool previous_label = false;
     for (Control* c : form.Controls()) {
       if (!c->Visible()) continue;
+      const bool was_label = previous_label;
+      previous_label = c->Kind() == ControlKind::kLabel;
       const std::string off = c->Enabled() ? "" : "  (disabled)";
       std::string number;
       switch (c->Kind()) {
-        case ControlKind::kLabel:
+        case ControlKind::kLabel: {
+          // Labels after the first of a run of long ones are paragraphs: set off by an empty row.
+          const bool paragraph = c->Caption().size() > kWidth - 6;
+          if (paragraph && was_label) Row("");
           for (const std::string& line : Wrap(c->Caption(), kWidth - 6)) Row("  " + line);
           break;
+        }
         case ControlKind::kFrame: Row("-- " + c->Caption() + " --"); break;
         case ControlKind::kPicture: break;
         case ControlKind::kListBox:

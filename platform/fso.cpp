@@ -65,13 +65,14 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 
 std::optional<DriveInfo> DriveOf(char letter) {
   const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   const auto drives = Drives();
-  if (std::find(drives.begin(), drives.end(), lower) == drives.end()) return std::nullopt;
+  if (std::find(drives.begin(), drives.end(), upper) == drives.end()) return std::nullopt;
   DriveInfo info;
   info.drive_letter = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(lower))));
   info.path = info.drive_letter + ":";
   struct statvfs vfs;
-  const fs::path host = MachineRoot() / std::string(1, lower);
+  const fs::path host = HostPath(std::string(1, upper) + ":\\").value_or(MachineRoot() / std::string(1, lower));
   if (::statvfs(host.c_str(), &vfs) == 0) {
     info.available_space = static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize);
     info.free_space = static_cast<double>(vfs.f_bfree) * static_cast<double>(vfs.f_frsize);

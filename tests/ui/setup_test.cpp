@@ -1,0 +1,123 @@
+// The setup program end to end: its windows through the script and the terminal backends.
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::ReadFile;
+// Writes a file, making its folders first.
+void Put(const std::filesystem::path& path, const std::string& text) {
+  std::filesystem::create_directories(path.parent_path());
+  test_support::WriteFile(path, text);
+}
+
+class SetupTest : public ::testing::Test {
+ protected:
+  test_support::CommandResult Setup(const std::string& args, const std::string& script,
+                                    std::map<std::string, std::string> env = {}) {
+    Put(dir_.path() / "script.txt", script);
+    env["MINUTRIX_UI"] = "script";
+    env["MINUTRIX_UI_SCRIPT"] = (dir_.path() / "script.txt").string();
+    env["MINUTRIX_UI_TRANSCRIPT"] = (dir_.path() / "transcript.txt").string();
+    std::vector<std::string> argv = {(test_support::kBuildDir / "setup").string()};
+    if (!args.empty()) argv.push_back(args);
+    return test_support::Run(argv, env);
+  }
+  std::string Transcript() { return ReadFile(dir_.path() / "transcript.txt"); }
+  test_support::ScratchMachine machine_;
+  test_support::ScratchDir dir_;
+};
+
+TEST_F(SetupTest, HelpShowsOnlyTheHelpBox) {
+  const auto r = Setup("/?", "box OK\n");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_EQ(t.find("window "), std::string::npos) << "no window besides the box\n" << t;
+  EXPECT_NE(t.find("box \"Korvane Minutrix Install Command-Line Arguments : \" icon information"), std::string::npos);
+}
+
+TEST_F(SetupTest, DutchRunThroughEveryWindowToFinish) {
+  const auto r = Setup("",
+                       "InstallLanguage select CboChooseLanguage Nederlands\n"
+                       "InstallLanguage click CmdOK\n"
+                       "UELA click lblAccept(0)\n"
+                       "UELA click cmdAccept\n"
+                       "InstallOptionsForm click Quit\n"
+                       "box \"Quit\" No\n"
+                       "InstallOptionsForm click Quit\n"
+                       "box \"Quit\" Yes\n"
+                       "InstallForm click CmdFinish\n");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_NE(t.find("list: Installatie van Minutrix voor ISA-Server\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("  | Weet U het zeker?\n"), std::string::npos);
+  EXPECT_EQ(t.find("This build of setup ends here"), std::string::npos) << "Quit runs no action";
+  EXPECT_NE(t.find("window InstallForm waits\n  picture picLogo\n  list lblInfo (2 items)\n  button CmdFinish \"Finish\" focus\n"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(t.find("window InstallForm unloaded"), std::string::npos);
+}
+
+TEST_F(SetupTest, LanguageOnTheCommandLineSkipsTheDialogAndDeclineEnds) {
+  const auto r = Setup("-lng ned", "UELA click Quit\n");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_EQ(t.find("InstallLanguage"), std::string::npos);
+  EXPECT_NE(t.find("option lblAccept(0) \"Ik ga accoord met de overeenkomst\""), std::string::npos);
+  EXPECT_EQ(t.find("InstallForm"), std::string::npos);
+}
+
+TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
+  // setup started from c:\Minutrix (through a link there, as a copy would be) with the DLL present.
+  Put(machine_.Host("c:\\Minutrix\\Minutrix.DLL"), "dll");
+  fs::create_symlink(test_support::kBuildDir / "setup", machine_.Host("c:\\Minutrix\\Setup.exe"));
+  Put(dir_.path() / "script.txt",
+            "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallOptionsForm click CmdAction\n"
+            "InstallForm click CmdFinish\n");
+  const auto r = test_support::Run({machine_.Host("c:\\Minutrix\\Setup.exe").string(), "-lng eng"},
+                                   {{"MINUTRIX_UI", "script"},
+                                    {"MINUTRIX_UI_SCRIPT", (dir_.path() / "script.txt").string()},
+                                    {"MINUTRIX_UI_TRANSCRIPT", (dir_.path() / "transcript.txt").string()}});
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_NE(t.find("list: Found application path : C:\\Minutrix\\\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("list: Minutrix is installed!\n"), std::string::npos) << t;
+  EXPECT_NE(t.find("button CmdAction \"Uninstall\" focus"), std::string::npos) << t;
+  EXPECT_NE(t.find("uninstall driver is not part of it yet"), std::string::npos) << t;
+}
+
+TEST_F(SetupTest, NoFittingAnswerStopsWithAClearMessage) {
+  auto r = Setup("", "UELA click Quit\n");
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.output.find("the UI script has no fitting answer: window InstallLanguage"), std::string::npos)
+      << r.output;
+  r = Setup("", "");
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.output.find("the UI script ended"), std::string::npos) << r.output;
+  r = Setup("", "InstallLanguage click NoSuchButton\n");
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.output.find("the window has no control NoSuchButton"), std::string::npos) << r.output;
+}
+
+TEST_F(SetupTest, TerminalBackendReadsPicksAndStopsAtTheEndOfInput) {
+  auto r = test_support::Run({(test_support::kBuildDir / "setup").string(), "-lng eng"},
+                             {{"MINUTRIX_UI", "terminal"}, {"MINUTRIX_UI_TRANSCRIPT", ""}},
+                             "3\n1\n3\n5\ny\n1\n");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("[3] < Accept >  (disabled)"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("(cmdAccept is disabled; nothing happens)"), std::string::npos);
+  EXPECT_NE(r.output.find("| (X) Are you sure?"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("  Install Minutrix for ISA-Server\n"), std::string::npos);
+  r = test_support::Run({(test_support::kBuildDir / "setup").string()}, {{"MINUTRIX_UI", "terminal"}}, "");
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.output.find("standard input ended"), std::string::npos) << r.output;
+  r = test_support::Run({(test_support::kBuildDir / "setup").string()}, {{"MINUTRIX_UI", "gui"}});
+  EXPECT_EQ(r.exit_code, 3);
+  EXPECT_NE(r.output.find("unknown user interface"), std::string::npos);
+}
+
+}  // namespace
