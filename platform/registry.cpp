@@ -370,6 +370,11 @@ class Store {
   std::shared_ptr<const Tree> LoadLocked(const std::string& path) {
     FileSignature signature;
     std::string text;
+    // One stat() answers the common case, an unchanged file, for every severity-0 log line.
+    struct stat quick;
+    if (tree_ && path == path_) {
+      if (::stat(path.c_str(), &quick) == 0 ? SignatureOf(quick) == signature_ : !signature_.exists) return tree_;
+    }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
       struct stat st;

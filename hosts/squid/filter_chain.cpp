@@ -1,0 +1,130 @@
+// Loading the filters and turning their answers into Squid's.
+#include "hosts/squid/filter_chain.h"
+
+#include <sstream>
+
+#include "platform/machine.h"
+#include "platform/registry.h"
+
+namespace squid {
+namespace {
+
+std::string ReadString(HKEY key, const char* name) {
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) return {};
+  std::string data(size, '\0');
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  return data.substr(0, data.find('\0'));
+}
+
+std::string Trim(std::string text) {
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  while (!text.empty() && text.front() == ' ') text.erase(text.begin());
+  return text;
+}
+
+// The Location of a response head the filter sent, or empty.
+std::string LocationOf(const std::string& headers) {
+  std::istringstream in(headers);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t colon = line.find(':');
+    if (colon != std::string::npos && platform::EqualsNoCase(line.substr(0, colon), "Location")) {
+      return Trim(line.substr(colon + 1));
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+std::vector<std::string> RegisteredFilterPaths(std::vector<std::string>& problems) {
+  std::vector<std::string> paths;
+  HKEY filters = nullptr;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFiltersKey, 0, KEY_READ, &filters) != ERROR_SUCCESS) return paths;
+  std::stringstream order(ReadString(filters, "FilterLoadOrder"));
+  std::string name;
+  while (std::getline(order, name, ',')) {
+    name = Trim(name);
+    if (name.empty()) continue;
+    HKEY filter = nullptr;
+    std::string path;
+    if (RegOpenKeyExA(filters, name.c_str(), 0, KEY_READ, &filter) == ERROR_SUCCESS) {
+      path = ReadString(filter, "FilterPath");
+      RegCloseKey(filter);
+    }
+    if (path.empty()) {
+      problems.push_back("filter \"" + name + "\" is in FilterLoadOrder but has no FilterPath");
+    } else {
+      paths.push_back(path);
+    }
+  }
+  RegCloseKey(filters);
+  return paths;
+}
+
+void FilterChain::Load(const std::vector<std::string>& paths, std::vector<std::string>& problems) {
+  for (const std::string& path : paths) {
+    std::string host = path;
+    if (!path.empty() && path[0] != '/') {
+      const auto mapped = platform::HostPath(path);
+      if (!mapped) {
+        problems.push_back("filter " + path + ": the path names no file of this machine");
+        continue;
+      }
+      host = mapped->string();
+    }
+    std::string error;
+    auto filter = isapi_host::LoadedFilter::Load(host, error);
+    if (!filter) {
+      problems.push_back("filter " + path + ": " + error);
+      continue;
+    }
+    if (!filter->CallGetFilterVersion()) {
+      problems.push_back("filter " + path +
+                         ": GetFilterVersion answered FALSE; it is not used and its requests pass unfiltered");
+    } else {
+      active_.push_back(filter.get());
+    }
+    filters_.push_back(std::move(filter));
+  }
+}
+
+size_t FilterChain::active() const { return active_.size(); }
+
+std::string FilterChain::Answer(std::string_view line, const std::string& server_name) {
+  std::string channel;
+  try {
+    std::string error;
+    const auto parsed = ParseRequestLine(line, channel, error);
+    if (!parsed) return BrokenAnswer(channel, error);
+    auto request = isapi_host::MakeRequest(parsed->user, parsed->url, server_name);
+    if (!parsed->method.empty()) {
+      request.headers["method"] = parsed->method;
+      request.server_variables["REQUEST_METHOD"] = parsed->method;
+    }
+    if (!parsed->client.empty()) request.server_variables["REMOTE_ADDR"] = parsed->client;
+    const auto outcome = isapi_host::DeliverRequest(active_, request);
+    const bool connect = platform::EqualsNoCase(parsed->method, "CONNECT");
+    if (outcome.response) {
+      const std::string location = LocationOf(outcome.response->headers);
+      // Browsers show no proxy answer to CONNECT, so a redirect there can only be a refusal.
+      if (location.empty() || connect) return BlockAnswer(channel);
+      return RedirectAnswer(channel, location);
+    }
+    if (outcome.status == SF_STATUS_REQ_ERROR || outcome.status == SF_STATUS_REQ_FINISHED ||
+        outcome.status == SF_STATUS_REQ_FINISHED_KEEP_CONN) {
+      return BlockAnswer(channel);
+    }
+    return PassAnswer(channel);
+  } catch (const std::exception& e) {
+    return BrokenAnswer(channel, std::string("helper failure: ") + e.what());
+  } catch (...) {
+    return BrokenAnswer(channel, "helper failure");
+  }
+}
+
+}  // namespace squid

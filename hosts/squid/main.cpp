@@ -1,0 +1,165 @@
+// minutrix-squid-helper: a Squid url_rewrite helper that hosts the ISAPI filters of this machine,
+// delivering each request to them as the web server would and answering in Squid's syntax.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "hosts/squid/filter_chain.h"
+#include "hosts/squid/squid_config.h"
+#include "platform/machine.h"
+
+namespace {
+
+constexpr const char* kHelp = R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME]
+       minutrix-squid-helper --squid-config [--server-name NAME] [--product-port PORT]
+                             [--concurrency N] [--filter PATH]...
+
+A Squid url_rewrite helper that hosts ISAPI filters. It loads the filters registered with
+the web server of the machine in $MINUTRIX_ROOT (registry HKLM\SYSTEM\ControlSet001\Services\
+W3SVC\Filters: "FilterLoadOrder" lists the names, each name's subkey holds "FilterPath"),
+and any given with --filter (a host path or a Windows path of the machine). Each filter's
+GetFilterVersion is called once; a filter that answers FALSE is not used.
+
+Squid writes one request per line ("[channel-ID] URL extras"); the helper answers one line
+per request, in order:
+  ERR                          the request passes unchanged
+  OK status=302 url="..."      the filter redirected (the product page)
+  OK minutrix=block            the filter ended the request; squid.conf makes Squid answer 403
+  BH message="..."             the line could not be read; the helper goes on
+
+Options:
+  --server-name NAME   the proxy's host name as the browsers know it (SERVER_NAME); the
+                       product page is at http://NAME:PORT/Minutrix/Minutrix.asp
+                       (default: this machine's host name)
+  --filter PATH        load this filter library too
+  --squid-config       print the squid.conf lines that hook this helper in, and exit
+  --product-port PORT  with --squid-config: the port of the product page (ServerPort)
+  --concurrency N      with --squid-config: Squid's concurrency for the helper (default 0)
+  --help               this text
+
+Example:
+  minutrix-squid-helper --squid-config --server-name proxy.school.example --product-port 80
+)";
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "localhost";
+  return name;
+}
+
+// Reads lines of any length; a line longer than kMaxLine is answered as broken, not stored.
+class LineReader {
+ public:
+  static constexpr size_t kMaxLine = 1 << 20;
+  // False at the end of the input. `too_long` tells that the line was cut.
+  bool Next(std::string& line, bool& too_long) {
+    line.clear();
+    too_long = false;
+    for (;;) {
+      if (pos_ == len_) {
+        if (std::fflush(stdout) != 0) return false;  // answers go out before the helper waits
+        const ssize_t n = ::read(0, buffer_, sizeof buffer_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return !line.empty() || too_long;
+        pos_ = 0;
+        len_ = static_cast<size_t>(n);
+      }
+      const char* start = buffer_ + pos_;
+      const void* newline = std::memchr(start, '\n', len_ - pos_);
+      const size_t take = newline ? static_cast<const char*>(newline) - start : len_ - pos_;
+      if (line.size() + take <= kMaxLine) {
+        line.append(start, take);
+      } else {
+        too_long = true;
+      }
+      pos_ += take;
+      if (newline) {
+        ++pos_;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        return true;
+      }
+    }
+  }
+
+ private:
+  char buffer_[65536];
+  size_t pos_ = 0;
+  size_t len_ = 0;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ::signal(SIGPIPE, SIG_IGN);
+  std::vector<std::string> filters;
+  squid::ConfigOptions config;
+  config.server_name = HostName();
+  bool print_config = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kHelp, stdout);
+      return 0;
+    } else if (arg == "--filter" && has_value) {
+      filters.push_back(argv[++i]);
+    } else if (arg == "--server-name" && has_value) {
+      config.server_name = argv[++i];
+    } else if (arg == "--squid-config") {
+      print_config = true;
+    } else if (arg == "--product-port" && has_value) {
+      config.product_port = argv[++i];
+    } else if (arg == "--concurrency" && has_value) {
+      config.concurrency = std::atoi(argv[++i]);
+    } else {
+      std::fprintf(stderr, "minutrix-squid-helper: bad argument \"%s\" (see --help)\n", arg.c_str());
+      return 2;
+    }
+  }
+
+  if (print_config) {
+    std::error_code ec;
+    config.helper_path = std::filesystem::read_symlink("/proc/self/exe", ec).string();
+    config.filters = filters;
+    for (const char* name : {"MINUTRIX_ROOT", "MINUTRIX_CLOCK_FILE"}) {
+      if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
+        config.environment.push_back(std::string(name) + "=" + value);
+      }
+    }
+    std::fputs(squid::SquidConfig(config).c_str(), stdout);
+    return 0;
+  }
+
+  std::vector<std::string> problems;
+  std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
+  paths.insert(paths.end(), filters.begin(), filters.end());
+  squid::FilterChain chain;
+  chain.Load(paths, problems);
+  for (const auto& problem : problems) std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
+  std::fprintf(stderr, "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s\n",
+               chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str());
+
+  LineReader reader;
+  std::string line;
+  bool too_long = false;
+  while (reader.Next(line, too_long)) {
+    std::string answer;
+    if (too_long) {
+      std::string channel, error;
+      squid::ParseRequestLine(line.substr(0, 32), channel, error);
+      answer = squid::BrokenAnswer(channel, "request line too long");
+    } else {
+      answer = chain.Answer(line, config.server_name);
+    }
+    answer.push_back('\n');
+    if (std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size()) break;
+  }
+  std::fflush(stdout);
+  return 0;
+}

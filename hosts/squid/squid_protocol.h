@@ -1,0 +1,42 @@
+// Squid's url_rewrite helper protocol: request lines in, answer lines out.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace squid {
+
+// One request line, taken apart.
+struct RequestLine {
+  std::string channel;  // the channel-ID to echo, or empty without concurrency
+  std::string url;      // as Squid gives it; "host:port" for CONNECT
+  std::string method;   // "GET", "CONNECT", ...; empty when the extras do not say
+  std::string user;     // decoded; empty for "-" or none
+  std::string client;   // the client address, when the extras give it
+};
+
+// Parses `line` (without its line end). Accepts Squid's default extras
+// ("%>a/%>A %un %>rm myip=%la myport=%lp", where an unescaped user name may hold spaces) and
+// key=value extras ("ip=%>a method=%>rm user=%#un", values percent-encoded). On failure returns
+// nullopt with `error` set and `channel` still filled when the line had one.
+std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel, std::string& error);
+
+// "%XX" sequences decoded; a "%" not followed by two hex digits stays as it is.
+std::string PercentDecode(std::string_view text);
+
+// A Location as the filter wrote it, with every character that cannot stand in a URL inside
+// Squid's quoted url= (space, controls, quote, backslash, non-ASCII, ...) percent-encoded.
+// Existing "%XX" sequences are kept.
+std::string LocationForSquid(std::string_view location);
+
+// Answer lines, with the channel-ID in front when there is one.
+std::string PassAnswer(const std::string& channel);
+std::string RedirectAnswer(const std::string& channel, const std::string& location);
+std::string BlockAnswer(const std::string& channel);
+std::string BrokenAnswer(const std::string& channel, const std::string& message);
+
+// The note that squid.conf turns into a denial.
+inline constexpr const char* kBlockNote = "minutrix=block";
+
+}  // namespace squid
