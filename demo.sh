@@ -1,35 +1,89 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows the filter library loading in the test host on a
-# fresh demonstration machine, with its log.
+# The main job: installs what is missing, builds, and runs Minutrix behind a real Squid on
+# 127.0.0.1 with the product page and a small local site (nginx), until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
-ensure_packages
+ensure_packages squid nginx-light curl apache2-utils
+
+proxy_port=${MINUTRIX_DEMO_PROXY_PORT:-3128}
+web_port=${MINUTRIX_DEMO_WEB_PORT:-8080}
+for port in "$proxy_port" "$web_port"; do
+  if ss -ltn "( sport = :$port )" | grep -q LISTEN; then
+    echo "Port $port is in use (a squid or nginx service of this machine?). Stop it, or set" >&2
+    echo "MINUTRIX_DEMO_PROXY_PORT / MINUTRIX_DEMO_WEB_PORT to free ports." >&2
+    exit 1
+  fi
+done
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build
 
-root=$(mktemp -d /tmp/minutrix-demo.XXXXXX)
-trap 'rm -rf "$root"' EXIT
-export MINUTRIX_ROOT="$root/machine"
-./build/minutrix-machine init "$MINUTRIX_ROOT"
-mkdir -p "$MINUTRIX_ROOT/c/Minutrix"
-cp build/Minutrix.dll "$MINUTRIX_ROOT/c/Minutrix/"
-if [ -f build/UserTimesDB/UserTimesDB.mdb ]; then
-  mkdir -p "$MINUTRIX_ROOT/c/Minutrix/UserTimesDB"
-  cp build/UserTimesDB/UserTimesDB.mdb "$MINUTRIX_ROOT/c/Minutrix/UserTimesDB/"
-fi
-./build/minutrix-machine reg add 'HKLM\software\Minutrix' /v MinutrixPath /d 'c:\Minutrix\' /f >/dev/null
-./build/minutrix-machine reg add 'HKLM\software\Minutrix' /v MinutrixDebug /d 1 /f >/dev/null
-echo
-./build/minutrix-machine reg query 'HKLM\software\Minutrix'
-./build/minutrix-test-host --filter "$MINUTRIX_ROOT/c/Minutrix/Minutrix.dll" \
-  --request 'DEMO\alice' 'http://www.example.com/' \
-  --request '' 'http://www.example.com/' || true
-echo
-shopt -s nullglob
-for f in "$MINUTRIX_ROOT"/c/Minutrix/MinutrixOutput*.txt "$MINUTRIX_ROOT"/c/Minutrix/Minutrix.sts*; do
-  echo "---- $(basename "$f")"
-  tr -d '\r' < "$f"
+demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX)
+cleanup() {
+  trap - EXIT INT TERM
   echo
-done
+  echo "Stopping Squid and nginx..."
+  scripts/minutrix-stack stop "$demo" || true
+  echo "Minutes used at the end:"
+  build/minutrix-db users "$db" 2>/dev/null || true
+  rm -rf "$demo"
+  exit 0
+}
+trap cleanup EXIT INT TERM
+
+export MINUTRIX_ROOT="$demo/machine"
+build/minutrix-machine init "$MINUTRIX_ROOT" >/dev/null
+product="$MINUTRIX_ROOT/c/Minutrix"
+db="$product/UserTimesDB/UserTimesDB.mdb"
+mkdir -p "$product/UserTimesDB"
+cp build/Minutrix.dll "$product/"
+build/minutrix-db create "$db" >/dev/null
+build/minutrix-db add-user "$db" jsmith 60 >/dev/null
+build/minutrix-db add-user "$db" pjansen -1 >/dev/null
+build/minutrix-db add-user "$db" kim 1 >/dev/null
+build/minutrix-db set-used "$db" kim 1 >/dev/null
+build/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null
+build/minutrix-db set "$db" ServerPort "$web_port" >/dev/null
+build/minutrix-db set "$db" ShowStartMessage yes >/dev/null
+reg() { build/minutrix-machine reg add "$@" /f >/dev/null; }
+reg 'HKLM\software\Minutrix' /v MinutrixPath /d 'c:\Minutrix\'
+reg 'HKLM\software\Minutrix' /v MinutrixDebug /d 0
+reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters' /v FilterLoadOrder /d Minutrix
+reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters\Minutrix' /v FilterPath /d 'c:\Minutrix\Minutrix.dll'
+
+htpasswd -bc "$demo/htpasswd" 'CORP\jsmith' minutrix 2>/dev/null
+for account in 'CORP\pjansen' 'CORP\kim' 'CORP\carol'; do htpasswd -b "$demo/htpasswd" "$account" minutrix 2>/dev/null; done
+
+scripts/minutrix-stack start "$demo" --proxy-port "$proxy_port" --web-port "$web_port"
+
+cat <<TXT
+
+Minutrix is running.
+
+  Proxy (Squid with minutrix-squid-helper):  http://127.0.0.1:$proxy_port
+  Product page (nginx):                       http://127.0.0.1:$web_port/Minutrix/Minutrix.asp
+  A local site to browse:                     http://127.0.0.2:$web_port/   (its /free/ part costs no time)
+
+  Accounts (password "minutrix" for all):
+    CORP\\jsmith   60 minutes a day
+    CORP\\pjansen  unlimited
+    CORP\\kim      1 minute, already used up
+    CORP\\carol    not monitored: always sent to the denied page
+
+  Try:
+    curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\jsmith:minutrix' http://127.0.0.2:$web_port/
+        (the first request of a period shows the start page; the next ones pass and are charged)
+    curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\jsmith:minutrix' http://timeleft/
+    curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\kim:minutrix' http://127.0.0.2:$web_port/
+    curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\kim:minutrix' http://127.0.0.2:$web_port/free/
+    curl -L -x http://127.0.0.1:$proxy_port -U 'CORP\\carol:minutrix' http://127.0.0.2:$web_port/
+    MINUTRIX_ROOT=$MINUTRIX_ROOT build/minutrix-db users '$db'
+  A browser works too: set its HTTP proxy to 127.0.0.1:$proxy_port.
+
+  The filter's log: $product/MinutrixOutput*.txt   (detail: set MinutrixDebug to 1 with
+    MINUTRIX_ROOT=$MINUTRIX_ROOT build/minutrix-machine reg add "HKLM\\software\\Minutrix" /v MinutrixDebug /d 1 /f)
+
+Press Ctrl-C to stop everything.
+TXT
+while true; do sleep 3600 & wait $!; done

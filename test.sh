@@ -4,7 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
-ensure_packages
+# Squid, nginx, curl and htpasswd for the end-to-end tests through a real proxy.
+ensure_packages squid nginx-light curl apache2-utils
 
 jobs=$(nproc)
 echo "== Build (build/)"

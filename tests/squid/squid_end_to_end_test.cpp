@@ -1,0 +1,170 @@
+// Browsers' requests through a real Squid with minutrix-squid-helper and the filter, the product
+// page and a local site served by nginx, all on loopback. The helper's clock follows a file.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <filesystem>
+#include <memory>
+#include <sstream>
+
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::kBuildDir;
+
+
+constexpr const char* kProxy = "http://127.0.0.1:13128";
+constexpr const char* kSite = "http://127.0.0.2:18080/";
+constexpr const char* kFreeSite = "http://127.0.0.2:18080/free/";
+const std::string kPage = "http://127.0.0.1:18080/Minutrix/Minutrix.asp?";
+const std::string kDenied = "Your%20internet%20time%20for%20this%20period%20is%20used%20up.";
+
+struct Reply {
+  std::string code;      // the HTTP status, or the CONNECT status for https
+  std::string location;  // the redirect's target
+};
+
+class SquidTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = std::make_unique<test_support::ScratchDir>();
+    const fs::path machine = dir_->path() / "machine";
+    const std::map<std::string, std::string> env = {{"MINUTRIX_ROOT", machine.string()}};
+    auto must = [&](const std::vector<std::string>& argv) {
+      const auto result = test_support::Run(argv, env);
+      ASSERT_EQ(result.exit_code, 0) << argv[0] << ": " << result.output;
+    };
+    const std::string tool = (kBuildDir / "minutrix-machine").string();
+    const std::string db_tool = (kBuildDir / "minutrix-db").string();
+    must({tool, "init", machine.string()});
+    fs::create_directories(machine / "c/Minutrix/UserTimesDB");
+    fs::copy_file(kBuildDir / "Minutrix.dll", machine / "c/Minutrix/Minutrix.dll");
+    const std::string db = Database().string();
+    must({db_tool, "create", db});
+    must({db_tool, "set", db, "ServerPort", "18080"});
+    must({db_tool, "add-site", db, "127.0.0.2:18080/free"});
+    must({db_tool, "add-user", db, "alice", "30"});
+    must({db_tool, "add-user", db, "bob", "2"});
+    must({db_tool, "add-user", db, "dave", "100"});
+    must({db_tool, "set-used", db, "bob", "2"});
+    must({tool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    const std::string filters = "HKLM\\SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+    must({tool, "reg", "add", filters, "/v", "FilterLoadOrder", "/d", "Minutrix", "/f"});
+    must({tool, "reg", "add", filters + "\\Minutrix", "/v", "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
+    const std::string htpasswd = (dir_->path() / "htpasswd").string();
+    must({"/usr/bin/htpasswd", "-bc", htpasswd, "CORP\\alice", "pw"});
+    for (const char* user : {"bob", "carol", "dave"}) must({"/usr/bin/htpasswd", "-b", htpasswd, user, "pw"});
+    SetClock("2026-12-07 09:00:00");
+    must({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "start", dir_->path().string(),
+          "--build", kBuildDir.string(), "--proxy-port", "13128", "--web-port", "18080", "--clock-file",
+          (dir_->path() / "clock").string()});
+  }
+
+  static void TearDownTestSuite() {
+    test_support::Run({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "stop", dir_->path().string()});
+    dir_.reset();
+  }
+
+  static fs::path Database() { return dir_->path() / "machine/c/Minutrix/UserTimesDB/UserTimesDB.mdb"; }
+  static void SetClock(const std::string& local_time) {
+    test_support::WriteFile(dir_->path() / "clock", local_time + "\n");
+  }
+  static std::string Sql(const std::string& statement) {
+    auto out = test_support::Run({"/usr/bin/sqlite3", Database().string(), statement}).output;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+  static int Used(const std::string& user) {
+    return std::stoi(Sql("SELECT CurrentInternetTime FROM Users WHERE UserName='" + user + "'"));
+  }
+
+  static Reply Get(const std::string& account, const std::string& url) {
+    const bool https = url.rfind("https://", 0) == 0;
+    const auto result = test_support::Run({"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "-x", kProxy, "-U",
+                             account + ":pw", "-w", https ? "%{http_connect} %{redirect_url}" : "%{http_code} %{redirect_url}",
+                             url});
+    std::istringstream in(result.output);
+    Reply reply;
+    in >> reply.code;
+    std::getline(in >> std::ws, reply.location);
+    return reply;
+  }
+
+  static std::unique_ptr<test_support::ScratchDir> dir_;
+};
+
+std::unique_ptr<test_support::ScratchDir> SquidTest::dir_;
+
+TEST_F(SquidTest, MonitoredUserWithTimePassesAndIsCharged) {
+  SetClock("2026-12-07 09:00:00");
+  EXPECT_EQ(Get("CORP\\alice", kSite).code, "200");
+  SetClock("2026-12-07 09:03:20");
+  EXPECT_EQ(Get("CORP\\alice", kSite).code, "200");
+  EXPECT_EQ(Used("ALICE"), 3);
+}
+
+TEST_F(SquidTest, TimeLeftPageAnswersWithTheExactLocation) {
+  const Reply reply = Get("CORP\\alice", "http://timeleft/");
+  EXPECT_EQ(reply.code, "302");
+  EXPECT_EQ(reply.location, kPage + "UserName=alice&TimeLeft=" + std::to_string(30 - Used("ALICE")) +
+                                "&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com");
+}
+
+TEST_F(SquidTest, UserOverTheAllowanceIsDeniedButReachesFreeSites) {
+  Reply reply = Get("bob", kSite);
+  EXPECT_EQ(reply.code, "302");
+  EXPECT_EQ(reply.location, kPage + "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
+                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(Get("bob", kFreeSite).code, "200");
+}
+
+TEST_F(SquidTest, UnmonitoredUserIsDeniedAndHttpsIsRefused) {
+  Reply reply = Get("carol", kSite);
+  EXPECT_EQ(reply.code, "302");
+  EXPECT_EQ(reply.location, kPage + "UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft"
+                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  // A CONNECT cannot be redirected: Squid refuses it itself.
+  EXPECT_EQ(Get("carol", "https://127.0.0.2:18443/").code, "403");
+}
+
+TEST_F(SquidTest, ProductPageIsNotFilteredSoNobodyLoops) {
+  const Reply reply = Get("carol", kPage + "UserName=carol&TimeLeft=0");
+  EXPECT_NE(reply.code, "302");
+  EXPECT_NE(reply.code, "403");
+}
+
+TEST_F(SquidTest, KilledHelperIsRestartedAndLosesAtMostAMinute) {
+  SetClock("2026-12-07 10:00:00");
+  EXPECT_EQ(Get("dave", kSite).code, "200");
+  const int start = Used("DAVE");
+  SetClock("2026-12-07 10:01:00");
+  Get("dave", kSite);
+  SetClock("2026-12-07 10:02:00");
+  Get("dave", kSite);
+  ASSERT_EQ(Used("DAVE"), start + 2);
+
+  const std::string session = test_support::ReadFile(dir_->path() / "run/squid.session");
+  const auto pids = test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f", "minutrix-squid-helper"});
+  ASSERT_EQ(pids.exit_code, 0) << "no helper found";
+  for (std::istringstream in(pids.output); in;) {
+    int pid = 0;
+    if (in >> pid) ::kill(pid, SIGKILL);
+  }
+  SetClock("2026-12-07 10:03:00");
+  Get("dave", kSite);  // answered by a new helper, or passed while Squid starts one
+  SetClock("2026-12-07 10:04:00");
+  EXPECT_EQ(Get("dave", kSite).code, "200");
+  SetClock("2026-12-07 10:05:00");
+  EXPECT_EQ(Get("dave", kSite).code, "200");
+  const int used = Used("DAVE") - start;
+  EXPECT_GE(used, 4) << "at most the minute of the restart is lost";
+  EXPECT_LE(used, 5) << "nothing is charged twice";
+  EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
+  // Squid still works with its new helper.
+  EXPECT_EQ(Get("CORP\\alice", "http://timeleft/").code, "302");
+}
+
+}  // namespace
