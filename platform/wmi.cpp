@@ -2,7 +2,7 @@
 #include "platform/wmi.h"
 
 #include <chrono>
-#include <regex>
+#include <sstream>
 #include <thread>
 
 #include "platform/machine.h"
@@ -27,14 +27,27 @@ void Fail(AutomationError* error, long number, std::string description, std::str
 }  // namespace
 
 std::optional<WmiServices> WmiServices::Bind(std::string_view moniker, AutomationError* error) {
-  static const std::regex kMoniker(R"(^winmgmts:(\{[^}]*\})?!?(//([^/]*))?(/.*)?$)", std::regex::icase);
-  std::cmatch m;
-  const std::string text(moniker);
-  if (!std::regex_match(text.c_str(), m, kMoniker)) {
+  // winmgmts:[{options}][!][//server][/namespace]
+  constexpr std::string_view kScheme = "winmgmts:";
+  if (moniker.size() < kScheme.size() || !EqualsNoCase(moniker.substr(0, kScheme.size()), kScheme)) {
     Fail(error, kInvalidSyntax, "Invalid syntax", "GetObject");
     return std::nullopt;
   }
-  const std::string server = m[3].matched ? m[3].str() : "";
+  std::string_view rest = moniker.substr(kScheme.size());
+  if (!rest.empty() && rest[0] == '{') {
+    const size_t close = rest.find('}');
+    if (close == std::string_view::npos) {
+      Fail(error, kInvalidSyntax, "Invalid syntax", "GetObject");
+      return std::nullopt;
+    }
+    rest = rest.substr(close + 1);
+  }
+  if (!rest.empty() && rest[0] == '!') rest = rest.substr(1);
+  std::string server;
+  if (rest.substr(0, 2) == "//") {
+    rest = rest.substr(2);
+    server = std::string(rest.substr(0, rest.find('/')));
+  }
   const std::string computer = MachineSetting("Windows", "ComputerName").value_or("");
   if (!server.empty() && server != "." && !EqualsNoCase(server, "localhost") &&
       !EqualsNoCase(server, computer)) {
@@ -50,21 +63,31 @@ std::optional<WmiServices> WmiServices::Bind(std::string_view moniker, Automatio
 
 std::optional<std::vector<Win32Process>> WmiServices::ExecQuery(std::string_view wql,
                                                                  AutomationError* error) const {
-  static const std::regex kQuery(
-      R"(^\s*select\s+\*\s+from\s+(\w+)\s*(where\s+processid\s*=\s*'?(\d+)'?\s*)?$)", std::regex::icase);
-  const std::string text(wql);
-  std::smatch m;
-  if (!std::regex_match(text, m, kQuery)) {
+  std::string spaced;
+  for (char c : wql) {
+    if (c == '=') spaced += " = ";
+    else if (c == '\'') spaced += ' ';
+    else spaced += c;
+  }
+  std::vector<std::string> words;
+  std::istringstream in(spaced);
+  for (std::string word; in >> word;) words.push_back(word);
+  const bool shape = (words.size() == 4 || words.size() == 8) && EqualsNoCase(words[0], "select") &&
+                     words[1] == "*" && EqualsNoCase(words[2], "from") &&
+                     (words.size() == 4 || (EqualsNoCase(words[4], "where") && EqualsNoCase(words[5], "processid") &&
+                                            words[6] == "=" &&
+                                            words[7].find_first_not_of("0123456789") == std::string::npos));
+  if (!shape) {
     Fail(error, kInvalidQuery, "Invalid query ", "SWbemServicesEx");
     return std::nullopt;
   }
-  if (!EqualsNoCase(m[1].str(), "Win32_Process")) {
+  if (!EqualsNoCase(words[3], "Win32_Process")) {
     Fail(error, kInvalidClass, "Invalid class ", "SWbemServicesEx");
     return std::nullopt;
   }
   std::vector<Win32Process> found;
-  if (m[3].matched) {
-    const std::string digits = m[3].str();
+  if (words.size() == 8) {
+    const std::string& digits = words[7];
     const unsigned long long pid = digits.size() > 10 ? 0 : std::stoull(digits);
     if (pid > 0 && pid <= 0x7fffffffULL && ProcessRunning(static_cast<DWORD>(pid))) {
       found.push_back({ProcessName(static_cast<DWORD>(pid)), static_cast<DWORD>(pid)});
