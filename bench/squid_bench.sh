@@ -1,0 +1,248 @@
+#!/bin/bash
+# Requests/s through a real Squid to a local nginx site: without a url_rewrite helper, with a no-op
+# helper and with minutrix-squid-helper (1,000 users, 100 free sites), at concurrency=0 and 8.
+set -euo pipefail
+
+usage() {
+  cat <<'USAGE'
+Usage: bench/squid_bench.sh [--build DIR] [--duration SECONDS] [--rounds N] [--connections N]
+                            [--keep] [--check] [--help]
+
+Measures requests/s through Squid (127.0.0.1:3228, basic proxy authentication) to a 44-byte page
+of a local nginx site (127.0.0.2:8180; the product page is on 127.0.0.1:8180) with wrk -t2 and N
+keep-alive connections (default 8), for these set-ups:
+  none        no url_rewrite helper
+  noop/c0     bench's noop_helper, concurrency=0       noop/c8     the same, concurrency=8
+  minutrix/c0 minutrix-squid-helper with Minutrix.dll, a database of 1,000 users (none unlimited,
+              allowance large enough to last) and 100 free sites, concurrency=0
+  minutrix/c8 the same, concurrency=8
+The set-ups take turns for N rounds (default 3) of SECONDS each (default 10, after a 2 s warm-up);
+each figure is the median. Squid is restarted for every measurement. Prints a Markdown table
+with the ratios no-op/none and minutrix/no-op; the target is minutrix/no-op >= 0.90.
+
+  --build DIR   the build folder with Minutrix.dll, minutrix-squid-helper, minutrix-db,
+                minutrix-machine and noop_helper (default: build)
+  --keep        keep the run folder (configs, logs, database) and print its path
+  --check       exit 1 when a minutrix figure is below 90 % of the no-op figure
+
+Needs squid, nginx, wrk, curl and htpasswd (apache2-utils); run as root (Squid and its helpers
+run as the user proxy). Everything stays on loopback; everything started is stopped at the end.
+USAGE
+}
+
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(cd "$here/.." && pwd)
+build=$repo/build
+duration=10
+rounds=3
+connections=8
+keep=0
+check=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --help|-h) usage; exit 0 ;;
+    --build) build=$(cd "$2" && pwd); shift ;;
+    --duration) duration=$2; shift ;;
+    --rounds) rounds=$2; shift ;;
+    --connections) connections=$2; shift ;;
+    --keep) keep=1 ;;
+    --check) check=1 ;;
+    *) echo "squid_bench.sh: unknown argument $1 (see --help)" >&2; exit 2 ;;
+  esac
+  shift
+done
+PATH=$PATH:/usr/sbin:/usr/local/sbin
+for tool in squid nginx wrk curl htpasswd; do
+  command -v "$tool" >/dev/null || { echo "squid_bench.sh: $tool is not installed" >&2; exit 2; }
+done
+for program in Minutrix.dll minutrix-squid-helper minutrix-db minutrix-machine noop_helper; do
+  [ -e "$build/$program" ] || { echo "squid_bench.sh: $build/$program is missing; build first" >&2; exit 2; }
+done
+[ "$(id -u)" = 0 ] || { echo "squid_bench.sh: run as root (Squid switches to the user proxy)" >&2; exit 2; }
+
+proxy=127.0.0.1:3228
+page=127.0.0.1:8180
+site=127.0.0.2:8180
+server_name=127.0.0.1
+users=8
+
+run=$(mktemp -d /tmp/minutrix-squid-bench.XXXXXX)
+squid_pid=
+stop_squid() {
+  [ -n "$squid_pid" ] || return 0
+  kill -TERM "$squid_pid" 2>/dev/null || true
+  wait "$squid_pid" 2>/dev/null || true
+  squid_pid=
+}
+cleanup() {
+  stop_squid
+  if [ -s "$run/nginx/nginx.pid" ]; then
+    kill "$(cat "$run/nginx/nginx.pid")" 2>/dev/null || true
+    for _ in $(seq 50); do [ -e "$run/nginx/nginx.pid" ] || break; sleep 0.1; done
+  fi
+  if [ "$keep" = 1 ]; then echo "run folder kept: $run" >&2; else rm -rf "$run"; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+log() { echo "[$(date +%T)] $*" >&2; }
+
+# --- nginx: product page and test site ---------------------------------------------------------
+mkdir -p "$run/nginx"
+"$repo/web/nginx-conf.sh" "$run/nginx" "$page" "$site" off
+nginx -p "$run/nginx" -e "$run/nginx/error.log" -c "$run/nginx/nginx.conf"
+for _ in $(seq 50); do curl -s -o /dev/null "http://$site/" && break; sleep 0.1; done
+
+# --- the machine: Minutrix.dll with its database, the registry's install directory -------------
+machine=$run/machine
+"$build/minutrix-machine" init "$machine" >/dev/null
+product=$machine/c/Minutrix
+mkdir -p "$product/UserTimesDB"
+cp "$build/Minutrix.dll" "$product/"
+db=$product/UserTimesDB/UserTimesDB.mdb
+export MINUTRIX_ROOT=$machine
+"$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixPath /d 'c:\Minutrix\' /f >/dev/null
+"$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixDebug /d 0 /f >/dev/null
+log "database: 1,000 users, 100 free sites"
+"$build/minutrix-db" create "$db" >/dev/null
+"$build/minutrix-db" set "$db" ServerPort "${page##*:}" >/dev/null
+"$build/minutrix-db" set "$db" ShowStartMessage no >/dev/null
+for i in $(seq -w 1 1000); do echo "add-user USER$i 1000000"; done > "$run/users.txt"
+for i in $(seq -w 1 100); do echo "add-site free$i.example.org"; done > "$run/sites.txt"
+while read -r command name value; do
+  "$build/minutrix-db" "$command" "$db" "$name" ${value:+"$value"} >/dev/null
+done < <(cat "$run/users.txt" "$run/sites.txt")
+
+# --- Squid's users: wrk's users are in the database, "stranger" is not ---------------------------
+: > "$run/htpasswd"
+credentials=()
+for i in $(seq 1 $users); do
+  user=$(printf 'user%04d' $((i * 125)))
+  htpasswd -b "$run/htpasswd" "$user" pw 2>/dev/null
+  credentials+=("Basic $(printf '%s:pw' "$user" | base64)")
+done
+htpasswd -b "$run/htpasswd" stranger pw 2>/dev/null
+chown -R proxy:proxy "$run"
+chmod 755 "$run"
+
+squid_conf() {  # $1 = none | noop | minutrix, $2 = concurrency
+  cat <<CONF
+http_port $proxy
+visible_hostname minutrix-bench
+pid_filename $run/squid/squid.pid
+cache_effective_user proxy
+cache_log $run/squid/cache.log
+access_log none
+cache_store_log none
+coredump_dir $run/squid
+cache_mem 8 MB
+cache deny all
+dns_nameservers 127.0.0.1
+pinger_enable off
+shutdown_lifetime 1 seconds
+auth_param basic program /usr/lib/squid/basic_ncsa_auth $run/htpasswd
+auth_param basic children 2 startup=1 idle=1
+auth_param basic realm minutrix-bench
+auth_param basic casesensitive on
+acl authenticated proxy_auth REQUIRED
+http_access allow authenticated
+http_access deny all
+CONF
+  case "$1" in
+    none) ;;
+    minutrix)
+      "$build/minutrix-squid-helper" --squid-config --server-name "$server_name" \
+        --product-port "${page##*:}" --concurrency "$2" --filter "$product/Minutrix.dll" ;;
+    noop)
+      "$build/minutrix-squid-helper" --squid-config --server-name "$server_name" \
+        --product-port "${page##*:}" --concurrency "$2" |
+        sed "s|^url_rewrite_program .*|url_rewrite_program $build/noop_helper|" ;;
+  esac
+}
+
+start_squid() {  # $1 set-up, $2 concurrency
+  mkdir -p "$run/squid"
+  rm -f "$run/squid/squid.pid"
+  chown proxy:proxy "$run/squid"
+  squid_conf "$1" "$2" > "$run/squid/squid.conf"
+  squid -N -f "$run/squid/squid.conf" 2>>"$run/squid/stderr" &
+  squid_pid=$!
+  for _ in $(seq 100); do
+    if [ "$(curl -s -o /dev/null -w '%{http_code}' -x "http://$proxy" -U user0125:pw "http://$site/")" = 200 ]; then
+      return 0
+    fi
+    sleep 0.1
+  done
+  echo "squid_bench.sh: Squid did not answer for set-up $1/c$2; see $run/squid/cache.log" >&2
+  tail -20 "$run/squid/cache.log" >&2
+  exit 1
+}
+
+# Proof that the helper is in the path: a user who is not in the database is redirected.
+expect_redirect() {
+  local location
+  location=$(curl -s -o /dev/null -w '%{redirect_url}' -x "http://$proxy" -U stranger:pw "http://$site/")
+  case "$location" in
+    "http://$server_name:${page##*:}/Minutrix/Minutrix.asp?UserName=stranger&"*"DeniedMessage="*) ;;
+    *) echo "squid_bench.sh: minutrix-squid-helper did not deny the unknown user (Location: $location)" >&2
+       exit 1 ;;
+  esac
+}
+
+measure() {  # $1 set-up, $2 concurrency, $3 seconds -> requests/s on stdout
+  local out
+  out=$(wrk -t2 -c"$connections" -d"$3"s --latency -s "$here/squid_proxy.lua" "http://$proxy" -- \
+          "http://$site/" "${credentials[@]}")
+  if grep -q 'Non-2xx or 3xx responses' <<<"$out" || grep -q 'Socket errors' <<<"$out"; then
+    echo "squid_bench.sh: errors in set-up $1/c$2:" >&2
+    echo "$out" >&2
+    exit 1
+  fi
+  awk '/^Requests\/sec:/ { print $2 }' <<<"$out"
+}
+
+setups=("none 0" "noop 0" "minutrix 0" "noop 8" "minutrix 8")
+declare -A figures
+for round in $(seq 1 "$rounds"); do
+  for setup in "${setups[@]}"; do
+    read -r kind concurrency <<<"$setup"
+    [ "$kind" = none ] && [ "$concurrency" != 0 ] && continue
+    start_squid "$kind" "$concurrency"
+    [ "$kind" = minutrix ] && expect_redirect
+    measure "$kind" "$concurrency" 2 >/dev/null
+    rps=$(measure "$kind" "$concurrency" "$duration")
+    figures[$kind/$concurrency]+="$rps "
+    log "round $round: $kind, concurrency=$concurrency: $rps requests/s"
+    stop_squid
+  done
+done
+
+median() { tr ' ' '\n' <<<"$1" | grep . | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+fmt() {  # 12345.6 -> 12,346
+  awk -v a="$1" 'BEGIN { s = sprintf("%d", a + 0.5); o = ""
+    while (length(s) > 3) { o = "," substr(s, length(s) - 2) o; s = substr(s, 1, length(s) - 3) }
+    print s o }'
+}
+
+none=$(median "${figures[none/0]}")
+missed=0
+echo "| set-up | concurrency | median req/s | runs | vs no helper | vs no-op helper |"
+echo "|---|---|---|---|---|---|"
+echo "| no helper | - | $(fmt "$none") | ${figures[none/0]% } | 1.00 | - |"
+for concurrency in 0 8; do
+  noop=$(median "${figures[noop/$concurrency]}")
+  minutrix=$(median "${figures[minutrix/$concurrency]}")
+  echo "| no-op helper | $concurrency | $(fmt "$noop") | ${figures[noop/$concurrency]% } | $(ratio "$noop" "$none") | 1.00 |"
+  echo "| minutrix-squid-helper | $concurrency | $(fmt "$minutrix") | ${figures[minutrix/$concurrency]% } | $(ratio "$minutrix" "$none") | $(ratio "$minutrix" "$noop") |"
+  awk -v m="$minutrix" -v n="$noop" 'BEGIN { exit !(m < 0.9 * n) }' && missed=1
+done
+echo
+echo "wrk -t2 -c$connections, ${duration} s per run after a 2 s warm-up, $rounds rounds; $(nproc) CPUs: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ //'); $(squid -v | head -1 | sed 's/ for .*//'), $(nginx -v 2>&1 | sed 's/.*: //')."
+if [ "$missed" = 1 ]; then
+  echo "Target missed: minutrix-squid-helper below 90 % of the no-op helper."
+  [ "$check" = 1 ] && exit 1
+else
+  echo "Target met: minutrix-squid-helper at or above 90 % of the no-op helper."
+fi
+exit 0
