@@ -265,7 +265,10 @@ void AbortUi(const std::string& reason) {
   if (AbortThrows()) throw UiAborted(reason);
   std::fflush(stdout);
   std::fprintf(stderr, "%s: %s\n", AppTitle().c_str(), reason.c_str());
-  std::exit(kUiAbortExitCode);
+  // Ends from deep inside the windows' events: nothing above may run on, and exit handlers
+  // (a leak checker among them) would only report the half-finished run.
+  std::fflush(nullptr);
+  std::_Exit(kUiAbortExitCode);
 }
 
 Backend& CurrentBackend() {

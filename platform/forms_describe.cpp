@@ -29,6 +29,13 @@ std::string OneLine(const std::string& text) {
 
 std::string Quoted(const std::string& text) { return "\"" + OneLine(text) + "\""; }
 
+// The environment names an interface that cannot be used: nothing of the run has happened yet, and
+// the first window is already waiting above us, so end here.
+[[noreturn]] void QuitUnusable() {
+  std::fflush(nullptr);
+  std::_Exit(kUiAbortExitCode);
+}
+
 }  // namespace
 
 std::vector<std::string> DescribeControls(const Form& form) {
@@ -95,7 +102,7 @@ std::unique_ptr<Backend> BackendFromEnvironment() {
     transcript = std::fopen(transcript_name, "w");
     if (transcript == nullptr) {
       std::fprintf(stderr, "cannot write the UI transcript %s: %s\n", transcript_name, std::strerror(errno));
-      std::exit(kUiAbortExitCode);
+      QuitUnusable();
     }
   }
   if (kind == "script") {
@@ -107,7 +114,7 @@ std::unique_ptr<Backend> BackendFromEnvironment() {
       std::ifstream in(script_name, std::ios::binary);
       if (!in) {
         std::fprintf(stderr, "cannot read the UI script %s (MINUTRIX_UI_SCRIPT)\n", script_name);
-        std::exit(kUiAbortExitCode);
+        QuitUnusable();
       }
       text << in.rdbuf();
     }
@@ -115,7 +122,7 @@ std::unique_ptr<Backend> BackendFromEnvironment() {
   }
   if (!kind.empty() && kind != "terminal") {
     std::fprintf(stderr, "MINUTRIX_UI=%s: unknown user interface (use terminal or script)\n", kind.c_str());
-    std::exit(kUiAbortExitCode);
+    QuitUnusable();
   }
   return MakeTerminalBackend(0, stdout, transcript);
 }
