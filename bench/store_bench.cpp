@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/machine.h"
 #include "filter/diagnostic_log.h"
 #include "filter/request_state.h"
 #include "filter/sections.h"
@@ -30,7 +31,7 @@ class Store {
   explicit Store(int users) {
     char pattern[] = "/tmp/minutrix-bench-XXXXXX";
     root_ = ::mkdtemp(pattern);
-    ::setenv("MINUTRIX_ROOT", root_.c_str(), 1);
+    platform::SetMachineRoot(root_);
     fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
     HKEY key = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);

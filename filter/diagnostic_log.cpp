@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <atomic>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -25,6 +26,7 @@ struct LogState {
   std::mutex mutex;  // guards the two items below
   std::string path;
   bool ready = false;
+  std::atomic<bool> ready_flag{false};  // `ready`, readable without the mutex
 };
 LogState& State() {
   static LogState* state = new LogState;
@@ -124,17 +126,17 @@ std::string FormatNumber(std::string_view format, long long value) {
          Literal(format.substr(c.end));
 }
 
-std::string FormatText(std::string_view format, const std::string& value) {
+std::string FormatText(std::string_view format, std::string_view value) {
   const Conversion c = FindConversion(format);
   if (c.begin == std::string::npos) return Literal(format);
   std::string inserted;
   if (c.type == 's') {
     const std::string spec(format.substr(c.begin, c.end - c.begin));
-    const char* text = value.c_str();  // stops at a zero byte, as the C string it stands for
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), text);
+    const std::string text(value.substr(0, value.find('\0')));  // a C string ends at its zero byte
+    const int n = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
     if (n < 0) throw std::runtime_error("format");
     inserted.resize(static_cast<size_t>(n) + 1);
-    std::snprintf(inserted.data(), inserted.size(), spec.c_str(), text);
+    std::snprintf(inserted.data(), inserted.size(), spec.c_str(), text.c_str());
     inserted.resize(static_cast<size_t>(n));
   } else {
     inserted = std::string(format.substr(c.begin, c.end - c.begin));
@@ -143,7 +145,7 @@ std::string FormatText(std::string_view format, const std::string& value) {
 }
 
 // Writes one entry; throws when the file cannot be written.
-void AppendLine(const std::string& message, int severity) {
+void AppendLine(std::string_view message, int severity) {
   std::string path;
   {
     LogState& state = State();
@@ -152,17 +154,18 @@ void AppendLine(const std::string& message, int severity) {
       state.path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
       InitloggingFile(state.path);
       state.ready = true;
+      state.ready_flag.store(true, std::memory_order_release);
     }
     path = state.path;
   }
   std::string line;
   switch (severity) {
     case 0:
-      if (IsDebugOn()) line = ">" + message;
+      if (IsDebugOn()) line = ">" + std::string(message);
       break;
-    case 1: line = "]" + message; break;
-    case 2: line = "-" + message; break;
-    case 3: line = "*" + message; break;
+    case 1: line = "]" + std::string(message); break;
+    case 2: line = "-" + std::string(message); break;
+    case 3: line = "*" + std::string(message); break;
     default: line = "Unknown severity!"; break;
   }
   if (line.empty()) return;
@@ -170,10 +173,17 @@ void AppendLine(const std::string& message, int severity) {
   if (!file || !file->Write(line + "\n") || !file->Close()) throw std::runtime_error("log write");
 }
 
+// A detail line that will not be written: the log is set up and debugging is off. Formatting
+// it would be wasted work, and a request decision makes hundreds of them.
+bool Dropped(int severity) {
+  return severity == 0 && State().ready_flag.load(std::memory_order_acquire) && !IsDebugOn();
+}
+
 }  // namespace
 
-void DoMessageHandling(const std::string& message, int severity) noexcept {
+void DoMessageHandling(std::string_view message, int severity) noexcept {
   try {
+    if (Dropped(severity)) return;
     AppendLine(message, severity);
   } catch (...) {
     WriteFallbackRecord("[DoMessageHandling normal]");
@@ -181,6 +191,10 @@ void DoMessageHandling(const std::string& message, int severity) noexcept {
 }
 
 void DoMessageHandling(const char* format, long long value, int severity) noexcept {
+  try {
+    if (Dropped(severity)) return;
+  } catch (...) {
+  }
   std::string message;
   try {
     message = FormatNumber(format == nullptr ? "" : format, value);
@@ -191,7 +205,11 @@ void DoMessageHandling(const char* format, long long value, int severity) noexce
   DoMessageHandling(message, severity);
 }
 
-void DoMessageHandling(const char* format, const std::string& value, int severity) noexcept {
+void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept {
+  try {
+    if (Dropped(severity)) return;
+  } catch (...) {
+  }
   std::string message;
   try {
     message = FormatText(format == nullptr ? "" : format, value);
@@ -267,5 +285,6 @@ void ResetLogForTests() noexcept {
   LogState& state = State();
   std::lock_guard lock(state.mutex);
   state.ready = false;
+  state.ready_flag.store(false, std::memory_order_release);
   state.path.clear();
 }

@@ -3,14 +3,15 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Severity 0 (">", only while debugging is on), 1 ("]"), 2 ("-"), 3 ("*"); any other severity
 // writes "Unknown severity!". Several threads may log at once; each entry is one whole line.
-void DoMessageHandling(const std::string& message, int severity) noexcept;
+void DoMessageHandling(std::string_view message, int severity) noexcept;
 // `format` with one printf conversion for `value` (its length modifier is honoured).
 void DoMessageHandling(const char* format, long long value, int severity) noexcept;
-// `format` with one "%s" for `value`.
-void DoMessageHandling(const char* format, const std::string& value, int severity) noexcept;
+// `format` with one "%s" for `value` (up to its first zero byte, as a C string).
+void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept;
 
 // Full Windows path of `file_name` in the install directory; "c:\error.txt" if that fails.
 std::string GetLoggingFilePath(const std::string& file_name) noexcept;

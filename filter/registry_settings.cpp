@@ -1,6 +1,7 @@
 // Reading the filter's registry settings; failures fall back to the neutral value.
 #include "filter/registry_settings.h"
 
+#include <atomic>
 #include <vector>
 
 #include "filter/diagnostic_log.h"
@@ -41,7 +42,15 @@ std::string GetMinutrixPath() noexcept {
 
 bool IsDebugOn() noexcept {
   try {
-    return GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
+    // Asked at every detail line of the log, so the answer is kept for as long as the registry
+    // has not changed; any change to it, by any program, is seen at the next line.
+    static std::atomic<unsigned long> cached{0};  // (change stamp + 1) * 2 + answer; 0: none yet
+    const unsigned long stamp = platform::RegistryChangeStamp();
+    const unsigned long seen = cached.load(std::memory_order_acquire);
+    if (seen != 0 && seen / 2 == stamp + 1) return (seen & 1) != 0;
+    const bool on = GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
+    cached.store((stamp + 1) * 2 + (on ? 1 : 0), std::memory_order_release);
+    return on;
   } catch (...) {
     WriteFallbackRecord("[IsDebugOn]");
     return false;

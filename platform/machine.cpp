@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdlib>
 
@@ -68,6 +69,21 @@ std::filesystem::path MachineRoot() {
   if (root == nullptr || *root == '\0') return kDefaultMachineRoot;
   return root;
 }
+
+namespace {
+std::atomic<unsigned> g_root_epoch{0};
+}
+
+void SetMachineRoot(const std::filesystem::path& root) {
+  if (root.empty()) {
+    ::unsetenv("MINUTRIX_ROOT");
+  } else {
+    ::setenv("MINUTRIX_ROOT", root.c_str(), 1);
+  }
+  g_root_epoch.fetch_add(1, std::memory_order_acq_rel);
+}
+
+unsigned MachineRootEpoch() { return g_root_epoch.load(std::memory_order_acquire); }
 
 std::optional<std::filesystem::path> HostPath(std::string_view windows_path) {
   if (windows_path.empty()) return std::nullopt;

@@ -17,6 +17,12 @@ inline constexpr const char* kDefaultMachineRoot = "/var/lib/minutrix/machine";
 // $MINUTRIX_ROOT, or kDefaultMachineRoot.
 std::filesystem::path MachineRoot();
 
+// Points this process at another machine root (sets MINUTRIX_ROOT; an empty path unsets it). Programs and tests that
+// switch machines call this rather than setenv(), so that the platform's caches notice.
+void SetMachineRoot(const std::filesystem::path& root);
+// Counts the calls of SetMachineRoot; caches keyed on the machine compare it.
+unsigned MachineRootEpoch();
+
 // Host path of a Windows path such as "c:\Minutrix\Minutrix.dll" (slashes are accepted too).
 // Existing components are found case-insensitively (an exact match wins); components that do not
 // exist yet are kept as written, so the result also names files about to be created. A path that

@@ -18,16 +18,21 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fstream>
 #include <map>
 #include <memory>
+#include <atomic>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -327,9 +332,42 @@ class Store {
  public:
   // The tree of the file as it stands now; parsed again only when the file changed.
   std::shared_ptr<const Tree> Snapshot() {
-    const std::string path = platform::RegistryFilePath();
     std::lock_guard lock(mutex_);
-    return LoadLocked(path);
+    return LoadLocked(CurrentPathLocked());
+  }
+
+  // Changes whenever the tree may have changed. The answer is published for the lock-free
+  // check of FastChangeStamp, valid while the change counter stands still for up to a second.
+  unsigned long ChangeStamp() {
+    std::lock_guard lock(mutex_);
+    const unsigned epoch = platform::MachineRootEpoch();
+    LoadLocked(CurrentPathLocked());
+    fast_.seq.fetch_add(1, std::memory_order_acq_rel);
+    fast_.epoch.store(epoch, std::memory_order_relaxed);
+    fast_.counter.store(counter_, std::memory_order_relaxed);
+    fast_.counter_seen.store(counter_seen_, std::memory_order_relaxed);
+    fast_.valid_until_ms.store(last_stat_ms_ + 1000, std::memory_order_relaxed);
+    fast_.stamp.store(parse_count_, std::memory_order_relaxed);
+    fast_.seq.fetch_add(1, std::memory_order_release);
+    return parse_count_;
+  }
+
+  // The published answer when nothing can have changed, else nullopt. No lock, no system call.
+  std::optional<unsigned long> FastChangeStamp() const {
+    const unsigned seq = fast_.seq.load(std::memory_order_acquire);
+    if (seq & 1) return std::nullopt;
+    const unsigned epoch = fast_.epoch.load(std::memory_order_relaxed);
+    const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_relaxed);
+    const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_relaxed);
+    const long valid_until = fast_.valid_until_ms.load(std::memory_order_relaxed);
+    const unsigned long stamp = fast_.stamp.load(std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_acquire);
+    if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
+    if (counter == nullptr || epoch != platform::MachineRootEpoch() || *counter != seen ||
+        CoarseMilliseconds() >= valid_until) {
+      return std::nullopt;
+    }
+    return stamp;
   }
 
   // Applies `change` to the current tree under the cross-process file lock and saves the result
@@ -347,13 +385,17 @@ class Store {
         return ERROR_CANTWRITE;
       }
     }
-    auto current = LoadLocked(path);
+    auto current = LoadLocked(path, /*check_file=*/true);  // never write over an unseen change
     Tree next = *current;
     bool modified = false;
     LONG result = change(next, modified);
     if (result == ERROR_SUCCESS && modified) {
       if (current->damaged) KeepDamagedCopy(path, current->text);
-      if (!Save(path, next)) result = ERROR_CANTWRITE;
+      if (!Save(path, next)) {
+        result = ERROR_CANTWRITE;
+      } else {
+        BumpChangeCounter(lock_fd);
+      }
       LoadLocked(path);
     }
     ::flock(lock_fd, LOCK_UN);
@@ -367,13 +409,23 @@ class Store {
   }
 
  private:
-  std::shared_ptr<const Tree> LoadLocked(const std::string& path) {
+  std::shared_ptr<const Tree> LoadLocked(const std::string& path, bool check_file = false) {
     FileSignature signature;
     std::string text;
-    // One stat() answers the common case, an unchanged file, for every severity-0 log line.
-    struct stat quick;
     if (tree_ && path == path_) {
+      // The filter reads its debug switch at every detail line: an unchanged registry must cost
+      // next to nothing. Every writer bumps the counter in the lock file, which this process maps;
+      // a file changed by other means is caught by a stat at most a second later.
+      const long now_ms = CoarseMilliseconds();
+      const bool recent = now_ms - last_stat_ms_ < 1000;
+      if (!check_file && counter_ != nullptr && *counter_ == counter_seen_ && recent) return tree_;
+      if (counter_ == nullptr && !recent) MapChangeCounter(path);  // a writer may have made it since
+      struct stat quick;
+      last_stat_ms_ = now_ms;
+      if (counter_ != nullptr) counter_seen_ = *counter_;
       if (::stat(path.c_str(), &quick) == 0 ? SignatureOf(quick) == signature_ : !signature_.exists) return tree_;
+    } else {
+      MapChangeCounter(path);
     }
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd >= 0) {
@@ -437,7 +489,65 @@ class Store {
     return true;
   }
 
+  // The registry file of the machine root named now; rebuilt only when MINUTRIX_ROOT changes.
+  const std::string& CurrentPathLocked() {
+    const unsigned epoch = platform::MachineRootEpoch();
+    if (!current_path_.empty() && epoch == current_epoch_) return current_path_;
+    current_epoch_ = epoch;
+    current_path_ = platform::RegistryFilePath();
+    return current_path_;
+  }
+
+  static long CoarseMilliseconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC_COARSE, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+  }
+
+  // Maps the change counter, the first eight bytes of the lock file, if that file has them.
+  void MapChangeCounter(const std::string& path) {
+    // An old mapping is left in place: a lock-free reader may still be looking at it.
+    counter_ = nullptr;
+    last_stat_ms_ = 0;
+    const int fd = ::open((path + ".lock").c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size >= static_cast<off_t>(sizeof(std::uint64_t))) {
+      void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ, MAP_SHARED, fd, 0);
+      if (map != MAP_FAILED) {
+        counter_ = static_cast<const volatile std::uint64_t*>(map);
+        counter_seen_ = *counter_;
+      }
+    }
+    ::close(fd);
+  }
+
+  // Called with the lock file locked, after the new file is in place.
+  static void BumpChangeCounter(int lock_fd) {
+    std::uint64_t counter = 0;
+    if (::pread(lock_fd, &counter, sizeof counter, 0) != static_cast<ssize_t>(sizeof counter)) counter = 0;
+    ++counter;
+    if (::pwrite(lock_fd, &counter, sizeof counter, 0) != static_cast<ssize_t>(sizeof counter)) {
+      // Readers then notice the change by the file's identity within a second.
+    }
+  }
+
+  struct FastState {
+    std::atomic<unsigned> seq{1};  // odd while being written, and before the first answer
+    std::atomic<unsigned> epoch{0};
+    std::atomic<const volatile std::uint64_t*> counter{nullptr};
+    std::atomic<std::uint64_t> counter_seen{0};
+    std::atomic<long> valid_until_ms{0};
+    std::atomic<unsigned long> stamp{0};
+  };
+
   std::mutex mutex_;
+  FastState fast_;
+  unsigned current_epoch_ = 0;
+  std::string current_path_;
+  const volatile std::uint64_t* counter_ = nullptr;
+  std::uint64_t counter_seen_ = 0;
+  long last_stat_ms_ = 0;
   std::string path_;
   FileSignature signature_;
   std::shared_ptr<const Tree> tree_;
@@ -700,5 +810,11 @@ namespace platform {
 std::string RegistryFilePath() { return (MachineRoot() / "registry.txt").string(); }
 
 unsigned long RegistryParseCount() { return TheStore().parse_count(); }
+
+unsigned long RegistryChangeStamp() {
+  Store& store = TheStore();
+  if (const auto stamp = store.FastChangeStamp()) return *stamp;
+  return store.ChangeStamp();
+}
 
 }  // namespace platform

@@ -64,6 +64,11 @@ namespace platform {
 // Host path of the registry file of the current machine root.
 std::string RegistryFilePath();
 
+// A number that changes whenever the registry of the current machine root may have changed (a
+// write through these functions, by any process, is seen at once; another change of the file
+// within a second). Cheap enough to ask before every read of a setting that is cached.
+unsigned long RegistryChangeStamp();
+
 // Number of times this process parsed a registry file; lets tests prove that reads of an
 // unchanged file do not parse it again.
 unsigned long RegistryParseCount();

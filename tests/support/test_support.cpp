@@ -100,14 +100,14 @@ ScratchMachine::ScratchMachine() {
   }
   const auto result = Run({(kBuildDir / "minutrix-machine").string(), "init", root().string()});
   EXPECT_EQ(result.exit_code, 0) << result.output;
-  ::setenv("MINUTRIX_ROOT", root().c_str(), 1);
+  platform::SetMachineRoot(root());
 }
 
 ScratchMachine::~ScratchMachine() {
   if (had_root_) {
-    ::setenv("MINUTRIX_ROOT", saved_root_.c_str(), 1);
+    platform::SetMachineRoot(saved_root_);
   } else {
-    ::unsetenv("MINUTRIX_ROOT");
+    platform::SetMachineRoot({});
   }
 }
 

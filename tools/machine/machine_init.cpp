@@ -174,7 +174,7 @@ int Init(const std::string& dir) {
     std::fprintf(stderr, "minutrix-machine: cannot create \"%s\": %s\n", root.c_str(), ec.message().c_str());
     return 1;
   }
-  ::setenv("MINUTRIX_ROOT", root.c_str(), 1);
+  platform::SetMachineRoot(root);
   for (const char* folder : kFolders) {
     const auto host = platform::HostPath(folder);
     if (!host || !fs::create_directories(*host, ec) || ec) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/machine.h"
 #include "tools/machine/machine_tool.h"
 
 namespace {
@@ -51,7 +52,7 @@ int main(int argc, char** argv) {
       std::fputs("minutrix-machine: --root needs a folder\n", stderr);
       return 2;
     }
-    ::setenv("MINUTRIX_ROOT", args[1].c_str(), 1);
+    platform::SetMachineRoot(args[1]);
     args.erase(args.begin(), args.begin() + 2);
     if (args.empty()) {
       std::fputs(kHelp, stderr);
