@@ -1,6 +1,8 @@
 // Loading, validating, refreshing and closing the three record sets of the store.
 #include "filter/data_sets.h"
 
+#include "platform/never_destroyed.h"
+
 #include <cstring>
 #include <string>
 
@@ -12,12 +14,12 @@
 
 // Never destroyed: the filter object closes them from its destructor, which may run after this
 // file's statics are gone when the library unloads or the process exits.
-ado::RecordsetPtr& m_pRstUsers = *new ado::RecordsetPtr;
-ado::RecordsetPtr& m_pSettingsRecord = *new ado::RecordsetPtr;
-ado::RecordsetPtr& m_pWebSites = *new ado::RecordsetPtr;
-ado::RecordBindingPtr& gblPicUsersRS = *new ado::RecordBindingPtr;
-ado::RecordBindingPtr& gblPicSettingsR = *new ado::RecordBindingPtr;
-ado::RecordBindingPtr& gblPicWebSitesR = *new ado::RecordBindingPtr;
+ado::RecordsetPtr& m_pRstUsers = platform::NeverDestroyed<ado::RecordsetPtr>();
+ado::RecordsetPtr& m_pSettingsRecord = platform::NeverDestroyed<ado::RecordsetPtr>();
+ado::RecordsetPtr& m_pWebSites = platform::NeverDestroyed<ado::RecordsetPtr>();
+ado::RecordBindingPtr& gblPicUsersRS = platform::NeverDestroyed<ado::RecordBindingPtr>();
+ado::RecordBindingPtr& gblPicSettingsR = platform::NeverDestroyed<ado::RecordBindingPtr>();
+ado::RecordBindingPtr& gblPicWebSitesR = platform::NeverDestroyed<ado::RecordBindingPtr>();
 UsersRow UserSet;
 SettingsRow SettingsRecord;
 FreeSiteRow FreesitesRecord;

@@ -14,6 +14,7 @@
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/module.h"
+#include "platform/never_destroyed.h"
 
 namespace {
 
@@ -29,8 +30,8 @@ struct LogState {
   std::atomic<bool> ready_flag{false};  // `ready`, readable without the mutex
 };
 LogState& State() {
-  static LogState* state = new LogState;
-  return *state;
+  static LogState& state = platform::NeverDestroyed<LogState>();
+  return state;
 }
 
 std::string FormatTime(const char* format) {

@@ -2,6 +2,8 @@
 // written to the database whenever that number grows.
 #include "filter/time_accounting.h"
 
+#include "platform/never_destroyed.h"
+
 #include <optional>
 
 #include "filter/data_sets.h"
@@ -13,7 +15,7 @@
 #include "platform/clock.h"
 
 // Never destroyed: the filter object empties it from its destructor (see data_sets.cpp).
-std::map<std::string, UserTimesRecord>& TimesMap = *new std::map<std::string, UserTimesRecord>;
+std::map<std::string, UserTimesRecord>& TimesMap = platform::NeverDestroyed<std::map<std::string, UserTimesRecord>>();
 std::time_t lastReset = platform::Now();
 
 namespace {

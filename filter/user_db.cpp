@@ -1,13 +1,15 @@
 // The database connection and the store error report.
 #include "filter/user_db.h"
 
+#include "platform/never_destroyed.h"
+
 #include <cstring>
 
 #include "filter/diagnostic_log.h"
 #include "platform/module.h"
 
 // Never destroyed: closed by the filter object's destructor (see data_sets.cpp).
-ado::ConnectionPtr& m_pConnection = *new ado::ConnectionPtr;
+ado::ConnectionPtr& m_pConnection = platform::NeverDestroyed<ado::ConnectionPtr>();
 
 namespace {
 

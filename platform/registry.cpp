@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/never_destroyed.h"
 
 namespace {
 
@@ -555,8 +556,8 @@ class Store {
 };
 
 Store& TheStore() {
-  static Store* store = new Store;  // never destroyed: handles may be used during exit
-  return *store;
+  static Store& store = platform::NeverDestroyed<Store>();  // handles may be used during exit
+  return store;
 }
 
 }  // namespace
