@@ -10,6 +10,9 @@ struct SplitCase {
   std::vector<std::string> words;
 };
 
+// Test names show the line, not the bytes of the case.
+void PrintTo(const SplitCase& c, std::ostream* os) { *os << '[' << c.line << ']'; }
+
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitCommandLineTest, Splits) { EXPECT_EQ(platform::SplitCommandLine(GetParam().line), GetParam().words); }
