@@ -150,6 +150,13 @@ void BM_LookUpAfterOutsideChange(benchmark::State& state) {
 }
 BENCHMARK(BM_LookUpAfterOutsideChange)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
+// One detail line with debugging off, of which a look-up writes (drops) one per free site and more.
+void BM_DroppedDetailLine(benchmark::State& state) {
+  Store store(10);
+  for (auto _ : state) DoMessageHandling("[LookUpSiteInSet]Check if the freewebpagename is the standard message", 0);
+}
+BENCHMARK(BM_DroppedDetailLine);
+
 }  // namespace
 
 BENCHMARK_MAIN();

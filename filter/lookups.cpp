@@ -1,7 +1,10 @@
 // Look-ups over the Users and tblPages record sets, each a scan from the first row.
 #include "filter/lookups.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string_view>
 
 #include "filter/data_sets.h"
 #include "filter/diagnostic_log.h"
@@ -17,27 +20,64 @@ char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 
 
 // Whether `upper_text` contains `needle` compared without case; no copies, as this runs for every
 // free site of every request.
-bool ContainsNoCase(const std::string& upper_text, const char* needle) {
+bool ContainsNoCase(std::string_view upper_text, const char* needle) {
   const std::size_t length = std::strlen(needle);
   if (length > upper_text.size()) return false;
-  for (std::size_t start = 0; start + length <= upper_text.size(); ++start) {
-    std::size_t i = 0;
-    while (i < length && upper_text[start + i] == Fold(needle[i])) ++i;
+  if (length == 0) return true;
+  const char first = Fold(needle[0]);
+  const char* const text = upper_text.data();
+  const char* const last_start = text + (upper_text.size() - length);
+  for (const char* at = text; at <= last_start; ++at) {
+    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(last_start - at) + 1));
+    if (at == nullptr) return false;
+    std::size_t i = 1;
+    while (i < length && at[i] == Fold(needle[i])) ++i;
     if (i == length) return true;
   }
   return false;
 }
 
+// strcmp(name, field) == 0 for a bound UserName field, mostly decided by one 8-byte comparison:
+// the look-up compares the name with every row before the user's.
+class NameMatcher {
+ public:
+  explicit NameMatcher(const char* name) : name_(name), length_(std::strlen(name)) {
+    char head[kWord] = {};
+    std::memcpy(head, name, std::min(length_ + 1, kWord));
+    std::memcpy(&head_, head, kWord);
+    unsigned char mask[kWord] = {};
+    std::memset(mask, 0xFF, std::min(length_ + 1, kWord));  // up to the terminator
+    std::memcpy(&mask_, mask, kWord);
+  }
+  bool operator()(const char (&field)[sizeof UsersRow::UserName]) const {
+    if (length_ >= sizeof field) return false;  // the field holds at most sizeof - 1 bytes
+    std::uint64_t head;
+    std::memcpy(&head, field, kWord);
+    if (((head ^ head_) & mask_) != 0) return false;
+    return length_ + 1 <= kWord || std::memcmp(field + kWord, name_ + kWord, length_ + 1 - kWord) == 0;
+  }
+
+ private:
+  static constexpr std::size_t kWord = sizeof(std::uint64_t);
+  static_assert(sizeof UsersRow::UserName >= kWord);
+  const char* name_;
+  std::size_t length_;
+  std::uint64_t head_ = 0;
+  std::uint64_t mask_ = 0;
+};
+
 }  // namespace
 
 void SeekUserInSet(const std::string& userName) {
   const std::string upper = platform::UpperAscii(userName);
-  m_pRstUsers->MoveFirst();
-  if (std::strcmp(upper.c_str(), UserSet.UserName) == 0 && !m_pRstUsers->IsEOF()) return;
+  const NameMatcher matches(upper.c_str());
+  ado::Recordset& users = *m_pRstUsers.operator->();
+  users.MoveFirst();
+  if (matches(UserSet.UserName) && !users.IsEOF()) return;
   for (;;) {
-    if (m_pRstUsers->IsEOF()) return;
-    m_pRstUsers->MoveNext();
-    if (std::strcmp(upper.c_str(), UserSet.UserName) == 0 && !m_pRstUsers->IsEOF()) return;
+    if (users.IsEOF()) return;
+    users.MoveNext();
+    if (matches(UserSet.UserName) && !users.IsEOF()) return;
   }
 }
 
@@ -83,8 +123,7 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
       m_pWebSites->MoveNext();
       continue;
     }
-    const std::string page = FreesitesRecord.PageName;
-    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),", page, 0);
+    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),", std::string_view(FreesitesRecord.PageName), 0);
     static const std::string placeholder = kFreeSitesPlaceholder;
     DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)", placeholder, 0);
     if (ContainsNoCase(upper_url, FreesitesRecord.PageName)) return 1;

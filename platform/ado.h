@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <span>
@@ -14,6 +15,7 @@
 #include "platform/win_types.h"
 
 using HRESULT = std::int32_t;
+struct sqlite3;
 
 namespace ado {
 
@@ -169,10 +171,18 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   long State() const noexcept;
   long RecordCount() const;
   void MoveFirst();
-  void MoveNext();
+  // Scans move row by row through thousands of rows per request: the common case is inline.
+  void MoveNext() {
+    if (scan_.Usable() && scan_.current < scan_.count) {
+      ++scan_.current;
+      scan_.Fill();
+      return;
+    }
+    MoveNextChecked();
+  }
   void MoveLast();
   // True when there is no current row: past the last one, or the set is empty.
-  bool IsEOF() const;
+  bool IsEOF() const { return scan_.Usable() ? scan_.current >= scan_.count : IsEOFChecked(); }
   // Reads the set of rows again and moves to the first.
   void Requery(long options);
   void Close();
@@ -182,6 +192,44 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
  private:
   friend class RecordBinding;
   struct Impl;
+
+  // The position and what a move copies. `fast` is set only while the set is open and the bound
+  // record (if any) is one block of fields, so the inline moves need no other check.
+  struct Scan {
+    bool fast = false;
+    sqlite3* const* db = nullptr;  // the connection's handle, null once it is closed
+    std::size_t current = 0;       // == count: past the end
+    std::size_t count = 0;
+    void* record = nullptr;
+    const char* images = nullptr;  // per row, the record's bytes as that row fills them
+    std::size_t stride = 0;
+    bool Usable() const noexcept { return fast && *db != nullptr; }
+    void Fill() const noexcept {
+      if (record == nullptr || current >= count) return;
+      // Word by word: the caller reads a field right after the move, and a read of what a
+      // library memcpy just wrote waits for its wide stores to drain.
+      constexpr std::size_t kWord = sizeof(std::uint64_t);
+      char* const to = static_cast<char*>(record);
+      const std::size_t size = stride;  // locals: the stores below may alias this object
+      const char* const from = images + current * size;
+      if (size < kWord) {
+        std::memcpy(to, from, size);
+        return;
+      }
+      std::uint64_t word;
+      for (std::size_t i = 0; i + kWord <= size; i += kWord) {
+        std::memcpy(&word, from + i, kWord);
+        std::memcpy(to + i, &word, kWord);
+      }
+      std::memcpy(&word, from + size - kWord, kWord);  // the tail, overlapping the last word
+      std::memcpy(to + size - kWord, &word, kWord);
+    }
+  };
+
+  void MoveNextChecked();
+  bool IsEOFChecked() const;
+
+  Scan scan_;
   std::unique_ptr<Impl> impl_;
 };
 using RecordsetPtr = Ptr<Recordset>;

@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -28,6 +29,9 @@ struct ConnectionImpl {
   // Writes made through this connection per table; PRAGMA data_version misses them.
   std::map<std::string, std::uint64_t> table_writes;
   sqlite3_stmt* data_version = nullptr;
+  // The first bytes of the file's wal-index (the "-shm" file, mapped read-only), whose header every
+  // commit by any connection rewrites; null when the file is not in WAL mode or cannot be mapped.
+  const unsigned char* wal_index = nullptr;
 
   // Records the error as the connection's error list and raises it.
   [[noreturn]] void Raise(DWORD code, const std::string& source, const std::string& description);
@@ -35,6 +39,11 @@ struct ConnectionImpl {
   [[noreturn]] void RaiseEngine(int rc, const std::string& doing);
   // The file's change counter for other connections; raises on failure.
   std::int64_t DataVersion();
+  // The wal-index header, read without a lock or system call as SQLite's own readers first read
+  // it; false when there is none or a writer is rewriting it (then ask DataVersion).
+  using WalHeader = std::array<unsigned char, 48>;
+  bool ReadWalHeader(WalHeader& header) const noexcept;
+  void MapWalIndex() noexcept;
   void CloseDb() noexcept;
 };
 

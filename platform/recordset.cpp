@@ -1,7 +1,8 @@
 // Keyset record sets over SQLite tables with record binding. The rows are cached in memory and
-// re-read at the start of a scan only when PRAGMA data_version (other connections) or this
-// connection's own write count shows that the file changed, so a scan costs no database round
-// trip per move while a change made by another program is still seen at the next scan.
+// re-read at the start of a scan only when the file may have changed: the wal-index header
+// (any commit), PRAGMA data_version (other connections) and this connection's own write count
+// tell. A scan thus costs no database round trip per move, and usually no system call at its
+// start, while a change made by another program is still seen at the next scan.
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -83,24 +84,33 @@ struct Recordset::Impl {
   struct Row {
     std::int64_t rowid = 0;
     std::vector<Value> values;  // index 0 = ordinal 1
-    std::vector<char> image;    // the bound record's fields as filled from this row
+  };
+  // When the cached rows were known to match the table.
+  struct Seen {
+    std::int64_t version = 0;  // PRAGMA data_version (commits by other connections)
+    std::uint64_t writes = 0;  // this connection's writes to the table
+    ConnectionImpl::WalHeader header{};  // the wal-index header (commits by anyone)
+    bool header_valid = false;
   };
 
+  explicit Impl(Scan& s) : scan(s) {}
+
+  Scan& scan;  // the position lives there, for the inline moves
   std::shared_ptr<ConnectionImpl> connection;
   std::string table;
   bool open = false;
   std::vector<std::string> columns;
   std::vector<Row> rows;
-  size_t current = 0;  // rows.size() means past the end
-  std::int64_t version_seen = 0;  // values read at this change count
-  std::uint64_t writes_seen = 0;
-  std::int64_t keyset_version = 0;  // set of rows read at this change count
-  std::uint64_t keyset_writes = 0;
+  Seen values_seen;  // values read
+  Seen keyset_seen;  // set of rows read
 
   void* record = nullptr;
   std::span<const FieldBinding> fields;
   size_t record_size = 0;
   bool contiguous = false;  // the fields cover [0, record_size) without gaps: one copy fills them
+  std::vector<char> images;  // per row, record_size bytes: the bound fields as that row fills them
+
+  size_t& current() { return scan.current; }
 
   ConnectionImpl& Connected(const char* source) {
     if (!open) {
@@ -121,22 +131,34 @@ struct Recordset::Impl {
   std::uint64_t* table_writes = nullptr;  // this table's counter in the connection (map nodes stay put)
   std::uint64_t& TableWrites() { return *table_writes; }
 
-  bool Stale() {
-    return connection->DataVersion() != version_seen || TableWrites() != writes_seen;
-  }
-  bool KeysetStale() {
-    return connection->DataVersion() != keyset_version || TableWrites() != keyset_writes;
+  // Whether the table may have changed since `seen`. An unchanged wal-index header proves that
+  // nobody committed, without the read transaction (file locks) that data_version costs.
+  bool Changed(Seen& seen) {
+    ConnectionImpl& c = *connection;
+    ConnectionImpl::WalHeader header;
+    const bool have_header = c.ReadWalHeader(header);
+    if (TableWrites() != seen.writes) return true;
+    if (have_header && seen.header_valid && header == seen.header) return false;
+    if (c.DataVersion() != seen.version) return true;
+    // Only this connection committed since, to other tables; the header was read before the
+    // check, so a later commit still changes it.
+    seen.header = header;
+    seen.header_valid = have_header;
+    return false;
   }
 
   // Reads every row of the table; with `keep_keyset` only the rows already in the set stay.
   void Load(bool keep_keyset) {
     ConnectionImpl& c = *connection;
-    const std::int64_t version = c.DataVersion();
+    Seen seen;
+    seen.header_valid = c.ReadWalHeader(seen.header);  // before the reads: a commit between is seen later
+    seen.version = c.DataVersion();
     Statement statement{Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(table) + " ORDER BY rowid")};
     const int count = sqlite3_column_count(statement.handle) - 1;
     std::vector<std::string> names;
     for (int i = 1; i <= count; ++i) names.emplace_back(sqlite3_column_name(statement.handle, i));
     std::vector<Row> fresh;
+    fresh.reserve(rows.size());
     size_t kept = 0;  // rows of the old keyset are in rowid order, as the result is
     int rc;
     while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
@@ -154,47 +176,62 @@ struct Recordset::Impl {
     if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Reading table " + table);
     columns = std::move(names);
     rows = std::move(fresh);
-    version_seen = version;
-    writes_seen = TableWrites();
-    if (!keep_keyset) {
-      keyset_version = version_seen;
-      keyset_writes = writes_seen;
-    }
+    seen.writes = TableWrites();
+    values_seen = seen;
+    if (!keep_keyset) keyset_seen = seen;
+    BuildImages();
   }
 
-  // The record's fields as this row fills them.
-  const std::vector<char>& Image(Row& row) {
-    if (row.image.size() == record_size) return row.image;
-    row.image.assign(record_size, '\0');
+  // The record's fields as row `index` fills them.
+  void BuildImage(size_t index) {
+    char* image = images.data() + index * record_size;
+    std::memset(image, 0, record_size);
+    const Row& row = rows[index];
     for (const FieldBinding& field : fields) {
-      char* at = row.image.data() + field.offset;
+      char* at = image + field.offset;
       const size_t column = static_cast<size_t>(field.ordinal - 1);
-      const Value& value = column < row.values.size() ? row.values[column] : Value{};
+      static const Value kNull;
+      const Value& value = column < row.values.size() ? row.values[column] : kNull;
       if (field.type == FieldType::kText) {
-        const std::string text = AsText(value);
-        std::memcpy(at, text.data(), std::min(text.size(), field.size - 1));  // cut to the field
+        if (const auto* s = std::get_if<std::string>(&value)) {
+          std::memcpy(at, s->data(), std::min(s->size(), field.size - 1));  // cut to the field
+        } else {
+          const std::string text = AsText(value);
+          std::memcpy(at, text.data(), std::min(text.size(), field.size - 1));
+        }
       } else {
         const std::int32_t number = AsInteger(value);
         std::memcpy(at, &number, sizeof number);
       }
     }
-    return row.image;
+  }
+
+  void BuildImages() {
+    images.assign(record_size * rows.size(), '\0');
+    for (size_t i = 0; i < rows.size() && record_size > 0; ++i) BuildImage(i);
+    Publish();
+  }
+
+  // Hands the inline moves what they need; after every change of rows, images or binding.
+  void Publish() {
+    scan.db = connection ? &connection->db : nullptr;
+    scan.count = rows.size();
+    scan.record = record;
+    scan.images = images.data();
+    scan.stride = record_size;
+    scan.fast = open && connection && (record == nullptr || contiguous);
   }
 
   void Fill() {
-    if (record == nullptr || current >= rows.size()) return;
-    const std::vector<char>& image = Image(rows[current]);
+    if (record == nullptr || current() >= rows.size()) return;
+    const char* image = images.data() + current() * record_size;
     if (contiguous) {
-      std::memcpy(record, image.data(), record_size);
+      std::memcpy(record, image, record_size);
       return;
     }
     for (const FieldBinding& field : fields) {
-      std::memcpy(static_cast<char*>(record) + field.offset, image.data() + field.offset, field.size);
+      std::memcpy(static_cast<char*>(record) + field.offset, image + field.offset, field.size);
     }
-  }
-
-  void DropImages() {
-    for (Row& row : rows) row.image.clear();
   }
 
   void CheckFields(std::span<const FieldBinding> bound) {
@@ -212,7 +249,7 @@ struct Recordset::Impl {
 
 // ---- Recordset ----
 
-Recordset::Recordset() : impl_(std::make_unique<Impl>()) {}
+Recordset::Recordset() : impl_(std::make_unique<Impl>(scan_)) {}
 Recordset::~Recordset() = default;
 
 void Recordset::Open(const std::string& table, const ConnectionPtr& connection, CursorTypeEnum cursor,
@@ -250,8 +287,9 @@ void Recordset::Open(const std::string& table, const ConnectionPtr& connection, 
     if (rc != SQLITE_ROW) c.RaiseEngine(rc, "Opening table " + table);
   }
   impl_->Load(false);
-  impl_->current = 0;
+  scan_.current = 0;
   impl_->open = true;
+  impl_->Publish();
 }
 
 long Recordset::State() const noexcept { return impl_->open ? adStateOpen : adStateClosed; }
@@ -263,33 +301,33 @@ long Recordset::RecordCount() const {
 
 void Recordset::MoveFirst() {
   impl_->Connected(kRecordsetSource);
-  if (impl_->Stale()) impl_->Load(true);
-  impl_->current = 0;
+  if (impl_->Changed(impl_->values_seen)) impl_->Load(true);
+  scan_.current = 0;
   impl_->Fill();
 }
 
-void Recordset::MoveNext() {
+void Recordset::MoveNextChecked() {
   ConnectionImpl& c = impl_->Connected(kRecordsetSource);
-  if (impl_->current >= impl_->rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
-  ++impl_->current;
+  if (scan_.current >= impl_->rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  ++scan_.current;
   impl_->Fill();
 }
 
 void Recordset::MoveLast() {
   impl_->Connected(kRecordsetSource);
-  impl_->current = impl_->rows.empty() ? 0 : impl_->rows.size() - 1;
+  scan_.current = impl_->rows.empty() ? 0 : impl_->rows.size() - 1;
   impl_->Fill();
 }
 
-bool Recordset::IsEOF() const {
+bool Recordset::IsEOFChecked() const {
   impl_->Connected(kRecordsetSource);
-  return impl_->current >= impl_->rows.size();
+  return scan_.current >= impl_->rows.size();
 }
 
 void Recordset::Requery(long) {
   impl_->Connected(kRecordsetSource);
-  if (impl_->KeysetStale()) impl_->Load(false);
-  impl_->current = 0;
+  if (impl_->Changed(impl_->keyset_seen)) impl_->Load(false);
+  scan_.current = 0;
   impl_->Fill();
 }
 
@@ -299,8 +337,10 @@ void Recordset::Close() {
   }
   impl_->open = false;
   impl_->rows.clear();
-  impl_->current = 0;
+  impl_->images.clear();
+  scan_.current = 0;
   impl_->record = nullptr;
+  impl_->Publish();
 }
 
 RecordBindingPtr Recordset::QueryBinding() {
@@ -339,8 +379,9 @@ void RecordBinding::Bind(void* record, std::span<const FieldBinding> fields) {
       covered += field.size;
     }
     r.contiguous = covered == r.record_size;  // fields never overlap
-    r.DropImages();
+    r.BuildImages();
   }
+  r.Publish();
   r.Fill();
 }
 
@@ -380,17 +421,18 @@ void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
   if (read_rc != SQLITE_ROW) c.RaiseEngine(read_rc, "Reading the new row of " + r.table);
   for (int i = 1; i < sqlite3_column_count(read.handle); ++i) row.values.push_back(ColumnValue(read.handle, i));
   r.rows.push_back(std::move(row));
-  r.current = r.rows.size() - 1;
-  r.writes_seen = r.keyset_writes = r.TableWrites();
+  r.current() = r.rows.size() - 1;
+  r.values_seen.writes = r.keyset_seen.writes = r.TableWrites();
+  r.BuildImages();
   if (r.record == record) r.Fill();
 }
 
 void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   Recordset::Impl& r = *recordset_->impl_;
   ConnectionImpl& c = r.Connected(kRecordsetSource);
-  if (r.current >= r.rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  if (r.current() >= r.rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
   r.CheckFields(fields);
-  Recordset::Impl::Row& row = r.rows[r.current];
+  Recordset::Impl::Row& row = r.rows[r.current()];
 
   // Only what the caller changed is written, and only if nobody changed it since it was read.
   struct Change {
@@ -428,15 +470,16 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   const int rc = sqlite3_step(update.handle);
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Updating a row of " + r.table);
   if (sqlite3_changes(c.db) != 1) {
-    r.version_seen = r.keyset_version = -1;  // read the table again at the next scan
+    r.values_seen.version = r.keyset_seen.version = -1;  // read the table again at the next scan
+    r.values_seen.header_valid = r.keyset_seen.header_valid = false;
     c.Raise(kErrorRowChanged, kEngineSource,
             "Row cannot be located for updating. Some values may have been changed since it was "
             "last read.");
   }
   for (Change& change : changes) row.values[change.column] = std::move(change.value);
-  row.image.clear();
+  if (r.record_size > 0) r.BuildImage(r.current());
   ++r.TableWrites();
-  r.writes_seen = r.keyset_writes = r.TableWrites();
+  r.values_seen.writes = r.keyset_seen.writes = r.TableWrites();
 }
 
 }  // namespace ado
