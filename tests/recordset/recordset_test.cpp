@@ -108,6 +108,64 @@ TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"BOB", "CAROLIN", "DAN"}));
 }
 
+TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
+  if (!fs::exists("/usr/bin/sqlite3")) GTEST_SKIP() << "the sqlite3 shell is not installed";
+  const std::string file = (machine_.root() / "c/data/people.mdb").string();
+  for (int minutes = 1; minutes <= 4; ++minutes) {
+    Scan();
+    Scan();  // an unchanged file: the scan trusts what it read
+    const auto shell = test_support::Run(
+        {"/usr/bin/sqlite3", file, "UPDATE People SET Minutes = " + std::to_string(minutes) + " WHERE Name = 'BOB';"});
+    ASSERT_EQ(shell.exit_code, 0) << shell.output;
+    people_->MoveFirst();
+    people_->MoveNext();
+    EXPECT_EQ(row_.Minutes, minutes);
+  }
+  const auto shell = test_support::Run({"/usr/bin/sqlite3", file, "INSERT INTO People (Name, Minutes) VALUES ('EVE', 3);"});
+  ASSERT_EQ(shell.exit_code, 0) << shell.output;
+  people_->Requery(ado::adOptionUnspecified);
+  EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN", "EVE"}));
+}
+
+TEST_F(RecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
+  ado::Execute(other_, "CREATE TABLE Pets (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
+  ado::Execute(other_, "INSERT INTO Pets (Name, Minutes) VALUES ('REX', 1)");
+  ado::RecordsetPtr pets = ado::CreateRecordset();
+  pets->Open("Pets", connection_, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+  Person pet{};
+  pets->QueryBinding()->BindToRecordset(&pet);
+  Scan();
+  pet.Minutes = 2;
+  pets->QueryBinding()->Update(&pet);  // moves the file on, through this connection
+  EXPECT_EQ(Scan().size(), 3u);
+  people_->MoveFirst();
+  EXPECT_EQ(row_.Minutes, 10);
+  ado::Execute(other_, "UPDATE People SET Minutes = 77 WHERE Name = 'ANN'");
+  ado::Execute(other_, "UPDATE Pets SET Minutes = 5 WHERE Name = 'REX'");
+  people_->MoveFirst();
+  EXPECT_EQ(row_.Minutes, 77);
+  pets->MoveFirst();
+  EXPECT_EQ(pet.Minutes, 5);
+}
+
+TEST_F(RecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
+  Scan();
+  // The next writer starts the log afresh: its frame count falls back.
+  ado::Execute(other_, "PRAGMA wal_checkpoint(TRUNCATE)");
+  Scan();
+  ado::Execute(other_, "UPDATE People SET Minutes = 55 WHERE Name = 'ANN'");
+  people_->MoveFirst();
+  EXPECT_EQ(row_.Minutes, 55);
+}
+
+TEST_F(RecordsetTest, MovesOnAClosedConnectionRaise) {
+  people_->MoveFirst();
+  connection_->Close();
+  EXPECT_THROW(people_->MoveNext(), ado::ComError);
+  EXPECT_THROW(people_->IsEOF(), ado::ComError);
+  EXPECT_THROW(people_->MoveFirst(), ado::ComError);
+}
+
 TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
   people_->MoveFirst();
   ado::Execute(other_, "UPDATE People SET Minutes = 0 WHERE Name = 'ANN'");
