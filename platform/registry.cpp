@@ -534,7 +534,7 @@ class Store {
   }
 
   struct FastState {
-    std::atomic<unsigned> seq{1};  // odd while being written, and before the first answer
+    std::atomic<unsigned> seq{0};  // odd while being written; no counter before the first answer
     std::atomic<unsigned> epoch{0};
     std::atomic<const volatile std::uint64_t*> counter{nullptr};
     std::atomic<std::uint64_t> counter_seen{0};
