@@ -1,5 +1,6 @@
 // The database layer's errors and connection over SQLite: a Windows "Data Source" mapped onto the
 // machine root, WAL journal and full sync so each committed update is on disk when Update returns.
+#include "platform/shared_memory.h"
 #include "platform/ado.h"
 
 #include <fcntl.h>
@@ -150,11 +151,11 @@ bool ConnectionImpl::ReadWalHeader(WalHeader& header) const noexcept {
   if (wal_index == nullptr) return false;
   WalHeader second;
   // Fences keep the compiler from caching these loads: another process changes the memory.
-  std::atomic_thread_fence(std::memory_order_acquire);
+  platform::SharedMemoryAcquireFence();
   std::memcpy(header.data(), wal_index, kWalHeaderSize);
-  std::atomic_thread_fence(std::memory_order_acquire);
+  platform::SharedMemoryAcquireFence();
   std::memcpy(second.data(), wal_index + kWalHeaderSize, kWalHeaderSize);
-  std::atomic_thread_fence(std::memory_order_acquire);
+  platform::SharedMemoryAcquireFence();
   return header[kWalHeaderIsInit] != 0 && header == second;
 }
 

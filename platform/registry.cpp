@@ -357,12 +357,13 @@ class Store {
   std::optional<unsigned long> FastChangeStamp() const {
     const unsigned seq = fast_.seq.load(std::memory_order_acquire);
     if (seq & 1) return std::nullopt;
-    const unsigned epoch = fast_.epoch.load(std::memory_order_relaxed);
-    const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_relaxed);
-    const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_relaxed);
-    const long valid_until = fast_.valid_until_ms.load(std::memory_order_relaxed);
-    const unsigned long stamp = fast_.stamp.load(std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_acquire);
+    // Acquire loads keep the second look at `seq` after them (a fence would do, but
+    // ThreadSanitizer does not take fences).
+    const unsigned epoch = fast_.epoch.load(std::memory_order_acquire);
+    const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_acquire);
+    const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_acquire);
+    const long valid_until = fast_.valid_until_ms.load(std::memory_order_acquire);
+    const unsigned long stamp = fast_.stamp.load(std::memory_order_acquire);
     if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
     if (counter == nullptr || epoch != platform::MachineRootEpoch() || *counter != seen ||
         CoarseMilliseconds() >= valid_until) {
