@@ -90,11 +90,11 @@ std::string Literal(std::string_view piece) {
 std::string FormatNumber(std::string_view format, long long value) {
   const Conversion c = FindConversion(format);
   if (c.begin == std::string::npos) return Literal(format);
-  std::string spec(format.substr(c.begin, c.end - c.begin));
+  std::string conversion(format.substr(c.begin, c.end - c.begin));
   // Strip length modifiers and size the argument ourselves, so that any "%d", "%ld" or "%08lx"
   // gets an argument of the type it reads.
   std::string base;
-  for (char ch : spec) {
+  for (char ch : conversion) {
     if (ch != 'l' && ch != 'h') base.push_back(ch);
   }
   char buf[128];
@@ -132,12 +132,12 @@ std::string FormatText(std::string_view format, std::string_view value) {
   if (c.begin == std::string::npos) return Literal(format);
   std::string inserted;
   if (c.type == 's') {
-    const std::string spec(format.substr(c.begin, c.end - c.begin));
+    const std::string conversion(format.substr(c.begin, c.end - c.begin));
     const std::string text(value.substr(0, value.find('\0')));  // a C string ends at its zero byte
-    const int n = std::snprintf(nullptr, 0, spec.c_str(), text.c_str());
+    const int n = std::snprintf(nullptr, 0, conversion.c_str(), text.c_str());
     if (n < 0) throw std::runtime_error("format");
     inserted.resize(static_cast<size_t>(n) + 1);
-    std::snprintf(inserted.data(), inserted.size(), spec.c_str(), text.c_str());
+    std::snprintf(inserted.data(), inserted.size(), conversion.c_str(), text.c_str());
     inserted.resize(static_cast<size_t>(n));
   } else {
     inserted = std::string(format.substr(c.begin, c.end - c.begin));

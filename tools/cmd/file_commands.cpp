@@ -40,7 +40,7 @@ void SetReadOnly(const fs::path& path, bool read_only) {
 }
 
 // A Windows name split into its folder (host) and last component.
-struct Spec {
+struct Target {
   bool ok = false;
   fs::path folder;
   std::string pattern;  // a name, or a pattern with * and ?
@@ -48,34 +48,34 @@ struct Spec {
   fs::path host;           // the whole name, when it has no wildcard
 };
 
-Spec Resolve(const std::string& name) {
-  Spec spec;
+Target Resolve(const std::string& name) {
+  Target target;
   std::string trimmed = name;
   const bool wild = HasWildcard(trimmed);
   if (!wild) {
     const auto host = platform::HostPath(trimmed.empty() ? "." : trimmed);
-    if (!host) return spec;
-    spec.ok = true;
-    spec.host = *host;
+    if (!host) return target;
+    target.ok = true;
+    target.host = *host;
     std::error_code ec;
-    spec.is_folder = fs::is_directory(*host, ec);
-    spec.folder = host->parent_path();
-    spec.pattern = host->filename().string();
-    if (spec.is_folder) {
-      spec.folder = *host;
-      spec.pattern = "*";
+    target.is_folder = fs::is_directory(*host, ec);
+    target.folder = host->parent_path();
+    target.pattern = host->filename().string();
+    if (target.is_folder) {
+      target.folder = *host;
+      target.pattern = "*";
     }
-    return spec;
+    return target;
   }
   const size_t slash = trimmed.find_last_of("\\/");
   const std::string folder = slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? trimmed.substr(0, 2) + "." : ".")
                                                         : trimmed.substr(0, slash + 1);
   const auto host = platform::HostPath(folder);
-  if (!host) return spec;
-  spec.ok = true;
-  spec.folder = *host;
-  spec.pattern = trimmed.substr(slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? 2 : 0) : slash + 1);
-  return spec;
+  if (!host) return target;
+  target.ok = true;
+  target.folder = *host;
+  target.pattern = trimmed.substr(slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? 2 : 0) : slash + 1);
+  return target;
 }
 
 std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& pattern, bool folders_too = false) {
@@ -139,7 +139,7 @@ int Copy(const std::vector<std::string>& args) {
     std::fputs("The syntax of the command is incorrect.\n", stderr);
     return 1;
   }
-  const Spec source = Resolve(names[0]);
+  const Target source = Resolve(names[0]);
   std::vector<fs::path> files;
   if (source.ok) {
     if (source.is_folder || HasWildcard(names[0])) {
@@ -155,7 +155,7 @@ int Copy(const std::vector<std::string>& args) {
   }
   const bool listing = source.is_folder || HasWildcard(names[0]);
   const std::string destination = names.size() == 2 ? names[1] : ".";
-  const Spec target = Resolve(destination);
+  const Target target = Resolve(destination);
   std::error_code ec;
   fs::path folder;
   fs::path single;
@@ -218,21 +218,21 @@ int Del(const std::vector<std::string>& args) {
   }
   int level = 0;
   for (const std::string& name : names) {
-    const Spec spec = Resolve(name);
-    if (!spec.ok) {
+    const Target target = Resolve(name);
+    if (!target.ok) {
       std::fprintf(stderr, "The system cannot find the path specified.\n");
       level = 1;
       continue;
     }
-    const bool everything = spec.pattern == "*" || spec.pattern == "*.*";
+    const bool everything = target.pattern == "*" || target.pattern == "*.*";
     if (everything && !quiet &&
-        !AskYesNo(Win(spec.folder / "*") + ", Are you sure (Y/N)? ")) {
+        !AskYesNo(Win(target.folder / "*") + ", Are you sure (Y/N)? ")) {
       continue;
     }
-    std::vector<fs::path> folders = {spec.folder};
+    std::vector<fs::path> folders = {target.folder};
     bool found = false;
     for (size_t i = 0; i < folders.size(); ++i) {
-      for (const fs::path& f : MatchingFiles(folders[i], spec.pattern)) {
+      for (const fs::path& f : MatchingFiles(folders[i], target.pattern)) {
         found = true;
         if (ReadOnly(f) && !force) {
           std::fprintf(stderr, "%s\nAccess is denied.\n", Win(f).c_str());
@@ -252,7 +252,7 @@ int Del(const std::vector<std::string>& args) {
       }
     }
     if (!found && !everything) {
-      std::fprintf(stderr, "Could Not Find %s\n", Win(spec.folder / spec.pattern).c_str());
+      std::fprintf(stderr, "Could Not Find %s\n", Win(target.folder / target.pattern).c_str());
       level = 1;
     }
   }
@@ -278,17 +278,17 @@ int Attrib(const std::vector<std::string>& args) {
     }
   }
   if (name.empty()) name = "*";
-  const Spec spec = Resolve(name);
-  if (!spec.ok) {
+  const Target target = Resolve(name);
+  if (!target.ok) {
     std::fprintf(stderr, "Path not found - %s\n", name.c_str());
     return 1;
   }
   std::vector<fs::path> targets;
   const bool trailing = !name.empty() && (name.back() == '\\' || name.back() == '/');
-  if (spec.is_folder && !trailing && !recurse) targets.push_back(spec.host);
-  std::vector<fs::path> queue = {spec.folder};
+  if (target.is_folder && !trailing && !recurse) targets.push_back(target.host);
+  std::vector<fs::path> queue = {target.folder};
   for (size_t i = 0; i < queue.size(); ++i) {
-    for (const fs::path& p : MatchingFiles(queue[i], spec.pattern, folders)) targets.push_back(p);
+    for (const fs::path& p : MatchingFiles(queue[i], target.pattern, folders)) targets.push_back(p);
     if (recurse) {
       for (const fs::path& sub : SubFolders(queue[i])) queue.push_back(sub);
     }
