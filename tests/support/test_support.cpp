@@ -132,6 +132,8 @@ std::string ReadFile(const std::filesystem::path& path) {
 }
 
 void WriteFile(const std::filesystem::path& path, std::string_view text) {
+  std::error_code ec;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
   std::ofstream out(path, std::ios::binary);
   out << text;
 }

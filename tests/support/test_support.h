@@ -55,6 +55,7 @@ class ScratchMachine {
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+// Writes `text` as the whole file, making its folders first.
 void WriteFile(const std::filesystem::path& path, std::string_view text);
 // Lines of a CR LF text; fails the test if a line ends in a bare LF.
 std::vector<std::string> CrLfLines(const std::string& text);

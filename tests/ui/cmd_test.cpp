@@ -14,11 +14,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::ReadFile;
-// Writes a file, making its folders first.
-void Put(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  test_support::WriteFile(path, text);
-}
 
 class CmdTest : public ::testing::Test {
  protected:
@@ -30,7 +25,7 @@ class CmdTest : public ::testing::Test {
   }
   void Program(const std::string& windows_path, const std::string& body) {
     const fs::path host = machine_.Host(windows_path);
-    Put(host, "#!/bin/sh\n" + body + "\n");
+    test_support::WriteFile(host, "#!/bin/sh\n" + body + "\n");
     ::chmod(host.c_str(), 0755);
   }
   bool ReadOnly(const std::string& windows_path) {
@@ -57,10 +52,10 @@ TEST_F(CmdTest, OuterQuotesGoUnlessTheyNameOneProgram) {
 }
 
 TEST_F(CmdTest, CopyFileAndFolderOverwriting) {
-  Put(machine_.Host("C:\\src\\a.txt"), "A");
-  Put(machine_.Host("C:\\src\\b.dat"), "B");
+  test_support::WriteFile(machine_.Host("C:\\src\\a.txt"), "A");
+  test_support::WriteFile(machine_.Host("C:\\src\\b.dat"), "B");
   fs::create_directories(machine_.Host("C:\\dst"));
-  Put(machine_.Host("C:\\dst\\a.txt"), "old");
+  test_support::WriteFile(machine_.Host("C:\\dst\\a.txt"), "old");
   auto r = Cmd("\"Copy \"C:\\src\\*.*\" \"C:\\dst\\*.*\"\"");
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("2 file(s) copied."), std::string::npos);
@@ -78,7 +73,7 @@ TEST_F(CmdTest, CopyFileAndFolderOverwriting) {
 }
 
 TEST_F(CmdTest, ReadOnlyIsKeptByCopyClearedByAttribAndForcedByDel) {
-  Put(machine_.Host("D:\\cd\\prog.dll"), "P");
+  test_support::WriteFile(machine_.Host("D:\\cd\\prog.dll"), "P");
   ::chmod(machine_.Host("D:\\cd\\prog.dll").c_str(), 0444);
   fs::create_directories(machine_.Host("C:\\Minutrix\\sub"));
   ASSERT_EQ(Cmd("copy D:\\cd\\prog.dll C:\\Minutrix\\sub\\prog.dll").exit_code, 0);
@@ -94,14 +89,14 @@ TEST_F(CmdTest, ReadOnlyIsKeptByCopyClearedByAttribAndForcedByDel) {
 }
 
 TEST_F(CmdTest, DelOfAFolderDeletesItsFilesAndKeepsIt) {
-  Put(machine_.Host("C:\\w\\one.asp"), "1");
-  Put(machine_.Host("C:\\w\\two.asp"), "2");
-  Put(machine_.Host("C:\\w\\inner\\three.asp"), "3");
+  test_support::WriteFile(machine_.Host("C:\\w\\one.asp"), "1");
+  test_support::WriteFile(machine_.Host("C:\\w\\two.asp"), "2");
+  test_support::WriteFile(machine_.Host("C:\\w\\inner\\three.asp"), "3");
   EXPECT_EQ(Cmd("Del /F /Q \"C:\\w\\*.*\"").exit_code, 0);
   EXPECT_FALSE(fs::exists(machine_.Host("C:\\w\\one.asp")));
   EXPECT_TRUE(fs::exists(machine_.Host("C:\\w\\inner\\three.asp")));
   // Without /Q the question is asked; no answer (end of input) keeps the files.
-  Put(machine_.Host("C:\\w\\four.asp"), "4");
+  test_support::WriteFile(machine_.Host("C:\\w\\four.asp"), "4");
   const auto r = Cmd("Del C:\\w");
   EXPECT_NE(r.output.find("C:\\w\\*, Are you sure (Y/N)?"), std::string::npos) << r.output;
   EXPECT_TRUE(fs::exists(machine_.Host("C:\\w\\four.asp")));
@@ -140,12 +135,12 @@ TEST_F(CmdTest, ScriptsPackagesAndDlls) {
   EXPECT_EQ(ReadFile(machine_.Host("C:\\args.txt")), "c:\\Minutrix\\Minutrix.DLL|-n|Minutrix\n");
   EXPECT_NE(Cmd("CScript C:\\none.vbs").output.find("Can not find script file"), std::string::npos);
 
-  Put(machine_.Host("D:\\Runtime\\AccessRT.msi"), "package");
+  test_support::WriteFile(machine_.Host("D:\\Runtime\\AccessRT.msi"), "package");
   r = Cmd("C:\\WINNT\\system32\\MSIExec.exe /i \"D:\\Runtime\\AccessRT.msi\" /qb AllUsers=1");
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(Cmd("msiexec /i D:\\Runtime\\none.msi").exit_code, 1619 & 0xff);
 
-  Put(machine_.Host("C:\\WINNT\\system32\\stkit432.dll"), "dll");
+  test_support::WriteFile(machine_.Host("C:\\WINNT\\system32\\stkit432.dll"), "dll");
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\stkit432.dll").exit_code, 0);
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\none.dll").exit_code, 3);
   HKEY key = nullptr;

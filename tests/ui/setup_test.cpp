@@ -9,17 +9,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::ReadFile;
-// Writes a file, making its folders first.
-void Put(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  test_support::WriteFile(path, text);
-}
 
 class SetupTest : public ::testing::Test {
  protected:
   test_support::CommandResult Setup(const std::string& args, const std::string& script,
                                     std::map<std::string, std::string> env = {}) {
-    Put(dir_.path() / "script.txt", script);
+    test_support::WriteFile(dir_.path() / "script.txt", script);
     env["MINUTRIX_UI"] = "script";
     env["MINUTRIX_UI_SCRIPT"] = (dir_.path() / "script.txt").string();
     env["MINUTRIX_UI_TRANSCRIPT"] = (dir_.path() / "transcript.txt").string();
@@ -73,9 +68,9 @@ TEST_F(SetupTest, LanguageOnTheCommandLineSkipsTheDialogAndDeclineEnds) {
 
 TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
   // setup started from c:\Minutrix (through a link there, as a copy would be) with the DLL present.
-  Put(machine_.Host("c:\\Minutrix\\Minutrix.DLL"), "dll");
+  test_support::WriteFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL"), "dll");
   fs::create_symlink(test_support::kBuildDir / "setup", machine_.Host("c:\\Minutrix\\Setup.exe"));
-  Put(dir_.path() / "script.txt",
+  test_support::WriteFile(dir_.path() / "script.txt",
             "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallOptionsForm click CmdAction\n"
             "InstallForm click CmdFinish\n");
   const auto r = test_support::Run({machine_.Host("c:\\Minutrix\\Setup.exe").string(), "-lng eng"},
