@@ -48,18 +48,23 @@ std::string HeaderKey(std::string name) {
   return name;
 }
 
+// A server variable or header of the request, as the web server hands it to a filter.
+using NamedValues = std::map<std::string, std::string, NoCaseLess>;
+BOOL CopyNamed(const NamedValues& values, const std::string& name, LPVOID buffer, LPDWORD size) {
+  const auto it = values.find(name);
+  if (it == values.end()) {
+    SetLastError(kErrorInvalidIndex);
+    return FALSE;
+  }
+  return CopyOut(it->second, buffer, size);
+}
+
 BOOL WINAPI GetServerVariable(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWORD size) {
   if (pfc == nullptr || name == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const Request& request = RequestOf(pfc);
-  const auto it = request.server_variables.find(name);
-  if (it == request.server_variables.end()) {
-    SetLastError(kErrorInvalidIndex);
-    return FALSE;
-  }
-  return CopyOut(it->second, buffer, size);
+  return CopyNamed(RequestOf(pfc).server_variables, name, buffer, size);
 }
 
 BOOL WINAPI AddResponseHeaders(HTTP_FILTER_CONTEXT* pfc, LPSTR headers, DWORD) {
@@ -100,13 +105,7 @@ BOOL WINAPI GetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPVOID buffer, LPDWO
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  const Request& request = RequestOf(pfc);
-  const auto it = request.headers.find(HeaderKey(name));
-  if (it == request.headers.end()) {
-    SetLastError(kErrorInvalidIndex);
-    return FALSE;
-  }
-  return CopyOut(it->second, buffer, size);
+  return CopyNamed(RequestOf(pfc).headers, HeaderKey(name), buffer, size);
 }
 
 BOOL WINAPI SetHeader(HTTP_FILTER_CONTEXT* pfc, LPSTR name, LPSTR value) {
