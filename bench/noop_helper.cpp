@@ -19,7 +19,8 @@ channel-ID when Squid sends one (url_rewrite_children ... concurrency=N with N >
 std::string Answer(const char* line, size_t length) {
   size_t digits = 0;
   while (digits < length && line[digits] >= '0' && line[digits] <= '9') ++digits;
-  if (digits > 0 && digits < length && line[digits] == ' ') return std::string(line, digits) + " ERR\n";
+  if (digits > 0 && digits < length && line[digits] == ' ')
+    return std::string(line, digits) + " ERR\n";
   return "ERR\n";
 }
 

@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 
-#include "platform/machine.h"
 #include "filter/diagnostic_log.h"
 #include "filter/request_state.h"
 #include "filter/sections.h"
@@ -16,6 +15,7 @@
 #include "filter/tempogate.h"
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
+#include "platform/machine.h"
 #include "platform/registry.h"
 
 namespace {
@@ -34,13 +34,15 @@ class Store {
     platform::SetMachineRoot(root_);
     fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
     HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS,
+                    nullptr, &key, nullptr);
     const std::string dir = "c:\\Minutrix\\";
     RegSetValueExA(key, "MinutrixPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
                    static_cast<DWORD>(dir.size() + 1));
     RegCloseKey(key);
     const std::string create = std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db create " +
-                               (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() + " >/dev/null";
+                               (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() +
+                               " >/dev/null";
     if (std::system(create.c_str()) != 0) std::abort();
 
     admin_ = ado::CreateConnection();
@@ -50,7 +52,8 @@ class Store {
       ado::Execute(admin_, "INSERT INTO Users VALUES (?1, 100000, 0)", {UserName(i)});
     }
     for (int i = 0; i < kFreeSites; ++i) {
-      ado::Execute(admin_, "INSERT INTO tblPages (PageName) VALUES (?1)", {"free-site-" + std::to_string(i) + ".org"});
+      ado::Execute(admin_, "INSERT INTO tblPages (PageName) VALUES (?1)",
+                   {"free-site-" + std::to_string(i) + ".org"});
     }
     ado::Execute(admin_, "COMMIT");
 
@@ -60,7 +63,8 @@ class Store {
     std::snprintf(gblServerName, sizeof gblServerName, "proxy.school.local");
     std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", kUrl);
     lastReset = platform::Now();
-    if (!OpenDBConnection(BuildConnectionString("c:\\Minutrix\\")) || !filter_.InitializeFilter()) std::abort();
+    if (!OpenDBConnection(BuildConnectionString("c:\\Minutrix\\")) || !filter_.InitializeFilter())
+      std::abort();
   }
 
   ~Store() {
@@ -139,7 +143,8 @@ void BM_LookUpAfterOutsideChange(benchmark::State& state) {
   for (auto _ : state) {
     state.PauseTiming();
     ++value;
-    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = ?1 WHERE UserName = ?2", {value, user});
+    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = ?1 WHERE UserName = ?2",
+                 {value, user});
     state.ResumeTiming();
     bool has_time = false, found = false;
     LookUpUserInSet(user, &has_time, &found);
@@ -148,12 +153,17 @@ void BM_LookUpAfterOutsideChange(benchmark::State& state) {
     if (UserSet.CurrentInternetTime != value) state.SkipWithError("outside change not seen");
   }
 }
-BENCHMARK(BM_LookUpAfterOutsideChange)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LookUpAfterOutsideChange)
+    ->Arg(10)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMicrosecond);
 
 // One detail line with debugging off, of which a look-up writes (drops) one per free site and more.
 void BM_DroppedDetailLine(benchmark::State& state) {
   Store store(10);
-  for (auto _ : state) DoMessageHandling("[LookUpSiteInSet]Check if the freewebpagename is the standard message", 0);
+  for (auto _ : state)
+    DoMessageHandling("[LookUpSiteInSet]Check if the freewebpagename is the standard message", 0);
 }
 BENCHMARK(BM_DroppedDetailLine);
 

@@ -1,8 +1,6 @@
 // Loading, validating, refreshing and closing the three record sets of the store.
 #include "filter/data_sets.h"
 
-#include "platform/never_destroyed.h"
-
 #include <cstring>
 #include <string>
 
@@ -11,6 +9,7 @@
 #include "filter/status_file.h"
 #include "filter/tempogate.h"
 #include "filter/user_db.h"
+#include "platform/never_destroyed.h"
 
 // Never destroyed: the filter object closes them from its destructor, which may run after this
 // file's statics are gone when the library unloads or the process exits.
@@ -77,14 +76,16 @@ bool ClsTempogate::InitializeFilter() {
     m_pWebSites.Release();
     m_pWebSites = ado::CreateRecordset();
     if (!m_pWebSites) {
-      DoMessageHandling("[InitializeFilter] Error: Unbound PageName Record initialization failed!", 3);
+      DoMessageHandling("[InitializeFilter] Error: Unbound PageName Record initialization failed!",
+                        3);
       return false;
     }
     DoMessageHandling("[InitializeFilter] Success", 1);
     m_pSettingsRecord.Release();
     m_pSettingsRecord = ado::CreateRecordset();
     if (!m_pSettingsRecord) {
-      DoMessageHandling("[InitializeFilter] Error: Unbound Settings Record initialization failed!", 3);
+      DoMessageHandling("[InitializeFilter] Error: Unbound Settings Record initialization failed!",
+                        3);
       return false;
     }
     m_pRstUsers.Release();
@@ -161,7 +162,8 @@ bool ReadDataSetsFromDB() {
     m_pWebSites->MoveFirst();
 
     if (m_pRstUsers->IsEOF() || m_pSettingsRecord->IsEOF() || m_pWebSites->IsEOF()) {
-      DoMessageHandling("[ReadSetFromDB] Failed initializing m_pRstUsers or m_pSettingsRecord recordsets", 3);
+      DoMessageHandling(
+          "[ReadSetFromDB] Failed initializing m_pRstUsers or m_pSettingsRecord recordsets", 3);
       DoMessageHandling("Recordcount Users = " + std::to_string(m_pRstUsers->RecordCount()), 2);
       return false;
     }

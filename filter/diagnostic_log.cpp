@@ -2,9 +2,9 @@
 // whole and a log switched on in the registry takes effect at the next entry.
 #include "filter/diagnostic_log.h"
 
+#include <atomic>
 #include <cstdio>
 #include <ctime>
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <stdexcept>
@@ -59,7 +59,8 @@ Conversion FindConversion(std::string_view format) {
     Conversion c;
     c.begin = i;
     size_t j = i + 1;
-    while (j < format.size() && std::string_view("-+ #0").find(format[j]) != std::string_view::npos) ++j;
+    while (j < format.size() && std::string_view("-+ #0").find(format[j]) != std::string_view::npos)
+      ++j;
     while (j < format.size() && std::isdigit(static_cast<unsigned char>(format[j]))) ++j;
     if (j < format.size() && format[j] == '.') {
       ++j;
@@ -112,8 +113,9 @@ std::string FormatNumber(std::string_view format, long long value) {
     case 'o':
       base.insert(base.size() - 1, "ll");
       n = std::snprintf(buf, sizeof buf, base.c_str(),
-                        c.longs > 0 ? static_cast<unsigned long long>(static_cast<unsigned long>(value))
-                                    : static_cast<unsigned long long>(static_cast<unsigned>(value)));
+                        c.longs > 0
+                            ? static_cast<unsigned long long>(static_cast<unsigned long>(value))
+                            : static_cast<unsigned long long>(static_cast<unsigned>(value)));
       break;
     case 'c':
       n = std::snprintf(buf, sizeof buf, base.c_str(), static_cast<int>(value));
@@ -123,8 +125,8 @@ std::string FormatNumber(std::string_view format, long long value) {
       break;
   }
   if (n < 0) throw std::runtime_error("format");
-  return Literal(format.substr(0, c.begin)) + std::string(buf, std::min<size_t>(n, sizeof buf - 1)) +
-         Literal(format.substr(c.end));
+  return Literal(format.substr(0, c.begin)) +
+         std::string(buf, std::min<size_t>(n, sizeof buf - 1)) + Literal(format.substr(c.end));
 }
 
 std::string FormatText(std::string_view format, std::string_view value) {
@@ -164,10 +166,18 @@ void AppendLine(std::string_view message, int severity) {
     case 0:
       if (IsDebugOn()) line = ">" + std::string(message);
       break;
-    case 1: line = "]" + std::string(message); break;
-    case 2: line = "-" + std::string(message); break;
-    case 3: line = "*" + std::string(message); break;
-    default: line = "Unknown severity!"; break;
+    case 1:
+      line = "]" + std::string(message);
+      break;
+    case 2:
+      line = "-" + std::string(message);
+      break;
+    case 3:
+      line = "*" + std::string(message);
+      break;
+    default:
+      line = "Unknown severity!";
+      break;
   }
   if (line.empty()) return;
   auto file = platform::WinFile::Open(path, "a");

@@ -5,7 +5,8 @@ namespace {
 ClsTempogate gblTempogate;
 }
 
-extern "C" __attribute__((visibility("default"))) BOOL GetFilterVersion(HTTP_FILTER_VERSION* version) {
+extern "C" __attribute__((visibility("default"))) BOOL GetFilterVersion(
+    HTTP_FILTER_VERSION* version) {
   try {
     HttpFilterBase* filter = RegisteredFilter();
     if (filter == nullptr) return FALSE;
@@ -16,8 +17,8 @@ extern "C" __attribute__((visibility("default"))) BOOL GetFilterVersion(HTTP_FIL
 }
 
 extern "C" __attribute__((visibility("default"))) DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context,
-                                                                        DWORD notificationType,
-                                                                        LPVOID notification) {
+                                                                       DWORD notificationType,
+                                                                       LPVOID notification) {
   try {
     HttpFilterBase* filter = RegisteredFilter();
     if (filter == nullptr) return SF_STATUS_REQ_NEXT_NOTIFICATION;

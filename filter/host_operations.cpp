@@ -29,7 +29,8 @@ bool ReadServerName(HTTP_FILTER_CONTEXT* context, char* buffer) {
   return ok != FALSE;
 }
 
-void ReadUrlHeader(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* headers, char* buffer) {
+void ReadUrlHeader(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* headers,
+                   char* buffer) {
   buffer[0] = '\0';
   if (headers == nullptr || headers->GetHeader == nullptr) return;
   DWORD size = kRequestTextSize;

@@ -15,7 +15,8 @@ bool ReadServerName(HTTP_FILTER_CONTEXT* context, char* buffer);
 
 // The request header "URL" into `buffer` of kRequestTextSize bytes, emptied first; stays empty
 // when the header cannot be read.
-void ReadUrlHeader(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* headers, char* buffer);
+void ReadUrlHeader(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* headers,
+                   char* buffer);
 
 // Sends "302 Redirect" with "Location: http://<url>\r\n\r\n". The header text never exceeds
 // kRequestTextSize bytes with its terminating zero: a longer URL is cut, the blank line kept.

@@ -28,7 +28,8 @@ bool ContainsNoCase(std::string_view upper_text, const char* needle) {
   const char* const text = upper_text.data();
   const char* const last_start = text + (upper_text.size() - length);
   for (const char* at = text; at <= last_start; ++at) {
-    at = static_cast<const char*>(std::memchr(at, first, static_cast<std::size_t>(last_start - at) + 1));
+    at = static_cast<const char*>(
+        std::memchr(at, first, static_cast<std::size_t>(last_start - at) + 1));
     if (at == nullptr) return false;
     std::size_t i = 1;
     while (i < length && at[i] == Fold(needle[i])) ++i;
@@ -54,7 +55,8 @@ class NameMatcher {
     std::uint64_t head;
     std::memcpy(&head, field, kWord);
     if (((head ^ head_) & mask_) != 0) return false;
-    return length_ + 1 <= kWord || std::memcmp(field + kWord, name_ + kWord, length_ + 1 - kWord) == 0;
+    return length_ + 1 <= kWord ||
+           std::memcmp(field + kWord, name_ + kWord, length_ + 1 - kWord) == 0;
   }
 
  private:
@@ -123,7 +125,8 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
       m_pWebSites->MoveNext();
       continue;
     }
-    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),", std::string_view(FreesitesRecord.PageName), 0);
+    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),",
+                      std::string_view(FreesitesRecord.PageName), 0);
     static const std::string placeholder = kFreeSitesPlaceholder;
     DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)", placeholder, 0);
     if (ContainsNoCase(upper_url, FreesitesRecord.PageName)) return 1;
@@ -135,7 +138,8 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
 bool DoesUserHaveUnlimitedTime(const std::string& userName) {
   SectionLock section(3);
   SeekUserInSet(userName);
-  DoMessageHandling("[DoesUserHaveUnlimitedTime] UserName = %s have unlimited access?", userName, 0);
+  DoMessageHandling("[DoesUserHaveUnlimitedTime] UserName = %s have unlimited access?", userName,
+                    0);
   // A user not in Users has no row to read: not unlimited.
   if (!m_pRstUsers->IsEOF() && UserSet.MaxInternetTime == -1) {
     DoMessageHandling("[DoesUserHaveUnlimitedTime] YES", 0);

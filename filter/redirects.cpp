@@ -15,13 +15,15 @@ namespace {
 // user is told 0 rather than another user's minutes.
 long TimeLeftOfSoughtUser() {
   if (m_pRstUsers->IsEOF()) return 0;
-  return static_cast<long>(UserSet.MaxInternetTime) - static_cast<long>(UserSet.CurrentInternetTime);
+  return static_cast<long>(UserSet.MaxInternetTime) -
+         static_cast<long>(UserSet.CurrentInternetTime);
 }
 
 }  // namespace
 
-std::string ProductPageUrl(const std::string& userName, long timeLeft, const std::string& requestedUrl,
-                           bool denied, const std::string& deniedMessage) {
+std::string ProductPageUrl(const std::string& userName, long timeLeft,
+                           const std::string& requestedUrl, bool denied,
+                           const std::string& deniedMessage) {
   std::string url = HeaderSafe(gblServerName) + ":" + HeaderSafe(SettingsRecord.ServerPort) +
                     "/Minutrix/Minutrix.asp?UserName=" + HeaderSafe(userName) +
                     "&TimeLeft=" + std::to_string(timeLeft) +
@@ -43,16 +45,19 @@ void ShowTimeLeft(HTTP_FILTER_CONTEXT* context, const std::string& userName, boo
   std::string url;
   if (!userAsked) {
     url = ProductPageUrl(userName, timeLeft, gblRequestUrl, false, {});
-    DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s", std::string(SettingsRecord.CurrentUserCommand), 0);
+    DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s",
+                      std::string(SettingsRecord.CurrentUserCommand), 0);
     DoMessageHandling("[ShowTimeLeft] UserName : %s", userName, 0);
     DoMessageHandling("[ShowTimeLeft] StartupRequest = %s", url, 0);
   } else if (timeLeft > 0 || timeLeft == -1) {
     url = ProductPageUrl(userName, timeLeft, ProductHomeHost, false, {});
   } else {
     url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage);
-    DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s", std::string(SettingsRecord.CurrentUserCommand), 0);
+    DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s",
+                      std::string(SettingsRecord.CurrentUserCommand), 0);
     DoMessageHandling("[ShowTimeLeft] UserName : %s", userName, 0);
-    DoMessageHandling("[ShowTimeLeft] Request for UserTime, but only FreeBrowse TimeLeft = %s", url, 0);
+    DoMessageHandling("[ShowTimeLeft] Request for UserTime, but only FreeBrowse TimeLeft = %s", url,
+                      0);
   }
   SendRedirect(context, url);
 }
@@ -67,21 +72,25 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context) {
   if (SettingsRecord.WarningMode) {
     auto entry = TimesMap.find(userName);
     if (entry == TimesMap.end()) {
-      DoMessageHandling("[WriteDeniedMessage] Error finding user %s in usermap, (lookup for warning message)",
-                        userName, 3);
-      DoMessageHandling("[WriteDeniedMessage] USERMAP USERS %d in usermap", static_cast<long long>(TimesMap.size()),
-                        3);
+      DoMessageHandling(
+          "[WriteDeniedMessage] Error finding user %s in usermap, (lookup for warning message)",
+          userName, 3);
+      DoMessageHandling("[WriteDeniedMessage] USERMAP USERS %d in usermap",
+                        static_cast<long long>(TimesMap.size()), 3);
       DoMessageHandling(userName, 3);
     } else {
       DoMessageHandling(
-          "[WriteDeniedMessage] user %s found, did user already have a warning, if not show the message!",
+          "[WriteDeniedMessage] user %s found, did user already have a warning, if not show the "
+          "message!",
           userName, 0);
       if (entry->second.bWarned) {
-        DoMessageHandling("[WriteDeniedMessage] user %s is allowed to keep on surfing", userName, 0);
+        DoMessageHandling("[WriteDeniedMessage] user %s is allowed to keep on surfing", userName,
+                          0);
         return;
       }
-      DoMessageHandling("[WriteDeniedMessage] user %s is allowed to keep on surfing, give a warning message!",
-                        userName, 0);
+      DoMessageHandling(
+          "[WriteDeniedMessage] user %s is allowed to keep on surfing, give a warning message!",
+          userName, 0);
       entry->second.bWarned = true;
     }
   }

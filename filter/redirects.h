@@ -20,5 +20,6 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context);
 
 // The product page's URL without its scheme; values are inserted as they are, except that CR, LF
 // and NUL are dropped. An empty `deniedMessage` with `denied` false gives the time-left form.
-std::string ProductPageUrl(const std::string& userName, long timeLeft, const std::string& requestedUrl,
-                           bool denied, const std::string& deniedMessage);
+std::string ProductPageUrl(const std::string& userName, long timeLeft,
+                           const std::string& requestedUrl, bool denied,
+                           const std::string& deniedMessage);

@@ -14,12 +14,14 @@ std::string GetRegValue(const std::string& sub_key, const std::string& value_nam
       return {};
     }
     DWORD size = 0;
-    if (RegQueryValueExA(key, value_name.c_str(), nullptr, nullptr, nullptr, &size) != ERROR_SUCCESS) {
+    if (RegQueryValueExA(key, value_name.c_str(), nullptr, nullptr, nullptr, &size) !=
+        ERROR_SUCCESS) {
       RegCloseKey(key);
       return {};
     }
     std::vector<BYTE> buffer(size);
-    const LONG rc = RegQueryValueExA(key, value_name.c_str(), nullptr, nullptr, buffer.data(), &size);
+    const LONG rc =
+        RegQueryValueExA(key, value_name.c_str(), nullptr, nullptr, buffer.data(), &size);
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS) return {};
     // The type is not checked: whatever is stored reads as text up to its first zero byte.

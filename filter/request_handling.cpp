@@ -46,7 +46,8 @@ DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*)
     HeldSections sections;
     sections.Lock(0);
     char userText[kRequestTextSize];
-    if (!ReadRemoteUser(context, userText) || userText[0] == '\0') return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    if (!ReadRemoteUser(context, userText) || userText[0] == '\0')
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
     m_bUserSeen = 1;
     DoMessageHandling("[OnUrlMap] Remote User is = %s", std::string(userText), 0);
     return HandleRequest(context);
@@ -56,7 +57,8 @@ DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*)
   }
 }
 
-DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) {
+DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context,
+                                     HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) {
   try {
     HeldSections sections;
     sections.Lock(1);
@@ -81,13 +83,15 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     }
     char userText[kRequestTextSize];
     if (!ReadRemoteUser(context, userText)) {
-      DoMessageHandling("[HandleRequest] Error getting Remote User name type name" + LastSystemErrorText(), 3);
+      DoMessageHandling(
+          "[HandleRequest] Error getting Remote User name type name" + LastSystemErrorText(), 3);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
     m_bUserSeen = 0;
 
     // The time-left page costs nothing and is open to every user, monitored or not.
-    const std::string timeLeftPage = "http://" + std::string(SettingsRecord.CurrentUserCommand) + "/";
+    const std::string timeLeftPage =
+        "http://" + std::string(SettingsRecord.CurrentUserCommand) + "/";
     if (platform::UpperAscii(gblRequestUrl) == platform::UpperAscii(timeLeftPage)) {
       ShowTimeLeft(context, UserNameOf(userText), true);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -98,7 +102,8 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     CheckResetSchedule();
     RefreshFreeSites();
 
-    if (!ReadRemoteUser(context, userText) || userText[0] == '\0') return SF_STATUS_REQ_NEXT_NOTIFICATION;
+    if (!ReadRemoteUser(context, userText) || userText[0] == '\0')
+      return SF_STATUS_REQ_NEXT_NOTIFICATION;
     const std::string userName = UserNameOf(userText);
 
     bool hasTime = false;
@@ -115,8 +120,9 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
                         std::string(gblRequestUrl), 0);
       gblFreeSite = true;
     } else {
-      DoMessageHandling("[HandleRequest] Time visited at website = %s is deducted from browse time!",
-                        std::string(gblRequestUrl), 0);
+      DoMessageHandling(
+          "[HandleRequest] Time visited at website = %s is deducted from browse time!",
+          std::string(gblRequestUrl), 0);
       gblFreeSite = false;
     }
     SetHasTime(hasTime ? 1 : 0);
@@ -143,7 +149,8 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     }
     sections.Lock(2);
     int firstRequest = 0;
-    if (RegisterTime(userName, context, &firstRequest, m_bHasTime) == 0) return SF_STATUS_REQ_FINISHED;
+    if (RegisterTime(userName, context, &firstRequest, m_bHasTime) == 0)
+      return SF_STATUS_REQ_FINISHED;
     if (firstRequest != 0) {
       ShowTimeLeft(context, userName, false);
       return SF_STATUS_REQ_FINISHED;

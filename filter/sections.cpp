@@ -25,7 +25,8 @@ void UnlockSection(int type) {
 }
 
 void CreateSections() {
-  for (int type = kSectionCount - 1; type >= 0; --type) InitializeCriticalSection(&g_sections[type]);
+  for (int type = kSectionCount - 1; type >= 0; --type)
+    InitializeCriticalSection(&g_sections[type]);
 }
 
 void DeleteSections() {

@@ -25,7 +25,8 @@ BOOL ClsTempogate::GetFilterVersion(HTTP_FILTER_VERSION* version) {
     DoMessageHandling("[GetFilterVersion] Returns False", 0);
     return FALSE;
   }
-  DoMessageHandling("[GetFilterVersion] Server version is %d", version->dwServerFilterVersion >> 16, 2);
+  DoMessageHandling("[GetFilterVersion] Server version is %d", version->dwServerFilterVersion >> 16,
+                    2);
   DoMessageHandling("[GetFilterVersion] / %d", version->dwServerFilterVersion & 0xffff, 2);
   try {
     DoMessageHandling("[GetFilterVersion] / %d", m_pRstUsers->RecordCount(), 2);

@@ -14,7 +14,8 @@ class ClsTempogate : public HttpFilterBase {
 
   // The start-up: status file, version record, database and data sets. TRUE when ready.
   BOOL GetFilterVersion(HTTP_FILTER_VERSION* version) override;
-  DWORD OnPreprocHeaders(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) override;
+  DWORD OnPreprocHeaders(HTTP_FILTER_CONTEXT* context,
+                         HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) override;
   DWORD OnAuthentication(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_AUTHENT* authent) override;
   DWORD OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP* urlMap) override;
   DWORD OnEndOfNetSession(HTTP_FILTER_CONTEXT* context) override;
@@ -41,6 +42,6 @@ class ClsTempogate : public HttpFilterBase {
 
 // The filter's registration flags: preproc headers, authentication, URL map, end of net session,
 // on secure and non-secure ports, at the host's default priority.
-inline constexpr DWORD kTempogateNotifications = SF_NOTIFY_PREPROC_HEADERS | SF_NOTIFY_AUTHENTICATION |
-                                                 SF_NOTIFY_URL_MAP | SF_NOTIFY_END_OF_NET_SESSION |
-                                                 SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_SECURE_PORT;
+inline constexpr DWORD kTempogateNotifications =
+    SF_NOTIFY_PREPROC_HEADERS | SF_NOTIFY_AUTHENTICATION | SF_NOTIFY_URL_MAP |
+    SF_NOTIFY_END_OF_NET_SESSION | SF_NOTIFY_NONSECURE_PORT | SF_NOTIFY_SECURE_PORT;

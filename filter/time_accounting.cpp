@@ -2,8 +2,6 @@
 // written to the database whenever that number grows.
 #include "filter/time_accounting.h"
 
-#include "platform/never_destroyed.h"
-
 #include <optional>
 
 #include "filter/data_sets.h"
@@ -13,9 +11,11 @@
 #include "filter/sections.h"
 #include "filter/user_db.h"
 #include "platform/clock.h"
+#include "platform/never_destroyed.h"
 
 // Never destroyed: the filter object empties it from its destructor (see data_sets.cpp).
-std::map<std::string, UserTimesRecord>& TimesMap = platform::NeverDestroyed<std::map<std::string, UserTimesRecord>>();
+std::map<std::string, UserTimesRecord>& TimesMap =
+    platform::NeverDestroyed<std::map<std::string, UserTimesRecord>>();
 std::time_t lastReset = platform::Now();
 
 namespace {
@@ -44,7 +44,8 @@ void Log(const char* format, const std::string& value) { DoMessageHandling(forma
 
 }  // namespace
 
-int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest, int hasTime) {
+int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest,
+                 int hasTime) {
   std::optional<SectionLock> section3;
   try {
     if (!hasTime) return 1;  // a user out of time is not charged further
@@ -64,7 +65,9 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       }
       Log("[RegisterTime] ctimeFirstRequest User : %s", userName);
       if (DoesUserHaveUnlimitedTime(userName)) {
-        DoMessageHandling("UnlimitedAccess: " + userName + " is being given free accesss to all internet sites", 0);
+        DoMessageHandling(
+            "UnlimitedAccess: " + userName + " is being given free accesss to all internet sites",
+            0);
         return SF_STATUS_REQ_NEXT_NOTIFICATION;
       }
     } else {
@@ -150,12 +153,14 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
           copy.dwPassedMinutes = minutes;
           copy.ctimeLastRequest = now;
           Log("[RegisterTime] USER %s: ,", userName);
-          Log("[RegisterTime] StartTime %s iOldMINUTES WERE : ,", ClockText(copy.ctimeFirstRequest));
+          Log("[RegisterTime] StartTime %s iOldMINUTES WERE : ,",
+              ClockText(copy.ctimeFirstRequest));
           Log("[RegisterTime] %d ,", copy.iOldMinutes);
           Log("[RegisterTime] OUTUSER %s : StartTime ,", userName);
           Log("[RegisterTime] %s iOldMINUTES WERE : ,", ClockText(copy.ctimeFirstRequest));
           Log("[RegisterTime] %d", copy.iOldMinutes);
-          Log("[RegisterTime] CALCULATED MINUTES : %d (CurrentTime - InputTimesStructure.ctimeLastRequest ,",
+          Log("[RegisterTime] CALCULATED MINUTES : %d (CurrentTime - "
+              "InputTimesStructure.ctimeLastRequest ,",
               minutes);
           Log("[RegisterTime] %s)", ClockText(previous_last));
           TimesMap[userName] = copy;

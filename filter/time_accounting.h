@@ -10,12 +10,12 @@
 
 // One user's counting period.
 struct UserTimesRecord {
-  int dwPassedMinutes = 0;          // minutes of this period already added to the database
+  int dwPassedMinutes = 0;  // minutes of this period already added to the database
   std::time_t ctimeFirstRequest = 0;
   std::time_t ctimeLastRequest = 0;  // period start, or the last request that was charged
-  int iOldMinutes = 0;              // CurrentInternetTime when the period started
-  bool bFreeSite = false;           // the period was started by a free-site request
-  bool bWarned = false;             // the one warning of warning mode was shown
+  int iOldMinutes = 0;               // CurrentInternetTime when the period started
+  bool bFreeSite = false;            // the period was started by a free-site request
+  bool bWarned = false;              // the one warning of warning mode was shown
 };
 
 // User name (as RegisterTime receives it, case-sensitive) to its period; in memory only.
@@ -26,9 +26,10 @@ extern std::map<std::string, UserTimesRecord>& TimesMap;
 extern std::time_t lastReset;
 
 // Charges `userName` for this request (gblFreeSite tells a free site). Returns 1 when done, 0 when
-// the time could not be charged (user gone, database error; logged), SF_STATUS_REQ_NEXT_NOTIFICATION
-// for a user new to TimesMap with unlimited access. Sets *firstRequest to 1 when the start page is
-// due. The caller holds sections 1 and 2, and LookUpUserInSet has just positioned Users on the user.
+// the time could not be charged (user gone, database error; logged),
+// SF_STATUS_REQ_NEXT_NOTIFICATION for a user new to TimesMap with unlimited access. Sets
+// *firstRequest to 1 when the start page is due. The caller holds sections 1 and 2, and
+// LookUpUserInSet has just positioned Users on the user.
 int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT* context, int* firstRequest,
                  int hasTime);
 

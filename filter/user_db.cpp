@@ -1,12 +1,11 @@
 // The database connection and the store error report.
 #include "filter/user_db.h"
 
-#include "platform/never_destroyed.h"
-
 #include <cstring>
 
 #include "filter/diagnostic_log.h"
 #include "platform/module.h"
+#include "platform/never_destroyed.h"
 
 // Never destroyed: closed by the filter object's destructor (see data_sets.cpp).
 ado::ConnectionPtr& m_pConnection = platform::NeverDestroyed<ado::ConnectionPtr>();

@@ -120,7 +120,8 @@ void ShowMessage(const std::string& text) {
     size_t start = 0;
     for (;;) {
       const size_t end = text.find(kCrLf, start);
-      std::string piece = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      std::string piece =
+          text.substr(start, end == std::string::npos ? std::string::npos : end - start);
       std::erase(piece, '\r');
       std::erase(piece, '\n');
       form.lblInfo.AddItem(piece);
@@ -174,11 +175,12 @@ bool CheckApp(double& lProcessID, const std::string& strComputerName) {
     Debug("[CheckApp] WbemScripting.SWbemObject initialized");
     Debug("[CheckApp]Starting process cycle");
     platform::AutomationError error;
-    const auto services =
-        platform::WmiServices::Bind("winmgmts:{impersonationlevel=impersonate}!//" + strComputerName, &error);
+    const auto services = platform::WmiServices::Bind(
+        "winmgmts:{impersonationlevel=impersonate}!//" + strComputerName, &error);
     if (!services) throw RunTimeError(error.number, error.description, error.source);
     const std::string id = ProcessIdText(lProcessID);
-    const auto processes = services->ExecQuery("Select * From Win32_Process where processid = " + id, &error);
+    const auto processes =
+        services->ExecQuery("Select * From Win32_Process where processid = " + id, &error);
     if (!processes) throw RunTimeError(error.number, error.description, error.source);
     for (const platform::Win32Process& process : *processes) {
       Debug("[CheckApp]Process Info");
@@ -193,8 +195,8 @@ bool CheckApp(double& lProcessID, const std::string& strComputerName) {
     return true;
   } catch (...) {
     const ErrObject err = CaughtErr();
-    strError = MsgWmiError + "  Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-               "Source : " + err.Source;
+    strError = MsgWmiError + "  Error : " + std::to_string(err.Number) + " " + err.Description +
+               kCrLf + "Source : " + err.Source;
     if (bDebug == kTrue) ShowMessage("[CheckApp]" + strError);
     return false;
   }
@@ -221,7 +223,8 @@ bool MakeDir(const std::string& path) {
     if (!FolderExists(path)) {
       const platform::FileSystemObject fso;
       platform::AutomationError error;
-      if (!fso.CreateFolder(path, &error)) throw RunTimeError(error.number, error.description, error.source);
+      if (!fso.CreateFolder(path, &error))
+        throw RunTimeError(error.number, error.description, error.source);
     }
     Debug("Path : " + path);
     return true;
@@ -247,8 +250,9 @@ bool RestartServices() {
     if (debug) ShowMessage(MsgRestartingServices);
     // In debug mode the consoles stay open until the person closes them.
     const auto run = [&](const std::string& command) {
-      const double pid = Shell(CommandLineFor(command, debug),
-                               debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
+      const double pid =
+          Shell(CommandLineFor(command, debug),
+                debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
       return WaitForProcess(pid, strComputerName);
     };
     if (run(stop) && run(start)) return true;
@@ -256,14 +260,16 @@ bool RestartServices() {
     err = CaughtErr();
   }
   if (strError.empty()) {
-    strError = "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf + "Source : " + err.Source;
+    strError = "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
+               "Source : " + err.Source;
   }
   return false;
 }
 
 void RestartComputer(unsigned int request) {
   using namespace platform::forms;
-  if (MsgBox(MsgRestartComputer, vbYesNo + vbCritical + vbDefaultButton2, "Restart Computer") == vbYes) {
+  if (MsgBox(MsgRestartComputer, vbYesNo + vbCritical + vbDefaultButton2, "Restart Computer") ==
+      vbYes) {
     ExitWindowsEx(request, 0);
   }
 }

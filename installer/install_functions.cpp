@@ -58,8 +58,8 @@ bool ParseScriptLine(std::string& line, int& kind) {
   return true;
 }
 
-bool InstallFile(const std::string& source, const std::string& destination, const std::string& computer_name,
-                 bool overwrite) {
+bool InstallFile(const std::string& source, const std::string& destination,
+                 const std::string& computer_name, bool overwrite) {
   ErrObject err;
   try {
     Debug("[InstallFile] Is it a folder?");
@@ -83,15 +83,17 @@ bool InstallFile(const std::string& source, const std::string& destination, cons
     }
     if (copy) {
       Debug("[InstallFile]Starting copy");
-      const std::string command = folder ? "Copy \"" + source + "\\*.*\" \"" + destination + "\\*.*\""
-                                         : "Copy \"" + source + "\" \"" + destination + "\"";
+      const std::string command = folder
+                                      ? "Copy \"" + source + "\\*.*\" \"" + destination + "\\*.*\""
+                                      : "Copy \"" + source + "\" \"" + destination + "\"";
       const bool debug = bDebug == kTrue;
       if (debug) {
         Debug("[InstallFile]InstallString : " + platform::Environ("comspec") + " /c ");
         Debug("  \"" + command + "\"");
       }
-      const double pid = Shell(CommandLineFor(command, false),
-                               debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
+      const double pid =
+          Shell(CommandLineFor(command, false),
+                debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
       if (WaitForProcess(pid, computer_name)) {
         if (folder || FileExists(destination)) {
           Debug(source + " -> " + destination);
@@ -104,8 +106,9 @@ bool InstallFile(const std::string& source, const std::string& destination, cons
     err = CaughtErr();
   }
   if (strError.empty()) {
-    strError = MsgAppFilesError + kCrLf + "Error File : " + source + kCrLf + "Error : " + std::to_string(err.Number) +
-               " " + err.Description + kCrLf + "Source : " + err.Source;
+    strError = MsgAppFilesError + kCrLf + "Error File : " + source + kCrLf +
+               "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
+               "Source : " + err.Source;
   }
   Debug("[InstallFile]Error : " + strError);
   return false;

@@ -20,8 +20,8 @@ bool ParseScriptLine(std::string& line, int& kind);
 // Copies a file, or every file of a folder, with the interpreter's Copy, and waits for it. True
 // when the copy is done or not needed; false, with strError set, when it failed, including when
 // the destination folder of a folder copy cannot be made.
-bool InstallFile(const std::string& source, const std::string& destination, const std::string& computer_name,
-                 bool overwrite);
+bool InstallFile(const std::string& source, const std::string& destination,
+                 const std::string& computer_name, bool overwrite);
 
 }  // namespace Install_Functions
 

@@ -50,7 +50,8 @@ inline const std::string strFiltersDirPath = "c:\\Minutrix\\";
 inline const std::string kFilterDllPath = "c:\\Minutrix\\Minutrix.DLL";
 inline const std::string kWebRootKey = "software\\microsoft\\inetstp";
 inline const std::string kWebRootValue = "PathWWWRoot";
-inline const std::string kNt4WebRootKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots\\";
+inline const std::string kNt4WebRootKey =
+    "SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots\\";
 inline const std::string kNt4WebRootValue = "/";
 inline const std::string kSystemFolder = "system32\\";
 

@@ -47,7 +47,8 @@ void GatherAndDispatch() {
   if (bInstalled == kTrue) ShowMessage(MsgIsInstalled);
   Load(InstallOptionsForm::Default());
   if (bQuit == kFalse && bNoInstall == kFalse) {
-    ShowMessage(std::string("(This build of setup ends here: the ") + (iAction == 1 ? "uninstall" : "install") +
+    ShowMessage(std::string("(This build of setup ends here: the ") +
+                (iAction == 1 ? "uninstall" : "install") +
                 " driver is not part of it yet, so nothing was changed.)");
   }
   form.CmdFinish.SetEnabled(true);

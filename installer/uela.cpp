@@ -15,7 +15,8 @@ UELA::UELA()
       Label5(this, ControlKind::kLabel, "Label5"),
       Label6(this, ControlKind::kLabel, "Label6"),
       lblAccept(this, ControlKind::kOptionButton, "lblAccept", "Accept the agreement", 0),
-      lblDontAccept(this, ControlKind::kOptionButton, "lblDontAccept", "Do not accept the agreement", 0),
+      lblDontAccept(this, ControlKind::kOptionButton, "lblDontAccept",
+                    "Do not accept the agreement", 0),
       cmdAccept(this, ControlKind::kButton, "cmdAccept", "Accept"),
       Quit(this, ControlKind::kButton, "Quit", "Quit") {
   const auto paragraphs = LicenceParagraphs();
@@ -68,8 +69,10 @@ std::array<std::string, 6> LicenceParagraphs() {
     start = end + 1;
     const bool blank = line.find_first_not_of(" \t") == std::string::npos;
     if (blank) {
-      if (in_paragraph && index < out.size() - 1) ++index;
-      else if (in_paragraph) out[index] += std::string(kCrLf) + kCrLf;
+      if (in_paragraph && index < out.size() - 1)
+        ++index;
+      else if (in_paragraph)
+        out[index] += std::string(kCrLf) + kCrLf;
       in_paragraph = false;
       continue;
     }
@@ -81,7 +84,8 @@ std::array<std::string, 6> LicenceParagraphs() {
   }
   // A trailing paragraph break on the last label is no paragraph.
   std::string& last = out.back();
-  while (last.size() >= 2 && last.compare(last.size() - 2, 2, kCrLf) == 0) last.resize(last.size() - 2);
+  while (last.size() >= 2 && last.compare(last.size() - 2, 2, kCrLf) == 0)
+    last.resize(last.size() - 2);
   return out;
 }
 

@@ -1,6 +1,5 @@
 // The database layer's errors and connection over SQLite: a Windows "Data Source" mapped onto the
 // machine root, WAL journal and full sync so each committed update is on disk when Update returns.
-#include "platform/shared_memory.h"
 #include "platform/ado.h"
 
 #include <fcntl.h>
@@ -18,6 +17,7 @@
 #include "platform/ado_sqlite.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
+#include "platform/shared_memory.h"
 
 namespace ado {
 namespace {
@@ -31,13 +31,20 @@ std::string Hex(DWORD value) {
 // Texts of the COM codes that the system knows by heart.
 const char* ComCodeText(DWORD code) {
   switch (code) {
-    case 0x80004001: return "Not implemented";
-    case 0x80004002: return "No such interface supported";
-    case kErrorPointer: return "Invalid pointer";
-    case kErrorFail: return "Unspecified error";
-    case 0x8000FFFF: return "Catastrophic failure";
-    case 0x80070057: return "The parameter is incorrect.";
-    default: return nullptr;
+    case 0x80004001:
+      return "Not implemented";
+    case 0x80004002:
+      return "No such interface supported";
+    case kErrorPointer:
+      return "Invalid pointer";
+    case kErrorFail:
+      return "Unspecified error";
+    case 0x8000FFFF:
+      return "Catastrophic failure";
+    case 0x80070057:
+      return "The parameter is incorrect.";
+    default:
+      return nullptr;
   }
 }
 
@@ -183,22 +190,24 @@ sqlite3_stmt* Prepare(ConnectionImpl& connection, const std::string& sql) {
 Connection::Connection() : impl_(std::make_shared<ConnectionImpl>()) {}
 Connection::~Connection() = default;
 
-void Connection::Open(const std::string& connection_string, const std::string&,
-                      const std::string&, long) {
+void Connection::Open(const std::string& connection_string, const std::string&, const std::string&,
+                      long) {
   ConnectionImpl& c = *impl_;
   if (c.db != nullptr) {
-    c.Raise(kErrorObjectOpen, kConnectionSource, "Operation is not allowed when the object is open.");
+    c.Raise(kErrorObjectOpen, kConnectionSource,
+            "Operation is not allowed when the object is open.");
   }
   const std::string source = ConnectionStringValue(connection_string, "Data Source");
   c.data_source = source;
-  if (source.empty()) c.Raise(kErrorFail, kEngineSource, "The connection string names no Data Source.");
+  if (source.empty())
+    c.Raise(kErrorFail, kEngineSource, "The connection string names no Data Source.");
   const auto host = platform::HostPath(source);
   std::error_code ec;
   if (!host || !std::filesystem::is_regular_file(*host, ec)) {
     c.Raise(kErrorFail, kEngineSource, "Could not find file '" + source + "'.");
   }
-  const int rc = sqlite3_open_v2(host->c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX,
-                                 nullptr);
+  const int rc =
+      sqlite3_open_v2(host->c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     const std::string text = "Cannot open '" + source + "': " + sqlite3_errstr(rc);
     c.CloseDb();
@@ -234,7 +243,9 @@ void Connection::Open(const std::string& connection_string, const std::string&,
   c.Raise(kErrorFail, kEngineSource, "Cannot open '" + source + "': " + text);
 }
 
-long Connection::State() const noexcept { return impl_->db != nullptr ? adStateOpen : adStateClosed; }
+long Connection::State() const noexcept {
+  return impl_->db != nullptr ? adStateOpen : adStateClosed;
+}
 
 void Connection::Close() {
   if (impl_->db == nullptr) {

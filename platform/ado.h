@@ -32,7 +32,12 @@ inline constexpr DWORD kErrorNoTable = 0x80040E37;            // DB_E_NOTABLE
 inline constexpr DWORD kErrorRowChanged = 0x80040E38;         // row changed or gone since read
 
 // Option values of the ADO interface.
-enum CursorTypeEnum { adOpenForwardOnly = 0, adOpenKeyset = 1, adOpenDynamic = 2, adOpenStatic = 3 };
+enum CursorTypeEnum {
+  adOpenForwardOnly = 0,
+  adOpenKeyset = 1,
+  adOpenDynamic = 2,
+  adOpenStatic = 3
+};
 enum LockTypeEnum { adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };
 enum CommandTypeEnum { adCmdText = 1, adCmdTable = 2 };
 enum ObjectStateEnum { adStateClosed = 0, adStateOpen = 1 };
@@ -114,11 +119,11 @@ using ConnectionPtr = Ptr<Connection>;
 // holding at most size - 1 bytes and a terminating zero; integer fields are 32-bit.
 enum class FieldType { kText, kInteger };
 struct FieldBinding {
-  int ordinal;          // 1 = first column of the table
+  int ordinal;  // 1 = first column of the table
   FieldType type;
-  std::size_t offset;   // of the field in the record
-  std::size_t size;     // of the field in bytes
-  bool modifiable;      // written back by Update and AddNew
+  std::size_t offset;  // of the field in the record
+  std::size_t size;    // of the field in bytes
+  bool modifiable;     // written back by Update and AddNew
 };
 
 class Recordset;
@@ -245,11 +250,12 @@ std::string ConnectionStringValue(const std::string& connection_string, const st
 }  // namespace ado
 
 // Describes a bound field of `Record`; for the Bindings() tables of bound records.
-#define ADO_TEXT_FIELD(Record, ordinal, field, modifiable)                               \
-  ::ado::FieldBinding {                                                                  \
+#define ADO_TEXT_FIELD(Record, ordinal, field, modifiable)                                       \
+  ::ado::FieldBinding {                                                                          \
     ordinal, ::ado::FieldType::kText, offsetof(Record, field), sizeof(Record::field), modifiable \
   }
-#define ADO_INTEGER_FIELD(Record, ordinal, field, modifiable)                               \
-  ::ado::FieldBinding {                                                                     \
-    ordinal, ::ado::FieldType::kInteger, offsetof(Record, field), sizeof(Record::field), modifiable \
+#define ADO_INTEGER_FIELD(Record, ordinal, field, modifiable)                            \
+  ::ado::FieldBinding {                                                                  \
+    ordinal, ::ado::FieldType::kInteger, offsetof(Record, field), sizeof(Record::field), \
+        modifiable                                                                       \
   }

@@ -16,9 +16,10 @@ struct Statement {
 
 ConnectionImpl& OpenConnection(const ConnectionPtr& connection) {
   if (!connection || connection.get()->State() != adStateOpen) {
-    throw ComError(kErrorInvalidConnection, kConnectionSource,
-                   "The connection cannot be used to perform this operation. It is either closed or "
-                   "invalid in this context.");
+    throw ComError(
+        kErrorInvalidConnection, kConnectionSource,
+        "The connection cannot be used to perform this operation. It is either closed or "
+        "invalid in this context.");
   }
   return *connection.get()->impl();
 }
@@ -30,7 +31,8 @@ void BindAll(sqlite3_stmt* statement, const std::vector<Parameter>& parameters) 
       sqlite3_bind_int64(statement, index++, *number);
     } else {
       const std::string& text = std::get<std::string>(parameter);
-      sqlite3_bind_text(statement, index++, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+      sqlite3_bind_text(statement, index++, text.data(), static_cast<int>(text.size()),
+                        SQLITE_TRANSIENT);
     }
   }
 }
@@ -40,22 +42,25 @@ void BindAll(sqlite3_stmt* statement, const std::vector<Parameter>& parameters) 
 void CreateDatabase(const std::string& connection_string) {
   const std::string source = ConnectionStringValue(connection_string, "Data Source");
   const auto host = source.empty() ? std::nullopt : platform::HostPath(source);
-  if (!host) throw ComError(kErrorFail, kEngineSource, "Cannot make a database at '" + source + "'.");
+  if (!host)
+    throw ComError(kErrorFail, kEngineSource, "Cannot make a database at '" + source + "'.");
   std::error_code ec;
   if (std::filesystem::exists(*host, ec)) {
     throw ComError(kErrorFail, kEngineSource, "Database '" + source + "' already exists.");
   }
   ConnectionImpl created;
   created.data_source = source;
-  const int rc = sqlite3_open_v2(host->c_str(), &created.db,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
+  const int rc =
+      sqlite3_open_v2(host->c_str(), &created.db,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_EXCLUSIVE, nullptr);
   if (rc != SQLITE_OK) {
     const std::string text = "Cannot make '" + source + "': " + sqlite3_errstr(rc);
     created.CloseDb();
     throw ComError(kErrorFail, kEngineSource, text);
   }
   char* message = nullptr;
-  if (sqlite3_exec(created.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(created.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &message) !=
+      SQLITE_OK) {
     const std::string text = message != nullptr ? message : "unknown error";
     sqlite3_free(message);
     created.CloseDb();
@@ -95,7 +100,9 @@ std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
   const int rc = sqlite3_step(statement.handle);
   if (rc == SQLITE_ROW) {
     const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, 0));
-    return text != nullptr ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement.handle, 0))) : "";
+    return text != nullptr
+               ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement.handle, 0)))
+               : "";
   }
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
   return fallback;

@@ -125,8 +125,8 @@ std::string ProcessCommandLine(int argc, const char* const* argv) {
     std::string arg = argv[i] == nullptr ? "" : argv[i];
     if (i == 0) {
       std::error_code ec;
-      const std::filesystem::path self =
-          arg.find('/') == std::string::npos ? std::filesystem::read_symlink("/proc/self/exe", ec)
+      const std::filesystem::path self = arg.find('/') == std::string::npos
+                                             ? std::filesystem::read_symlink("/proc/self/exe", ec)
                                              : std::filesystem::absolute(arg, ec);
       if (!ec) arg = WindowsPath(self);
     }

@@ -38,7 +38,11 @@ bool& AbortThrows() {
 
 Control::Control(Form* form, ControlKind kind, std::string name, std::string caption, int index,
                  Control* container)
-    : form_(form), kind_(kind), name_(std::move(name)), index_(index), container_(container),
+    : form_(form),
+      kind_(kind),
+      name_(std::move(name)),
+      index_(index),
+      container_(container),
       caption_(std::move(caption)) {
   form_->controls_.push_back(this);
 }
@@ -56,7 +60,8 @@ void Control::SetValue(bool value) {
   value_ = value;
   if (!value || was) return;
   for (Control* other : form_->controls_) {
-    if (other != this && other->kind_ == ControlKind::kOptionButton && other->container_ == container_) {
+    if (other != this && other->kind_ == ControlKind::kOptionButton &&
+        other->container_ == container_) {
       other->value_ = false;
     }
   }
@@ -93,7 +98,8 @@ bool Control::HasFocus() const { return form_->focused_ == this; }
 
 // --- Forms ----------------------------------------------------------------------------------
 
-Form::Form(std::string name, std::string caption) : name_(std::move(name)), caption_(std::move(caption)) {}
+Form::Form(std::string name, std::string caption)
+    : name_(std::move(name)), caption_(std::move(caption)) {}
 
 Form::~Form() { Forget(this); }
 
@@ -230,22 +236,45 @@ int MsgBox(std::string_view prompt, int buttons, std::string_view title) {
   request.prompt = std::string(prompt);
   request.title = title.empty() ? AppTitle() : std::string(title);
   switch (buttons & 0x70) {
-    case vbCritical: request.icon = "critical"; break;
-    case vbQuestion: request.icon = "question"; break;
-    case vbExclamation: request.icon = "exclamation"; break;
-    case vbInformation: request.icon = "information"; break;
-    default: request.icon = "none"; break;
+    case vbCritical:
+      request.icon = "critical";
+      break;
+    case vbQuestion:
+      request.icon = "question";
+      break;
+    case vbExclamation:
+      request.icon = "exclamation";
+      break;
+    case vbInformation:
+      request.icon = "information";
+      break;
+    default:
+      request.icon = "none";
+      break;
   }
   switch (buttons & 0x7) {
-    case vbOKCancel: request.buttons = {"OK", "Cancel"}; break;
-    case vbAbortRetryIgnore: request.buttons = {"Abort", "Retry", "Ignore"}; break;
-    case vbYesNoCancel: request.buttons = {"Yes", "No", "Cancel"}; break;
-    case vbYesNo: request.buttons = {"Yes", "No"}; break;
-    case vbRetryCancel: request.buttons = {"Retry", "Cancel"}; break;
-    default: request.buttons = {"OK"}; break;
+    case vbOKCancel:
+      request.buttons = {"OK", "Cancel"};
+      break;
+    case vbAbortRetryIgnore:
+      request.buttons = {"Abort", "Retry", "Ignore"};
+      break;
+    case vbYesNoCancel:
+      request.buttons = {"Yes", "No", "Cancel"};
+      break;
+    case vbYesNo:
+      request.buttons = {"Yes", "No"};
+      break;
+    case vbRetryCancel:
+      request.buttons = {"Retry", "Cancel"};
+      break;
+    default:
+      request.buttons = {"OK"};
+      break;
   }
   const int default_button = (buttons & 0x300) >> 8;
-  request.default_button = default_button < static_cast<int>(request.buttons.size()) ? default_button : 0;
+  request.default_button =
+      default_button < static_cast<int>(request.buttons.size()) ? default_button : 0;
   return ResultOf(CurrentBackend().ShowMessageBox(request));
 }
 

@@ -65,7 +65,8 @@ std::unique_ptr<Backend> BackendFromEnvironment();
 // Script backend over the text of a script; the transcript goes to `transcript` (not closed).
 std::unique_ptr<Backend> MakeScriptBackend(std::string script, std::FILE* transcript);
 // Terminal backend over the given streams; `transcript` may be null.
-std::unique_ptr<Backend> MakeTerminalBackend(int input_fd, std::FILE* output, std::FILE* transcript);
+std::unique_ptr<Backend> MakeTerminalBackend(int input_fd, std::FILE* output,
+                                             std::FILE* transcript);
 
 // How transcripts and the terminal describe things (shared by both backends).
 std::vector<std::string> DescribeControls(const Form& form);

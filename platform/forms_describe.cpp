@@ -44,10 +44,15 @@ std::vector<std::string> DescribeControls(const Form& form) {
     if (!c->Visible()) continue;
     std::string line;
     switch (c->Kind()) {
-      case ControlKind::kLabel: line = "label " + c->QualifiedName() + " " + Quoted(c->Caption()); break;
-      case ControlKind::kButton: line = "button " + c->QualifiedName() + " " + Quoted(c->Caption()); break;
+      case ControlKind::kLabel:
+        line = "label " + c->QualifiedName() + " " + Quoted(c->Caption());
+        break;
+      case ControlKind::kButton:
+        line = "button " + c->QualifiedName() + " " + Quoted(c->Caption());
+        break;
       case ControlKind::kOptionButton:
-        line = "option " + c->QualifiedName() + " " + Quoted(c->Caption()) + (c->Value() ? " selected" : "");
+        line = "option " + c->QualifiedName() + " " + Quoted(c->Caption()) +
+               (c->Value() ? " selected" : "");
         break;
       case ControlKind::kComboBox: {
         line = "combo " + c->QualifiedName() + " " + Quoted(c->Text()) + " items";
@@ -57,8 +62,12 @@ std::vector<std::string> DescribeControls(const Form& form) {
       case ControlKind::kListBox:
         line = "list " + c->QualifiedName() + " (" + std::to_string(c->ListCount()) + " items)";
         break;
-      case ControlKind::kFrame: line = "frame " + c->QualifiedName() + " " + Quoted(c->Caption()); break;
-      case ControlKind::kPicture: line = "picture " + c->QualifiedName(); break;
+      case ControlKind::kFrame:
+        line = "frame " + c->QualifiedName() + " " + Quoted(c->Caption());
+        break;
+      case ControlKind::kPicture:
+        line = "picture " + c->QualifiedName();
+        break;
     }
     if (!c->Enabled()) line += " disabled";
     if (c->HasFocus()) line += " focus";
@@ -68,27 +77,39 @@ std::vector<std::string> DescribeControls(const Form& form) {
 }
 
 std::string DescribeAction(const Form& form, const Action& action) {
-  const std::string control =
-      action.index >= 0 ? action.control + "(" + std::to_string(action.index) + ")" : action.control;
+  const std::string control = action.index >= 0
+                                  ? action.control + "(" + std::to_string(action.index) + ")"
+                                  : action.control;
   switch (action.kind) {
-    case Action::Kind::kClick: return form.Name() + " click " + control;
-    case Action::Kind::kEnter: return form.Name() + " enter " + control;
-    case Action::Kind::kType: return form.Name() + " type " + control + " " + Quoted(action.text);
-    case Action::Kind::kSelect: return form.Name() + " select " + control + " " + Quoted(action.text);
-    case Action::Kind::kClose: return form.Name() + " close";
+    case Action::Kind::kClick:
+      return form.Name() + " click " + control;
+    case Action::Kind::kEnter:
+      return form.Name() + " enter " + control;
+    case Action::Kind::kType:
+      return form.Name() + " type " + control + " " + Quoted(action.text);
+    case Action::Kind::kSelect:
+      return form.Name() + " select " + control + " " + Quoted(action.text);
+    case Action::Kind::kClose:
+      return form.Name() + " close";
   }
   return form.Name();
 }
 
 std::string OutcomeText(const Action& action, Outcome outcome) {
-  const std::string control =
-      action.index >= 0 ? action.control + "(" + std::to_string(action.index) + ")" : action.control;
+  const std::string control = action.index >= 0
+                                  ? action.control + "(" + std::to_string(action.index) + ")"
+                                  : action.control;
   switch (outcome) {
-    case Outcome::kDone: return "";
-    case Outcome::kDisabled: return control + " is disabled; nothing happens";
-    case Outcome::kNoSuchControl: return "the window has no control " + control;
-    case Outcome::kNotApplicable: return control + " does not take that action";
-    case Outcome::kNoSuchItem: return control + " has no item " + Quoted(action.text);
+    case Outcome::kDone:
+      return "";
+    case Outcome::kDisabled:
+      return control + " is disabled; nothing happens";
+    case Outcome::kNoSuchControl:
+      return "the window has no control " + control;
+    case Outcome::kNotApplicable:
+      return control + " does not take that action";
+    case Outcome::kNoSuchItem:
+      return control + " has no item " + Quoted(action.text);
   }
   return "";
 }
@@ -101,7 +122,8 @@ std::unique_ptr<Backend> BackendFromEnvironment() {
   if (transcript_name != nullptr && *transcript_name != '\0') {
     transcript = std::fopen(transcript_name, "w");
     if (transcript == nullptr) {
-      std::fprintf(stderr, "cannot write the UI transcript %s: %s\n", transcript_name, std::strerror(errno));
+      std::fprintf(stderr, "cannot write the UI transcript %s: %s\n", transcript_name,
+                   std::strerror(errno));
       QuitUnusable();
     }
   }
@@ -121,7 +143,8 @@ std::unique_ptr<Backend> BackendFromEnvironment() {
     return MakeScriptBackend(text.str(), transcript != nullptr ? transcript : stdout);
   }
   if (!kind.empty() && kind != "terminal") {
-    std::fprintf(stderr, "MINUTRIX_UI=%s: unknown user interface (use terminal or script)\n", kind.c_str());
+    std::fprintf(stderr, "MINUTRIX_UI=%s: unknown user interface (use terminal or script)\n",
+                 kind.c_str());
     QuitUnusable();
   }
   return MakeTerminalBackend(0, stdout, transcript);

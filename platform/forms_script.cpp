@@ -17,7 +17,8 @@ std::string Trim(const std::string& s) {
 bool SameName(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i]))) {
       return false;
     }
   }
@@ -36,7 +37,8 @@ std::string TakeWord(std::string& rest) {
 // A text argument: the rest of the line, without one pair of surrounding quotes.
 std::string TextArgument(const std::string& rest) {
   std::string text = Trim(rest);
-  if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
+  if (text.size() >= 2 && text.front() == '"' && text.back() == '"')
+    text = text.substr(1, text.size() - 2);
   return text;
 }
 
@@ -62,11 +64,14 @@ class ScriptBackend final : public Backend {
   void FormShown(Form& form) override { transcript_.Shown(form); }
   void FormHidden(Form& form) override { transcript_.Hidden(form); }
   void FormUnloaded(Form& form) override { transcript_.Unloaded(form); }
-  void ListItemAdded(Control& list, const std::string& item) override { transcript_.ListItem(list, item); }
+  void ListItemAdded(Control& list, const std::string& item) override {
+    transcript_.ListItem(list, item);
+  }
 
   Action NextAction(Form& form) override {
     transcript_.Waits(form);
-    const std::string asked = "window " + form.Name() + " (\"" + form.Caption() + "\") waits for an action";
+    const std::string asked =
+        "window " + form.Name() + " (\"" + form.Caption() + "\") waits for an action";
     const ScriptLine line = Take(asked);
     std::string rest = line.text;
     const std::string target = TakeWord(rest);
@@ -123,7 +128,8 @@ class ScriptBackend final : public Backend {
 
   std::string ShowMessageBox(const MessageBoxRequest& request) override {
     transcript_.Box(request);
-    const std::string asked = "message box \"" + request.title + "\" (" + TextLines(request.prompt)[0] + ") waits";
+    const std::string asked =
+        "message box \"" + request.title + "\" (" + TextLines(request.prompt)[0] + ") waits";
     const ScriptLine line = Take(asked);
     std::string rest = line.text;
     if (!SameName(TakeWord(rest), "box")) Mismatch(line, asked);
@@ -152,8 +158,8 @@ class ScriptBackend final : public Backend {
     return lines_[next_++];
   }
   [[noreturn]] void Mismatch(const ScriptLine& line, const std::string& asked) {
-    Fail("the UI script has no fitting answer: " + asked + ", but line " + std::to_string(line.number) +
-         " is \"" + line.text + "\"");
+    Fail("the UI script has no fitting answer: " + asked + ", but line " +
+         std::to_string(line.number) + " is \"" + line.text + "\"");
   }
   [[noreturn]] void Bad(const ScriptLine& line, const std::string& why) {
     Fail("UI script line " + std::to_string(line.number) + " (\"" + line.text + "\"): " + why);

@@ -49,7 +49,9 @@ class TerminalBackend final : public Backend {
     transcript_.Shown(form);
     if (HasList(form)) {
       Print("");
-      Print("==== " + form.Caption() + " " + std::string(kWidth > form.Caption().size() + 6 ? kWidth - form.Caption().size() - 6 : 0, '='));
+      Print("==== " + form.Caption() + " " +
+            std::string(kWidth > form.Caption().size() + 6 ? kWidth - form.Caption().size() - 6 : 0,
+                        '='));
     }
   }
   void FormHidden(Form& form) override { transcript_.Hidden(form); }
@@ -65,9 +67,10 @@ class TerminalBackend final : public Backend {
     std::vector<Control*> numbered;
     Draw(form, numbered);
     for (;;) {
-      std::fputs(numbered.empty() ? "  x = close the window. Your choice: "
-                                  : "  Type a number and Enter (eN: the Enter key on control N, x: close "
-                                    "the window): ",
+      std::fputs(numbered.empty()
+                     ? "  x = close the window. Your choice: "
+                     : "  Type a number and Enter (eN: the Enter key on control N, x: close "
+                       "the window): ",
                  out_);
       std::fflush(out_);
       const std::string answer = Lower(ReadLine("window " + form.Name() + " waits for an action"));
@@ -78,8 +81,9 @@ class TerminalBackend final : public Backend {
       }
       const bool enter = answer[0] == 'e';
       const std::string digits = enter ? answer.substr(1) : answer;
-      if (digits.empty() || digits.size() > 3 || digits.find_first_not_of("0123456789") != std::string::npos ||
-          std::stoul(digits) < 1 || std::stoul(digits) > numbered.size()) {
+      if (digits.empty() || digits.size() > 3 ||
+          digits.find_first_not_of("0123456789") != std::string::npos || std::stoul(digits) < 1 ||
+          std::stoul(digits) > numbered.size()) {
         Print("  Please type one of the numbers shown, or x.");
         continue;
       }
@@ -87,13 +91,15 @@ class TerminalBackend final : public Backend {
       Action action{enter ? Action::Kind::kEnter : Action::Kind::kClick, c->Name(), c->Index(), ""};
       if (!enter && c->Kind() == ControlKind::kComboBox) {
         std::string items;
-        for (int i = 0; i < c->ListCount(); ++i) items += "  " + std::to_string(i + 1) + ") " + c->List(i);
+        for (int i = 0; i < c->ListCount(); ++i)
+          items += "  " + std::to_string(i + 1) + ") " + c->List(i);
         Print("  Items:" + items);
         std::fputs("  Item number or any text (Enter alone keeps the text): ", out_);
         std::fflush(out_);
         const std::string text = ReadLine("combo box " + c->Name() + " waits for a text");
         if (text.empty()) continue;
-        const bool is_number = text.size() <= 3 && text.find_first_not_of("0123456789") == std::string::npos &&
+        const bool is_number = text.size() <= 3 &&
+                               text.find_first_not_of("0123456789") == std::string::npos &&
                                std::stoi(text) >= 1 && std::stoi(text) <= c->ListCount();
         action.kind = is_number ? Action::Kind::kSelect : Action::Kind::kType;
         action.text = is_number ? c->List(std::stoi(text) - 1) : text;
@@ -111,14 +117,19 @@ class TerminalBackend final : public Backend {
 
   std::string ShowMessageBox(const MessageBoxRequest& request) override {
     transcript_.Box(request);
-    static const std::pair<const char*, const char*> kIcons[] = {
-        {"critical", "(X) "}, {"question", "(?) "}, {"exclamation", "(!) "}, {"information", "(i) "}};
+    static const std::pair<const char*, const char*> kIcons[] = {{"critical", "(X) "},
+                                                                 {"question", "(?) "},
+                                                                 {"exclamation", "(!) "},
+                                                                 {"information", "(i) "}};
     std::string icon;
     for (const auto& [name, mark] : kIcons) {
       if (request.icon == name) icon = mark;
     }
     Print("");
-    Print("  +-- " + request.title + " " + std::string(kWidth > request.title.size() + 7 ? kWidth - request.title.size() - 7 : 0, '-') + "+");
+    Print("  +-- " + request.title + " " +
+          std::string(kWidth > request.title.size() + 7 ? kWidth - request.title.size() - 7 : 0,
+                      '-') +
+          "+");
     bool first = true;
     for (const std::string& line : Wrap(request.prompt, kWidth - 12)) {
       Print("  | " + (first ? icon : std::string(icon.size(), ' ')) + line);
@@ -166,7 +177,8 @@ class TerminalBackend final : public Backend {
     numbered.clear();
     const std::string title = form.Caption() + " ";
     Print("");
-    Print("+== " + title + std::string(kWidth > title.size() + 5 ? kWidth - title.size() - 5 : 0, '=') + "+");
+    Print("+== " + title +
+          std::string(kWidth > title.size() + 5 ? kWidth - title.size() - 5 : 0, '=') + "+");
     bool previous_label = false;
     for (Control* c : form.Controls()) {
       if (!c->Visible()) continue;
@@ -182,11 +194,15 @@ class TerminalBackend final : public Backend {
           for (const std::string& line : Wrap(c->Caption(), kWidth - 6)) Row("  " + line);
           break;
         }
-        case ControlKind::kFrame: Row("-- " + c->Caption() + " --"); break;
-        case ControlKind::kPicture: break;
+        case ControlKind::kFrame:
+          Row("-- " + c->Caption() + " --");
+          break;
+        case ControlKind::kPicture:
+          break;
         case ControlKind::kListBox:
           if (c->Parent().Caption().empty() || !HasList(form)) break;
-          Row("  (the messages above are this window's list, " + std::to_string(c->ListCount()) + " lines)");
+          Row("  (the messages above are this window's list, " + std::to_string(c->ListCount()) +
+              " lines)");
           break;
         case ControlKind::kButton:
           numbered.push_back(c);
@@ -194,7 +210,8 @@ class TerminalBackend final : public Backend {
           break;
         case ControlKind::kOptionButton:
           numbered.push_back(c);
-          Row("[" + std::to_string(numbered.size()) + "] (" + (c->Value() ? "*" : " ") + ") " + c->Caption() + off);
+          Row("[" + std::to_string(numbered.size()) + "] (" + (c->Value() ? "*" : " ") + ") " +
+              c->Caption() + off);
           break;
         case ControlKind::kComboBox:
           numbered.push_back(c);
@@ -241,7 +258,8 @@ class TerminalBackend final : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeTerminalBackend(int input_fd, std::FILE* output, std::FILE* transcript) {
+std::unique_ptr<Backend> MakeTerminalBackend(int input_fd, std::FILE* output,
+                                             std::FILE* transcript) {
   return std::make_unique<TerminalBackend>(input_fd, output, transcript);
 }
 

@@ -24,7 +24,8 @@ void Transcript::Line(const std::string& line) {
 }
 
 void Transcript::Shown(const Form& form) {
-  Line("window " + form.Name() + " \"" + form.Caption() + "\" shown" + (form.IsModal() ? " modal" : ""));
+  Line("window " + form.Name() + " \"" + form.Caption() + "\" shown" +
+       (form.IsModal() ? " modal" : ""));
 }
 
 void Transcript::Hidden(const Form& form) { Line("window " + form.Name() + " hidden"); }

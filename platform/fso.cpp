@@ -33,7 +33,9 @@ bool StatIs(const std::optional<fs::path>& host, mode_t type) {
   return host && ::stat(host->c_str(), &st) == 0 && (st.st_mode & S_IFMT) == type;
 }
 
-bool HasWildcard(std::string_view path) { return path.find_first_of("*?") != std::string_view::npos; }
+bool HasWildcard(std::string_view path) {
+  return path.find_first_of("*?") != std::string_view::npos;
+}
 
 bool Writable(const fs::path& path) {
   struct stat st;
@@ -42,9 +44,9 @@ bool Writable(const fs::path& path) {
 
 std::string Cp1252ToUtf8(std::string_view bytes) {
   static constexpr char16_t kHigh[32] = {
-      0x20AC, 0x81, 0x201A, 0x192, 0x201E, 0x2026, 0x2020, 0x2021, 0x2C6, 0x2030, 0x160,
-      0x2039, 0x152, 0x8D, 0x17D, 0x8F, 0x90, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-      0x2013, 0x2014, 0x2DC, 0x2122, 0x161, 0x203A, 0x153, 0x9D, 0x17E, 0x178};
+      0x20AC, 0x81,   0x201A, 0x192,  0x201E, 0x2026, 0x2020, 0x2021, 0x2C6,  0x2030, 0x160,
+      0x2039, 0x152,  0x8D,   0x17D,  0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x2DC,  0x2122, 0x161,  0x203A, 0x153,  0x9D,   0x17E,  0x178};
   std::string out;
   for (unsigned char c : bytes) {
     char32_t cp = c;
@@ -69,10 +71,12 @@ std::optional<DriveInfo> DriveOf(char letter) {
   const auto drives = Drives();
   if (std::find(drives.begin(), drives.end(), upper) == drives.end()) return std::nullopt;
   DriveInfo info;
-  info.drive_letter = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(lower))));
+  info.drive_letter =
+      std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(lower))));
   info.path = info.drive_letter + ":";
   struct statvfs vfs;
-  const fs::path host = HostPath(std::string(1, upper) + ":\\").value_or(MachineRoot() / std::string(1, lower));
+  const fs::path host =
+      HostPath(std::string(1, upper) + ":\\").value_or(MachineRoot() / std::string(1, lower));
   if (::statvfs(host.c_str(), &vfs) == 0) {
     info.available_space = static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize);
     info.free_space = static_cast<double>(vfs.f_bfree) * static_cast<double>(vfs.f_frsize);
@@ -124,7 +128,8 @@ bool FileSystemObject::CreateFolder(std::string_view path, AutomationError* erro
   struct stat st;
   if (::lstat(target.c_str(), &st) == 0) return Fail(error, 58, "File already exists");
   if (::mkdir(target.c_str(), 0777) != 0) {
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return Fail(error, 70, "Permission denied");
+    if (errno == EACCES || errno == EPERM || errno == EROFS)
+      return Fail(error, 70, "Permission denied");
     return Fail(error, 76, "Path not found");
   }
   return true;
@@ -139,8 +144,9 @@ std::string FileSystemObject::GetDriveName(std::string_view path) const {
 
 std::optional<DriveInfo> FileSystemObject::GetDrive(std::string_view drive_spec,
                                                     AutomationError* error) const {
-  const bool shape = !drive_spec.empty() && std::isalpha(static_cast<unsigned char>(drive_spec[0])) &&
-                     (drive_spec.size() == 1 || drive_spec.substr(1) == ":" || drive_spec.substr(1) == ":\\");
+  const bool shape =
+      !drive_spec.empty() && std::isalpha(static_cast<unsigned char>(drive_spec[0])) &&
+      (drive_spec.size() == 1 || drive_spec.substr(1) == ":" || drive_spec.substr(1) == ":\\");
   if (!shape) {
     Fail(error, 5, "Invalid procedure call or argument");
     return std::nullopt;
@@ -168,20 +174,23 @@ std::string FileVersionOf(const std::string& host_path) {
   in.read(data.data(), static_cast<std::streamsize>(data.size()));
   data.resize(static_cast<size_t>(in.gcount()));
   static constexpr char kSignature[] = {'\xBD', '\x04', '\xEF', '\xFE'};
-  const auto it = std::search(data.begin(), data.end(), std::begin(kSignature), std::end(kSignature));
+  const auto it =
+      std::search(data.begin(), data.end(), std::begin(kSignature), std::end(kSignature));
   if (it != data.end() && data.end() - it >= 16) {
     const auto word = [&](size_t offset) {
       const auto* p = reinterpret_cast<const unsigned char*>(&*it) + offset;
       return static_cast<unsigned>(p[0] | (p[1] << 8));
     };
     // dwFileVersionMS at +8, dwFileVersionLS at +12, each as low word then high word.
-    return std::to_string(word(10)) + "." + std::to_string(word(8)) + "." + std::to_string(word(14)) +
-           "." + std::to_string(word(12));
+    return std::to_string(word(10)) + "." + std::to_string(word(8)) + "." +
+           std::to_string(word(14)) + "." + std::to_string(word(12));
   }
   const size_t marker = data.find("FileVersion=");
   if (marker == std::string::npos) return "";
   size_t end = marker + 12;
-  while (end < data.size() && (std::isdigit(static_cast<unsigned char>(data[end])) || data[end] == '.')) ++end;
+  while (end < data.size() &&
+         (std::isdigit(static_cast<unsigned char>(data[end])) || data[end] == '.'))
+    ++end;
   return data.substr(marker + 12, end - marker - 12);
 }
 
@@ -210,13 +219,14 @@ bool FileSystemObject::MoveFolder(std::string_view source, std::string_view dest
   return true;
 }
 
-bool FileSystemObject::DeleteFolder(std::string_view path, bool force, AutomationError* error) const {
+bool FileSystemObject::DeleteFolder(std::string_view path, bool force,
+                                    AutomationError* error) const {
   const auto host = HostPath(path);
   if (!StatIs(host, S_IFDIR)) return Fail(error, 76, "Path not found");
   std::error_code ec;
   if (!force) {
-    for (auto it = fs::recursive_directory_iterator(*host, ec); !ec && it != fs::recursive_directory_iterator();
-         it.increment(ec)) {
+    for (auto it = fs::recursive_directory_iterator(*host, ec);
+         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
       if (!Writable(it->path())) return Fail(error, 70, "Permission denied");
     }
   }
@@ -260,11 +270,13 @@ bool SearchFolder(const fs::path& folder, const std::string& name, int depth, fs
   if (depth > 64) return false;
   std::vector<fs::directory_entry> entries;
   std::error_code ec;
-  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
     entries.push_back(*it);
   }
   std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return platform::UpperAscii(a.path().filename().string()) < platform::UpperAscii(b.path().filename().string());
+    return platform::UpperAscii(a.path().filename().string()) <
+           platform::UpperAscii(b.path().filename().string());
   });
   for (const auto& entry : entries) {
     std::error_code e;

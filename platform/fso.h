@@ -17,8 +17,8 @@
 namespace platform {
 
 struct DriveInfo {
-  std::string drive_letter;  // "C"
-  std::string path;          // "C:"
+  std::string drive_letter;    // "C"
+  std::string path;            // "C:"
   double available_space = 0;  // bytes this user may still write
   double free_space = 0;       // bytes free on the volume
   double total_size = 0;
@@ -53,7 +53,8 @@ class FileSystemObject {
   // "a.b.c.d", or empty when the file has no version (see file_version in fso.cpp).
   std::string GetFileVersion(std::string_view path) const;
   // Moves a folder with everything in it; the destination must not exist (58).
-  bool MoveFolder(std::string_view source, std::string_view destination, AutomationError* error) const;
+  bool MoveFolder(std::string_view source, std::string_view destination,
+                  AutomationError* error) const;
   // Deletes a folder with everything in it. Without `force`, read-only files stop it (70) before
   // anything is deleted.
   bool DeleteFolder(std::string_view path, bool force, AutomationError* error) const;

@@ -1,4 +1,5 @@
-// The ISAPI filter interface (httpfilt.h) as the web server publishes it, for filters and their hosts.
+// The ISAPI filter interface (httpfilt.h) as the web server publishes it, for filters and their
+// hosts.
 #pragma once
 
 #include "platform/win_types.h"
@@ -63,15 +64,16 @@ typedef struct _HTTP_FILTER_CONTEXT {
   BOOL fIsSecurePort;
   PVOID pFilterContext;  // the filter's own per-request state
 
-  BOOL(WINAPI* GetServerVariable)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName,
-                                  LPVOID lpvBuffer, LPDWORD lpdwSize);
-  BOOL(WINAPI* AddResponseHeaders)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders,
-                                   DWORD dwReserved);
-  BOOL(WINAPI* WriteClient)(struct _HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes,
-                            DWORD dwReserved);
+  BOOL(WINAPI* GetServerVariable)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszVariableName, LPVOID lpvBuffer, LPDWORD lpdwSize);
+  BOOL(WINAPI* AddResponseHeaders)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszHeaders, DWORD dwReserved);
+  BOOL(WINAPI* WriteClient)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPVOID Buffer, LPDWORD lpdwBytes, DWORD dwReserved);
   void*(WINAPI* AllocMem)(struct _HTTP_FILTER_CONTEXT* pfc, DWORD cbSize, DWORD dwReserved);
-  BOOL(WINAPI* ServerSupportFunction)(struct _HTTP_FILTER_CONTEXT* pfc, enum SF_REQ_TYPE sfReq,
-                                      PVOID pData, ULONG_PTR ul1, ULONG_PTR ul2);
+  BOOL(WINAPI* ServerSupportFunction)
+  (struct _HTTP_FILTER_CONTEXT* pfc, enum SF_REQ_TYPE sfReq, PVOID pData, ULONG_PTR ul1,
+   ULONG_PTR ul2);
 } HTTP_FILTER_CONTEXT, *PHTTP_FILTER_CONTEXT;
 
 typedef struct _HTTP_FILTER_RAW_DATA {
@@ -82,8 +84,8 @@ typedef struct _HTTP_FILTER_RAW_DATA {
 } HTTP_FILTER_RAW_DATA, *PHTTP_FILTER_RAW_DATA;
 
 typedef struct _HTTP_FILTER_PREPROC_HEADERS {
-  BOOL(WINAPI* GetHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer,
-                          LPDWORD lpdwSize);
+  BOOL(WINAPI* GetHeader)
+  (struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPVOID lpvBuffer, LPDWORD lpdwSize);
   BOOL(WINAPI* SetHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue);
   BOOL(WINAPI* AddHeader)(struct _HTTP_FILTER_CONTEXT* pfc, LPSTR lpszName, LPSTR lpszValue);
   DWORD HttpStatus;

@@ -60,8 +60,9 @@ std::string UpperAscii(std::string_view text) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldChar(x) == FoldChar(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return FoldChar(x) == FoldChar(y);
+         });
 }
 
 std::filesystem::path MachineRoot() {
@@ -149,7 +150,9 @@ std::string WindowsPath(const std::filesystem::path& host_path) {
     const std::string first = relative.begin()->string();
     if (first.size() == 1 && std::isalpha(static_cast<unsigned char>(first[0])) && first != "z" &&
         first != "Z") {
-      drive = std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(first[0])))) + ":";
+      drive =
+          std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(first[0])))) +
+          ":";
       tail.clear();
       for (auto it = std::next(relative.begin()); it != relative.end(); ++it) tail /= *it;
     }

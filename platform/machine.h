@@ -1,6 +1,6 @@
 // The machine root: the folder that stands in for the Windows server, and the mapping of Windows
-// path names onto host paths. Drive X: is <root>/x, Z: is the host's "/". Look-up is case-insensitive
-// per component, as on Windows. All functions may be called from several threads.
+// path names onto host paths. Drive X: is <root>/x, Z: is the host's "/". Look-up is
+// case-insensitive per component, as on Windows. All functions may be called from several threads.
 #pragma once
 
 #include <filesystem>
@@ -17,8 +17,9 @@ inline constexpr const char* kDefaultMachineRoot = "/var/lib/minutrix/machine";
 // $MINUTRIX_ROOT, or kDefaultMachineRoot.
 std::filesystem::path MachineRoot();
 
-// Points this process at another machine root (sets MINUTRIX_ROOT; an empty path unsets it). Programs and tests that
-// switch machines call this rather than setenv(), so that the platform's caches notice.
+// Points this process at another machine root (sets MINUTRIX_ROOT; an empty path unsets it).
+// Programs and tests that switch machines call this rather than setenv(), so that the platform's
+// caches notice.
 void SetMachineRoot(const std::filesystem::path& root);
 // Counts the calls of SetMachineRoot; caches keyed on the machine compare it.
 unsigned MachineRootEpoch();

@@ -17,8 +17,8 @@ namespace {
 HMODULE const kMainProgram = reinterpret_cast<HMODULE>(static_cast<std::uintptr_t>(1));
 
 struct Search {
-  const char* wanted_name = nullptr;   // match by file name
-  std::uintptr_t wanted_base = 0;      // or by load address
+  const char* wanted_name = nullptr;  // match by file name
+  std::uintptr_t wanted_base = 0;     // or by load address
   std::uintptr_t found_base = 0;
   std::string found_path;
   bool found = false;

@@ -193,7 +193,7 @@ bool ProcessRunning(DWORD pid) {
   int status = 0;
   const pid_t r = ::waitpid(static_cast<pid_t>(pid), &status, WNOHANG);
   if (r == static_cast<pid_t>(pid)) return false;  // our child, just finished and now reaped
-  if (r == 0) return true;                          // our child, still running
+  if (r == 0) return true;                         // our child, still running
   const auto state = ProcState(pid);
   return state.has_value() && *state != 'Z' && *state != 'X';
 }

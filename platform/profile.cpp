@@ -17,7 +17,8 @@ namespace {
 std::string Trim(std::string_view text) {
   size_t begin = 0, end = text.size();
   while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r')) --end;
+  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r'))
+    --end;
   return std::string(text.substr(begin, end - begin));
 }
 
@@ -33,7 +34,8 @@ ProfileFile ProfileFile::Parse(std::string_view text) {
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const size_t close = line.find(']');
-      const std::string name = Trim(line.substr(1, close == std::string::npos ? line.size() - 1 : close - 1));
+      const std::string name =
+          Trim(line.substr(1, close == std::string::npos ? line.size() - 1 : close - 1));
       current = file.Find(name);
       if (current == nullptr) {
         file.sections_.push_back(Section{name, {}});

@@ -25,9 +25,12 @@ constexpr const char* kNoCurrentRecord =
 
 Value ColumnValue(sqlite3_stmt* statement, int index) {
   switch (sqlite3_column_type(statement, index)) {
-    case SQLITE_INTEGER: return sqlite3_column_int64(statement, index);
-    case SQLITE_FLOAT: return sqlite3_column_double(statement, index);
-    case SQLITE_NULL: return std::monostate{};
+    case SQLITE_INTEGER:
+      return sqlite3_column_int64(statement, index);
+    case SQLITE_FLOAT:
+      return sqlite3_column_double(statement, index);
+    case SQLITE_NULL:
+      return std::monostate{};
     default: {
       const auto* text = reinterpret_cast<const char*>(sqlite3_column_blob(statement, index));
       return std::string(text != nullptr ? text : "",
@@ -40,7 +43,8 @@ std::int32_t AsInteger(const Value& value) {
   std::int64_t wide = 0;
   if (const auto* i = std::get_if<std::int64_t>(&value)) wide = *i;
   if (const auto* d = std::get_if<double>(&value)) wide = static_cast<std::int64_t>(*d);
-  if (const auto* s = std::get_if<std::string>(&value)) wide = std::strtoll(s->c_str(), nullptr, 10);
+  if (const auto* s = std::get_if<std::string>(&value))
+    wide = std::strtoll(s->c_str(), nullptr, 10);
   return static_cast<std::int32_t>(std::clamp<std::int64_t>(wide, INT32_MIN, INT32_MAX));
 }
 
@@ -87,8 +91,8 @@ struct Recordset::Impl {
   };
   // When the cached rows were known to match the table.
   struct Seen {
-    std::int64_t version = 0;  // PRAGMA data_version (commits by other connections)
-    std::uint64_t writes = 0;  // this connection's writes to the table
+    std::int64_t version = 0;            // PRAGMA data_version (commits by other connections)
+    std::uint64_t writes = 0;            // this connection's writes to the table
     ConnectionImpl::WalHeader header{};  // the wal-index header (commits by anyone)
     bool header_valid = false;
   };
@@ -107,7 +111,7 @@ struct Recordset::Impl {
   void* record = nullptr;
   std::span<const FieldBinding> fields;
   size_t record_size = 0;
-  bool contiguous = false;  // the fields cover [0, record_size) without gaps: one copy fills them
+  bool contiguous = false;   // the fields cover [0, record_size) without gaps: one copy fills them
   std::vector<char> images;  // per row, record_size bytes: the bound fields as that row fills them
 
   size_t& current() { return scan.current; }
@@ -118,7 +122,8 @@ struct Recordset::Impl {
         connection->Raise(kErrorObjectClosed, source,
                           "Operation is not allowed when the object is closed.");
       }
-      throw ComError(kErrorObjectClosed, source, "Operation is not allowed when the object is closed.");
+      throw ComError(kErrorObjectClosed, source,
+                     "Operation is not allowed when the object is closed.");
     }
     if (connection->db == nullptr) {
       connection->Raise(kErrorInvalidConnection, source,
@@ -128,7 +133,8 @@ struct Recordset::Impl {
     return *connection;
   }
 
-  std::uint64_t* table_writes = nullptr;  // this table's counter in the connection (map nodes stay put)
+  std::uint64_t* table_writes =
+      nullptr;  // this table's counter in the connection (map nodes stay put)
   std::uint64_t& TableWrites() { return *table_writes; }
 
   // Whether the table may have changed since `seen`. An unchanged wal-index header proves that
@@ -151,9 +157,11 @@ struct Recordset::Impl {
   void Load(bool keep_keyset) {
     ConnectionImpl& c = *connection;
     Seen seen;
-    seen.header_valid = c.ReadWalHeader(seen.header);  // before the reads: a commit between is seen later
+    seen.header_valid =
+        c.ReadWalHeader(seen.header);  // before the reads: a commit between is seen later
     seen.version = c.DataVersion();
-    Statement statement{Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(table) + " ORDER BY rowid")};
+    Statement statement{
+        Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(table) + " ORDER BY rowid")};
     const int count = sqlite3_column_count(statement.handle) - 1;
     std::vector<std::string> names;
     for (int i = 1; i <= count; ++i) names.emplace_back(sqlite3_column_name(statement.handle, i));
@@ -252,20 +260,23 @@ struct Recordset::Impl {
 Recordset::Recordset() : impl_(std::make_unique<Impl>(scan_)) {}
 Recordset::~Recordset() = default;
 
-void Recordset::Open(const std::string& table, const ConnectionPtr& connection, CursorTypeEnum cursor,
-                     LockTypeEnum lock, long options) {
+void Recordset::Open(const std::string& table, const ConnectionPtr& connection,
+                     CursorTypeEnum cursor, LockTypeEnum lock, long options) {
   if (impl_->open) {
-    throw ComError(kErrorObjectOpen, kRecordsetSource, "Operation is not allowed when the object is open.");
+    throw ComError(kErrorObjectOpen, kRecordsetSource,
+                   "Operation is not allowed when the object is open.");
   }
   if (!connection || connection.get()->State() != adStateOpen) {
     if (connection) {
-      connection.get()->impl()->Raise(kErrorInvalidConnection, kRecordsetSource,
-                                      "The connection cannot be used to perform this operation. It is "
-                                      "either closed or invalid in this context.");
+      connection.get()->impl()->Raise(
+          kErrorInvalidConnection, kRecordsetSource,
+          "The connection cannot be used to perform this operation. It is "
+          "either closed or invalid in this context.");
     }
-    throw ComError(kErrorInvalidConnection, kRecordsetSource,
-                   "The connection cannot be used to perform this operation. It is either closed or "
-                   "invalid in this context.");
+    throw ComError(
+        kErrorInvalidConnection, kRecordsetSource,
+        "The connection cannot be used to perform this operation. It is either closed or "
+        "invalid in this context.");
   }
   ConnectionImpl& c = *connection.get()->impl();
   if (cursor != adOpenKeyset || lock != adLockOptimistic || options != adCmdTable) {
@@ -276,7 +287,8 @@ void Recordset::Open(const std::string& table, const ConnectionPtr& connection, 
   impl_->table = table;
   impl_->table_writes = &c.table_writes[platform::UpperAscii(table)];
   {
-    Statement check{Prepare(c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE")};
+    Statement check{Prepare(
+        c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE")};
     sqlite3_bind_text(check.handle, 1, table.c_str(), -1, SQLITE_TRANSIENT);
     const int rc = sqlite3_step(check.handle);
     if (rc == SQLITE_DONE) {
@@ -308,7 +320,8 @@ void Recordset::MoveFirst() {
 
 void Recordset::MoveNextChecked() {
   ConnectionImpl& c = impl_->Connected(kRecordsetSource);
-  if (scan_.current >= impl_->rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  if (scan_.current >= impl_->rows.size())
+    c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
   ++scan_.current;
   impl_->Fill();
 }
@@ -333,7 +346,8 @@ void Recordset::Requery(long) {
 
 void Recordset::Close() {
   if (!impl_->open) {
-    throw ComError(kErrorObjectClosed, kRecordsetSource, "Operation is not allowed when the object is closed.");
+    throw ComError(kErrorObjectClosed, kRecordsetSource,
+                   "Operation is not allowed when the object is closed.");
   }
   impl_->open = false;
   impl_->rows.clear();
@@ -401,25 +415,28 @@ void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
     names += QuoteIdentifier(r.columns[static_cast<size_t>(field.ordinal - 1)]);
     places += "?" + std::to_string(values.size());
   }
-  const std::string sql = values.empty()
-                              ? "INSERT INTO " + QuoteIdentifier(r.table) + " DEFAULT VALUES"
-                              : "INSERT INTO " + QuoteIdentifier(r.table) + " (" + names + ") VALUES (" +
-                                    places + ")";
+  const std::string sql =
+      values.empty()
+          ? "INSERT INTO " + QuoteIdentifier(r.table) + " DEFAULT VALUES"
+          : "INSERT INTO " + QuoteIdentifier(r.table) + " (" + names + ") VALUES (" + places + ")";
   Statement insert{Prepare(c, sql)};
-  for (size_t i = 0; i < values.size(); ++i) BindValue(insert.handle, static_cast<int>(i + 1), values[i]);
+  for (size_t i = 0; i < values.size(); ++i)
+    BindValue(insert.handle, static_cast<int>(i + 1), values[i]);
   const int rc = sqlite3_step(insert.handle);
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Adding a row to " + r.table);
   const std::int64_t rowid = sqlite3_last_insert_rowid(c.db);
   ++r.TableWrites();
 
   // The new row, with the values the table gave its other columns, becomes the current row.
-  Statement read{Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(r.table) + " WHERE rowid = ?1")};
+  Statement read{
+      Prepare(c, "SELECT rowid, * FROM " + QuoteIdentifier(r.table) + " WHERE rowid = ?1")};
   sqlite3_bind_int64(read.handle, 1, rowid);
   Recordset::Impl::Row row;
   row.rowid = rowid;
   const int read_rc = sqlite3_step(read.handle);
   if (read_rc != SQLITE_ROW) c.RaiseEngine(read_rc, "Reading the new row of " + r.table);
-  for (int i = 1; i < sqlite3_column_count(read.handle); ++i) row.values.push_back(ColumnValue(read.handle, i));
+  for (int i = 1; i < sqlite3_column_count(read.handle); ++i)
+    row.values.push_back(ColumnValue(read.handle, i));
   r.rows.push_back(std::move(row));
   r.current() = r.rows.size() - 1;
   r.values_seen.writes = r.keyset_seen.writes = r.TableWrites();
@@ -430,7 +447,8 @@ void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
 void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   Recordset::Impl& r = *recordset_->impl_;
   ConnectionImpl& c = r.Connected(kRecordsetSource);
-  if (r.current() >= r.rows.size()) c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
+  if (r.current() >= r.rows.size())
+    c.Raise(kErrorNoCurrentRecord, kRecordsetSource, kNoCurrentRecord);
   r.CheckFields(fields);
   Recordset::Impl::Row& row = r.rows[r.current()];
 
@@ -447,7 +465,8 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
     const Value& was = row.values[column];
     const bool same = field.type == FieldType::kText
                           ? AsText(was).substr(0, field.size - 1) == std::get<std::string>(now)
-                          : AsInteger(was) == std::get<std::int64_t>(now) && !std::holds_alternative<std::monostate>(was);
+                          : AsInteger(was) == std::get<std::int64_t>(now) &&
+                                !std::holds_alternative<std::monostate>(was);
     if (!same) changes.push_back({column, std::move(now)});
   }
   if (changes.empty()) return;

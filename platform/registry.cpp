@@ -23,6 +23,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +31,6 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <atomic>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -118,11 +118,21 @@ bool ParseQuoted(const std::string& line, size_t& pos, std::string& out) {
     if (pos >= line.size()) return false;
     char e = line[pos++];
     switch (e) {
-      case '\\': out.push_back('\\'); break;
-      case '"': out.push_back('"'); break;
-      case 'n': out.push_back('\n'); break;
-      case 'r': out.push_back('\r'); break;
-      case 't': out.push_back('\t'); break;
+      case '\\':
+        out.push_back('\\');
+        break;
+      case '"':
+        out.push_back('"');
+        break;
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
       case 'x': {
         if (pos + 2 > line.size()) return false;
         int hi = HexDigit(line[pos]), lo = HexDigit(line[pos + 1]);
@@ -131,7 +141,8 @@ bool ParseQuoted(const std::string& line, size_t& pos, std::string& out) {
         pos += 2;
         break;
       }
-      default: return false;
+      default:
+        return false;
     }
   }
   return false;
@@ -142,11 +153,21 @@ std::string Quote(std::string_view text) {
   std::string out = "\"";
   for (unsigned char c : text) {
     switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '"': out += "\\\""; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (c < 0x20 || c == 0x7f) {
           out += "\\x";
@@ -269,8 +290,10 @@ Tree Parse(const std::string& text) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (first) {
       first = false;
-      if (line != kHeader) tree.damaged = true;
-      else continue;
+      if (line != kHeader)
+        tree.damaged = true;
+      else
+        continue;
     }
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
@@ -326,7 +349,8 @@ struct FileSignature {
 };
 
 FileSignature SignatureOf(const struct stat& st) {
-  return FileSignature{true, st.st_dev, st.st_ino, st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
+  return FileSignature{true,       st.st_dev,         st.st_ino,
+                       st.st_size, st.st_mtim.tv_sec, st.st_mtim.tv_nsec};
 }
 
 class Store {
@@ -421,11 +445,13 @@ class Store {
       const long now_ms = CoarseMilliseconds();
       const bool recent = now_ms - last_stat_ms_ < 1000;
       if (!check_file && counter_ != nullptr && *counter_ == counter_seen_ && recent) return tree_;
-      if (counter_ == nullptr && !recent) MapChangeCounter(path);  // a writer may have made it since
+      if (counter_ == nullptr && !recent)
+        MapChangeCounter(path);  // a writer may have made it since
       struct stat quick;
       last_stat_ms_ = now_ms;
       if (counter_ != nullptr) counter_seen_ = *counter_;
-      if (::stat(path.c_str(), &quick) == 0 ? SignatureOf(quick) == signature_ : !signature_.exists) return tree_;
+      if (::stat(path.c_str(), &quick) == 0 ? SignatureOf(quick) == signature_ : !signature_.exists)
+        return tree_;
     } else {
       MapChangeCounter(path);
     }
@@ -482,7 +508,8 @@ class Store {
       ::unlink(temp.c_str());
       return false;
     }
-    const std::string dir = path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
+    const std::string dir =
+        path.substr(0, path.rfind('/') == std::string::npos ? 0 : path.rfind('/'));
     const int dir_fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dir_fd >= 0) {
       ::fsync(dir_fd);
@@ -527,7 +554,8 @@ class Store {
   // Called with the lock file locked, after the new file is in place.
   static void BumpChangeCounter(int lock_fd) {
     std::uint64_t counter = 0;
-    if (::pread(lock_fd, &counter, sizeof counter, 0) != static_cast<ssize_t>(sizeof counter)) counter = 0;
+    if (::pread(lock_fd, &counter, sizeof counter, 0) != static_cast<ssize_t>(sizeof counter))
+      counter = 0;
     ++counter;
     if (::pwrite(lock_fd, &counter, sizeof counter, 0) != static_cast<ssize_t>(sizeof counter)) {
       // Readers then notice the change by the file's identity within a second.
@@ -656,7 +684,8 @@ LONG RegCreateKeyExA(HKEY key, LPCSTR sub_key, DWORD, LPSTR, DWORD, REGSAM, void
     return ERROR_SUCCESS;
   });
   if (rc != ERROR_SUCCESS) return rc;
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = NewHandle(stored_path);
   return ERROR_SUCCESS;
 }
@@ -749,7 +778,8 @@ LONG DeleteKey(HKEY key, LPCSTR sub_key, bool tree_delete) {
     if (!tree.keys.count(folded)) return ERROR_FILE_NOT_FOUND;
     if (!tree_delete && !Children(tree, path).empty()) return ERROR_ACCESS_DENIED;
     const std::string prefix = folded + "\\";
-    for (auto it = tree.keys.lower_bound(prefix); it != tree.keys.end() && it->first.starts_with(prefix);) {
+    for (auto it = tree.keys.lower_bound(prefix);
+         it != tree.keys.end() && it->first.starts_with(prefix);) {
       it = tree.keys.erase(it);
     }
     tree.keys.erase(folded);
@@ -762,8 +792,8 @@ LONG DeleteKey(HKEY key, LPCSTR sub_key, bool tree_delete) {
 LONG RegDeleteKeyA(HKEY key, LPCSTR sub_key) { return DeleteKey(key, sub_key, false); }
 LONG SHDeleteKeyA(HKEY key, LPCSTR sub_key) { return DeleteKey(key, sub_key, true); }
 
-LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD, LPSTR,
-                   LPDWORD, void*) {
+LONG RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD name_size, LPDWORD, LPSTR, LPDWORD,
+                   void*) {
   const std::string path = PathOf(key);
   if (path.empty()) return ERROR_INVALID_HANDLE;
   if (name == nullptr || name_size == nullptr) return ERROR_INVALID_PARAMETER;

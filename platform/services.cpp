@@ -63,7 +63,8 @@ std::optional<ServiceConfig> FindService(std::string_view name) {
 
 bool ServiceRunning(std::string_view name) {
   if (const auto state = LoadProfile(ServiceStatePath())) {
-    if (const auto value = state->Get(UpperAscii(name), "State")) return EqualsNoCase(*value, "running");
+    if (const auto value = state->Get(UpperAscii(name), "State"))
+      return EqualsNoCase(*value, "running");
   }
   std::string initial = "running";
   if (const auto profile = LoadProfile((MachineRoot() / "machine.ini").string())) {

@@ -9,7 +9,9 @@ std::recursive_mutex* Impl(LPCRITICAL_SECTION section) {
 }
 }  // namespace
 
-void InitializeCriticalSection(LPCRITICAL_SECTION section) { section->impl = new std::recursive_mutex; }
+void InitializeCriticalSection(LPCRITICAL_SECTION section) {
+  section->impl = new std::recursive_mutex;
+}
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) { Impl(section)->lock(); }
 

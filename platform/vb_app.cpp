@@ -31,7 +31,8 @@ void InitApp(int argc, const char* const* argv) {
   namespace fs = std::filesystem;
   std::error_code ec;
   fs::path self;
-  if (argc > 0 && argv[0] != nullptr && std::string_view(argv[0]).find('/') != std::string_view::npos) {
+  if (argc > 0 && argv[0] != nullptr &&
+      std::string_view(argv[0]).find('/') != std::string_view::npos) {
     self = fs::absolute(argv[0], ec).lexically_normal();
   } else {
     self = fs::read_symlink("/proc/self/exe", ec);

@@ -16,11 +16,21 @@ std::string ShutdownLogPath() { return (MachineRoot() / "shutdown.log").string()
 BOOL ExitWindowsEx(UINT flags, DWORD reason) {
   std::string words;
   switch (flags & 0x0b) {
-    case EWX_LOGOFF: words = "EWX_LOGOFF"; break;
-    case EWX_SHUTDOWN: words = "EWX_SHUTDOWN"; break;
-    case EWX_REBOOT: words = "EWX_REBOOT"; break;
-    case EWX_POWEROFF: words = "EWX_POWEROFF"; break;
-    default: words = "EWX_?"; break;
+    case EWX_LOGOFF:
+      words = "EWX_LOGOFF";
+      break;
+    case EWX_SHUTDOWN:
+      words = "EWX_SHUTDOWN";
+      break;
+    case EWX_REBOOT:
+      words = "EWX_REBOOT";
+      break;
+    case EWX_POWEROFF:
+      words = "EWX_POWEROFF";
+      break;
+    default:
+      words = "EWX_?";
+      break;
   }
   if (flags & EWX_FORCE) words += "|EWX_FORCE";
   std::FILE* log = std::fopen(platform::ShutdownLogPath().c_str(), "a");
@@ -33,8 +43,8 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
   std::tm local{};
   ::localtime_r(&now, &local);
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-  std::fprintf(log, "%s ExitWindowsEx %s (0x%x) reason 0x%x by process %ld\n", stamp, words.c_str(), flags,
-               reason, static_cast<long>(::getpid()));
+  std::fprintf(log, "%s ExitWindowsEx %s (0x%x) reason 0x%x by process %ld\n", stamp, words.c_str(),
+               flags, reason, static_cast<long>(::getpid()));
   const bool ok = std::fclose(log) == 0;
   if (!ok) platform::SetLastErrorFromErrno();
   return ok ? TRUE : FALSE;

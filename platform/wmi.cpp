@@ -13,11 +13,11 @@
 namespace platform {
 namespace {
 
-constexpr long kRpcServerUnavailable = -2147023174;  // 0x800706BA
+constexpr long kRpcServerUnavailable = -2147023174;   // 0x800706BA
 constexpr long kServerExecutionFailed = -2146959355;  // 0x80080005
-constexpr long kInvalidSyntax = -2147221020;         // MK_E_SYNTAX
-constexpr long kInvalidQuery = -2147217385;          // WBEM_E_INVALID_QUERY
-constexpr long kInvalidClass = -2147217392;          // WBEM_E_INVALID_CLASS
+constexpr long kInvalidSyntax = -2147221020;          // MK_E_SYNTAX
+constexpr long kInvalidQuery = -2147217385;           // WBEM_E_INVALID_QUERY
+constexpr long kInvalidClass = -2147217392;           // WBEM_E_INVALID_CLASS
 constexpr auto kQueryCost = std::chrono::milliseconds(5);
 
 void Fail(AutomationError* error, long number, std::string description, std::string source) {
@@ -29,7 +29,8 @@ void Fail(AutomationError* error, long number, std::string description, std::str
 std::optional<WmiServices> WmiServices::Bind(std::string_view moniker, AutomationError* error) {
   // winmgmts:[{options}][!][//server][/namespace]
   constexpr std::string_view kScheme = "winmgmts:";
-  if (moniker.size() < kScheme.size() || !EqualsNoCase(moniker.substr(0, kScheme.size()), kScheme)) {
+  if (moniker.size() < kScheme.size() ||
+      !EqualsNoCase(moniker.substr(0, kScheme.size()), kScheme)) {
     Fail(error, kInvalidSyntax, "Invalid syntax", "GetObject");
     return std::nullopt;
   }
@@ -62,21 +63,25 @@ std::optional<WmiServices> WmiServices::Bind(std::string_view moniker, Automatio
 }
 
 std::optional<std::vector<Win32Process>> WmiServices::ExecQuery(std::string_view wql,
-                                                                 AutomationError* error) const {
+                                                                AutomationError* error) const {
   std::string spaced;
   for (char c : wql) {
-    if (c == '=') spaced += " = ";
-    else if (c == '\'') spaced += ' ';
-    else spaced += c;
+    if (c == '=')
+      spaced += " = ";
+    else if (c == '\'')
+      spaced += ' ';
+    else
+      spaced += c;
   }
   std::vector<std::string> words;
   std::istringstream in(spaced);
   for (std::string word; in >> word;) words.push_back(word);
-  const bool shape = (words.size() == 4 || words.size() == 8) && EqualsNoCase(words[0], "select") &&
-                     words[1] == "*" && EqualsNoCase(words[2], "from") &&
-                     (words.size() == 4 || (EqualsNoCase(words[4], "where") && EqualsNoCase(words[5], "processid") &&
-                                            words[6] == "=" &&
-                                            words[7].find_first_not_of("0123456789") == std::string::npos));
+  const bool shape =
+      (words.size() == 4 || words.size() == 8) && EqualsNoCase(words[0], "select") &&
+      words[1] == "*" && EqualsNoCase(words[2], "from") &&
+      (words.size() == 4 ||
+       (EqualsNoCase(words[4], "where") && EqualsNoCase(words[5], "processid") && words[6] == "=" &&
+        words[7].find_first_not_of("0123456789") == std::string::npos));
   if (!shape) {
     Fail(error, kInvalidQuery, "Invalid query ", "SWbemServicesEx");
     return std::nullopt;

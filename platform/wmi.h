@@ -33,7 +33,8 @@ class WmiServices {
   // "SELECT * FROM Win32_Process [WHERE ProcessId = N]" (keywords in any case). A process that
   // is found running makes the query take a few milliseconds, as a real WMI query does; a
   // waiting loop of queries therefore does not spin.
-  std::optional<std::vector<Win32Process>> ExecQuery(std::string_view wql, AutomationError* error) const;
+  std::optional<std::vector<Win32Process>> ExecQuery(std::string_view wql,
+                                                     AutomationError* error) const;
 
  private:
   WmiServices() = default;

@@ -136,7 +136,8 @@ bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
   return platform::UpperAscii(a) < platform::UpperAscii(b);
 }
 
-Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name) {
+Request MakeRequest(const std::string& user, const std::string& url,
+                    const std::string& server_name) {
   Request request;
   request.server_variables["REMOTE_USER"] = user;
   request.server_variables["AUTH_USER"] = user;
@@ -162,7 +163,8 @@ std::unique_ptr<LoadedFilter> LoadedFilter::Load(const std::string& host_path, s
   filter->path_ = host_path;
   filter->get_filter_version_ =
       reinterpret_cast<PFN_GETFILTERVERSION>(::dlsym(handle, "GetFilterVersion"));
-  filter->http_filter_proc_ = reinterpret_cast<PFN_HTTPFILTERPROC>(::dlsym(handle, "HttpFilterProc"));
+  filter->http_filter_proc_ =
+      reinterpret_cast<PFN_HTTPFILTERPROC>(::dlsym(handle, "HttpFilterProc"));
   if (filter->get_filter_version_ == nullptr || filter->http_filter_proc_ == nullptr) {
     error = host_path + " does not export GetFilterVersion and HttpFilterProc";
     return nullptr;  // the destructor unloads it
@@ -209,7 +211,8 @@ Outcome DeliverRequest(const std::vector<LoadedFilter*>& filters, Request& reque
   preproc.AddHeader = AddHeader;
   preproc.HttpStatus = 0;
 
-  std::string user = request.server_variables.count("REMOTE_USER") ? request.server_variables["REMOTE_USER"] : "";
+  std::string user =
+      request.server_variables.count("REMOTE_USER") ? request.server_variables["REMOTE_USER"] : "";
   std::vector<char> user_buffer(std::max<size_t>(SF_MAX_USERNAME, user.size() + 1), '\0');
   std::memcpy(user_buffer.data(), user.c_str(), user.size() + 1);
   std::vector<char> password_buffer(SF_MAX_PASSWORD, '\0');
@@ -217,7 +220,8 @@ Outcome DeliverRequest(const std::vector<LoadedFilter*>& filters, Request& reque
                               password_buffer.data(), static_cast<DWORD>(password_buffer.size())};
 
   std::vector<char> physical_path(MAX_PATH, '\0');
-  HTTP_FILTER_URL_MAP url_map{nullptr, physical_path.data(), static_cast<DWORD>(physical_path.size())};
+  HTTP_FILTER_URL_MAP url_map{nullptr, physical_path.data(),
+                              static_cast<DWORD>(physical_path.size())};
 
   const DWORD sequence[] = {SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTHENTICATION, SF_NOTIFY_URL_MAP};
   for (DWORD type : sequence) {
@@ -236,7 +240,8 @@ Outcome DeliverRequest(const std::vector<LoadedFilter*>& filters, Request& reque
       if ((flags & type) == 0 || (flags & SF_NOTIFY_NONSECURE_PORT) == 0) continue;
       const DWORD status = filter->Notify(request, type, record);
       outcome.status = status;
-      if (!outcome.response && !request.responses.empty()) outcome.response = request.responses.front();
+      if (!outcome.response && !request.responses.empty())
+        outcome.response = request.responses.front();
       if (Ends(status)) {
         outcome.ended_at = type;
         return outcome;

@@ -35,7 +35,8 @@ struct Request {
 };
 
 // Convenience for the common case: the request of `user` for `url`.
-Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name);
+Request MakeRequest(const std::string& user, const std::string& url,
+                    const std::string& server_name);
 
 // A loaded filter library.
 class LoadedFilter {

@@ -11,9 +11,11 @@ namespace {
 
 std::string ReadString(HKEY key, const char* name) {
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) return {};
+  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)
+    return {};
   std::string data(size, '\0');
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) != ERROR_SUCCESS) {
+  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
+      ERROR_SUCCESS) {
     return {};
   }
   return data.substr(0, data.find('\0'));
@@ -44,7 +46,8 @@ std::string LocationOf(const std::string& headers) {
 std::vector<std::string> RegisteredFilterPaths(std::vector<std::string>& problems) {
   std::vector<std::string> paths;
   HKEY filters = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFiltersKey, 0, KEY_READ, &filters) != ERROR_SUCCESS) return paths;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFiltersKey, 0, KEY_READ, &filters) != ERROR_SUCCESS)
+    return paths;
   std::stringstream order(ReadString(filters, "FilterLoadOrder"));
   std::string name;
   while (std::getline(order, name, ',')) {
@@ -84,8 +87,9 @@ void FilterChain::Load(const std::vector<std::string>& paths, std::vector<std::s
       continue;
     }
     if (!filter->CallGetFilterVersion()) {
-      problems.push_back("filter " + path +
-                         ": GetFilterVersion answered FALSE; it is not used and its requests pass unfiltered");
+      problems.push_back(
+          "filter " + path +
+          ": GetFilterVersion answered FALSE; it is not used and its requests pass unfiltered");
     } else {
       active_.push_back(filter.get());
     }

@@ -16,7 +16,8 @@
 
 namespace {
 
-constexpr const char* kHelp = R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME]
+constexpr const char* kHelp =
+    R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME]
        minutrix-squid-helper --squid-config [--server-name NAME] [--product-port PORT]
                              [--concurrency N] [--filter PATH]...
 
@@ -118,7 +119,8 @@ int main(int argc, char** argv) {
     } else if (arg == "--concurrency" && has_value) {
       config.concurrency = std::atoi(argv[++i]);
     } else {
-      std::fprintf(stderr, "minutrix-squid-helper: bad argument \"%s\" (see --help)\n", arg.c_str());
+      std::fprintf(stderr, "minutrix-squid-helper: bad argument \"%s\" (see --help)\n",
+                   arg.c_str());
       return 2;
     }
   }
@@ -141,8 +143,10 @@ int main(int argc, char** argv) {
   paths.insert(paths.end(), filters.begin(), filters.end());
   squid::FilterChain chain;
   chain.Load(paths, problems);
-  for (const auto& problem : problems) std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
-  std::fprintf(stderr, "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s\n",
+  for (const auto& problem : problems)
+    std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
+  std::fprintf(stderr,
+               "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s\n",
                chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str());
 
   LineReader reader;

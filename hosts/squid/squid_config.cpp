@@ -26,17 +26,21 @@ std::string SquidConfig(const ConfigOptions& o) {
   for (const auto& filter : o.filters) program += " --filter " + filter;
 
   std::string out;
-  out += "# Minutrix: every request of an authenticated user is decided by the ISAPI filters of this\n";
+  out +=
+      "# Minutrix: every request of an authenticated user is decided by the ISAPI filters of "
+      "this\n";
   out += "# machine, hosted by minutrix-squid-helper. Paths must not contain spaces.\n";
   out += "url_rewrite_program " + program + "\n";
   out += "# One helper process: the filter keeps its users' counting periods in memory.\n";
-  out += "url_rewrite_children 1 startup=1 idle=1 concurrency=" + std::to_string(o.concurrency) + "\n";
+  out +=
+      "url_rewrite_children 1 startup=1 idle=1 concurrency=" + std::to_string(o.concurrency) + "\n";
   out += "url_rewrite_extras \"ip=%>a method=%>rm user=%#un\"\n";
   out += "# Never pass requests unfiltered when the helper is busy.\n";
   out += "url_rewrite_bypass off\n";
-  out += "# The product page itself is not filtered, or a user who is always redirected would loop.\n";
-  out += "acl minutrix_page url_regex -i ^http://" + RegexQuote(o.server_name) + "(:" +
-         RegexQuote(o.product_port) + ")?/Minutrix/\n";
+  out +=
+      "# The product page itself is not filtered, or a user who is always redirected would loop.\n";
+  out += "acl minutrix_page url_regex -i ^http://" + RegexQuote(o.server_name) +
+         "(:" + RegexQuote(o.product_port) + ")?/Minutrix/\n";
   out += "url_rewrite_access deny minutrix_page\n";
   out += "url_rewrite_access allow all\n";
   out += "# Requests the filter ends without a redirect are refused by Squid itself (403).\n";

@@ -7,9 +7,9 @@
 namespace squid {
 
 struct ConfigOptions {
-  std::string helper_path;               // this program
-  std::string server_name;               // the proxy's name as browsers know it
-  std::string product_port = "80";       // ServerPort of the filter's settings
+  std::string helper_path;          // this program
+  std::string server_name;          // the proxy's name as browsers know it
+  std::string product_port = "80";  // ServerPort of the filter's settings
   int concurrency = 0;
   std::vector<std::string> filters;      // --filter arguments to pass on
   std::vector<std::string> environment;  // NAME=VALUE pairs the helper needs (MINUTRIX_ROOT)

@@ -75,7 +75,8 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
-std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel, std::string& error) {
+std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel,
+                                            std::string& error) {
   channel.clear();
   std::vector<std::string_view> words = Words(line);
   if (words.empty()) {
@@ -98,7 +99,8 @@ std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& 
 
   bool key_values = false;
   for (std::string_view word : words) {
-    if (word.starts_with("user=") || word.starts_with("method=") || word.starts_with("ip=")) key_values = true;
+    if (word.starts_with("user=") || word.starts_with("method=") || word.starts_with("ip="))
+      key_values = true;
   }
   if (key_values) {
     for (std::string_view word : words) {
@@ -116,7 +118,8 @@ std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& 
   // escaped and may span several words, so it is what lies between the client and the method.
   if (words.empty()) return request;  // no extras: an anonymous request of unknown method
   size_t end = words.size();
-  while (end > 0 && (words[end - 1].starts_with("myip=") || words[end - 1].starts_with("myport="))) --end;
+  while (end > 0 && (words[end - 1].starts_with("myip=") || words[end - 1].starts_with("myport=")))
+    --end;
   if (end < 2) {
     error = "unrecognised extras";
     return std::nullopt;
@@ -161,7 +164,9 @@ std::string RedirectAnswer(const std::string& channel, const std::string& locati
   return WithChannel(channel, "OK status=302 url=\"" + LocationForSquid(location) + "\"");
 }
 
-std::string BlockAnswer(const std::string& channel) { return WithChannel(channel, std::string("OK ") + kBlockNote); }
+std::string BlockAnswer(const std::string& channel) {
+  return WithChannel(channel, std::string("OK ") + kBlockNote);
+}
 
 std::string BrokenAnswer(const std::string& channel, const std::string& message) {
   std::string safe;

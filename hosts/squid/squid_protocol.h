@@ -20,7 +20,8 @@ struct RequestLine {
 // ("%>a/%>A %un %>rm myip=%la myport=%lp", where an unescaped user name may hold spaces) and
 // key=value extras ("ip=%>a method=%>rm user=%#un", values percent-encoded). On failure returns
 // nullopt with `error` set and `channel` still filled when the line had one.
-std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel, std::string& error);
+std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel,
+                                            std::string& error);
 
 // "%XX" sequences decoded; a "%" not followed by two hex digits stays as it is.
 std::string PercentDecode(std::string_view text);

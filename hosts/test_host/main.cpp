@@ -27,22 +27,32 @@ Example:
 
 const char* StatusName(DWORD status) {
   switch (status) {
-    case SF_STATUS_REQ_FINISHED: return "SF_STATUS_REQ_FINISHED";
-    case SF_STATUS_REQ_FINISHED_KEEP_CONN: return "SF_STATUS_REQ_FINISHED_KEEP_CONN";
-    case SF_STATUS_REQ_NEXT_NOTIFICATION: return "SF_STATUS_REQ_NEXT_NOTIFICATION";
-    case SF_STATUS_REQ_HANDLED_NOTIFICATION: return "SF_STATUS_REQ_HANDLED_NOTIFICATION";
-    case SF_STATUS_REQ_ERROR: return "SF_STATUS_REQ_ERROR";
-    case SF_STATUS_REQ_READ_NEXT: return "SF_STATUS_REQ_READ_NEXT";
-    default: return "unknown status";
+    case SF_STATUS_REQ_FINISHED:
+      return "SF_STATUS_REQ_FINISHED";
+    case SF_STATUS_REQ_FINISHED_KEEP_CONN:
+      return "SF_STATUS_REQ_FINISHED_KEEP_CONN";
+    case SF_STATUS_REQ_NEXT_NOTIFICATION:
+      return "SF_STATUS_REQ_NEXT_NOTIFICATION";
+    case SF_STATUS_REQ_HANDLED_NOTIFICATION:
+      return "SF_STATUS_REQ_HANDLED_NOTIFICATION";
+    case SF_STATUS_REQ_ERROR:
+      return "SF_STATUS_REQ_ERROR";
+    case SF_STATUS_REQ_READ_NEXT:
+      return "SF_STATUS_REQ_READ_NEXT";
+    default:
+      return "unknown status";
   }
 }
 
 std::string Printable(const std::string& text) {
   std::string out;
   for (char c : text) {
-    if (c == '\r') out += "\\r";
-    else if (c == '\n') out += "\\n";
-    else out.push_back(c);
+    if (c == '\r')
+      out += "\\r";
+    else if (c == '\n')
+      out += "\\n";
+    else
+      out.push_back(c);
   }
   return out;
 }
@@ -86,8 +96,10 @@ int main(int argc, char** argv) {
   const BOOL accepted = filter->CallGetFilterVersion();
   const auto& version = filter->version();
   std::printf("GetFilterVersion: %s (description \"%s\", flags 0x%x, filter version 0x%08x)\n",
-              accepted ? "TRUE" : "FALSE", version.lpszFilterDesc, version.dwFlags, version.dwFilterVersion);
-  if (!accepted) std::printf("The web server would not use this filter; requests pass unfiltered.\n");
+              accepted ? "TRUE" : "FALSE", version.lpszFilterDesc, version.dwFlags,
+              version.dwFilterVersion);
+  if (!accepted)
+    std::printf("The web server would not use this filter; requests pass unfiltered.\n");
 
   int number = 0;
   for (const auto& [user, url] : requests) {
@@ -96,7 +108,8 @@ int main(int argc, char** argv) {
     std::printf("Request %d: user \"%s\" url \"%s\" -> %s\n", ++number, user.c_str(), url.c_str(),
                 StatusName(outcome.status));
     for (const auto& response : request.responses) {
-      std::printf("  response: %s | %s\n", response.status.c_str(), Printable(response.headers).c_str());
+      std::printf("  response: %s | %s\n", response.status.c_str(),
+                  Printable(response.headers).c_str());
     }
   }
   filter.reset();

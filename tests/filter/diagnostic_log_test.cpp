@@ -39,7 +39,8 @@ TEST_F(FilterTest, MarkersAndUnknownSeverities) {
   DoMessageHandling("whatever", 7);
   DoMessageHandling("whatever", -1);
   DoMessageHandling("hidden", 0);
-  EXPECT_EQ(Entries(), (Lines{"]one", "-two", "*three", "*", "Unknown severity!", "Unknown severity!"}));
+  EXPECT_EQ(Entries(),
+            (Lines{"]one", "-two", "*three", "*", "Unknown severity!", "Unknown severity!"}));
 }
 
 TEST_F(FilterTest, FormattingForms) {
@@ -50,9 +51,10 @@ TEST_F(FilterTest, FormattingForms) {
   DoMessageHandling("[~ClsTempogate] Error %s", std::string("2"), 3);
   DoMessageHandling("[Y] %s|", std::string("a\0b", 3), 2);  // a C string ends at its zero
   DoMessageHandling("[Z] no conversion", std::string("ignored"), 2);
-  EXPECT_EQ(Entries(), (Lines{"-[LockSection] type 3", "*\tCode = 80004005",
-                              "*[PrintConnectionError] \t Error number: 80040e37\t ,", "-[X] -5% done",
-                              "*[~ClsTempogate] Error 2", "-[Y] a|", "-[Z] no conversion"}));
+  EXPECT_EQ(Entries(),
+            (Lines{"-[LockSection] type 3", "*\tCode = 80004005",
+                   "*[PrintConnectionError] \t Error number: 80040e37\t ,", "-[X] -5% done",
+                   "*[~ClsTempogate] Error 2", "-[Y] a|", "-[Z] no conversion"}));
 }
 
 TEST_F(FilterTest, MessagesWithLineBreaksAreWrittenInTextMode) {
@@ -111,7 +113,8 @@ TEST_P(InstallDirectory, TrailingBackslashOrNotGivesTheSameFile) {
   EXPECT_EQ(Entries(), (Lines{"-here"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Paths, InstallDirectory, ::testing::Values("c:\\Minutrix", "c:\\Minutrix\\"));
+INSTANTIATE_TEST_SUITE_P(Paths, InstallDirectory,
+                         ::testing::Values("c:\\Minutrix", "c:\\Minutrix\\"));
 
 TEST_F(FilterTest, WithoutRegistryDirectoryTheModuleDirectoryIsUsed) {
   for (const char* value : std::initializer_list<const char*>{"", nullptr}) {
@@ -130,12 +133,15 @@ TEST_F(FilterTest, WithoutRegistryDirectoryTheModuleDirectoryIsUsed) {
 }
 
 TEST_F(FilterTest, UnwritableLogLeavesTheFallbackRecord) {
-  machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\NoSuchFolder", "/f"});
+  machine_.Reg(
+      {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\NoSuchFolder", "/f"});
   DoMessageHandling("lost", 2);
-  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/error.txt"), "[[DoMessageHandling normal]] Error:3");
+  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/error.txt"),
+            "[[DoMessageHandling normal]] Error:3");
   SetLastError(2);
   WriteFallbackRecord("[GetLoggingFilePath]");
-  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/error.txt"), "[[GetLoggingFilePath]] Error:2");
+  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/error.txt"),
+            "[[GetLoggingFilePath]] Error:2");
 }
 
 }  // namespace

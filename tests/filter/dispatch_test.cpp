@@ -16,15 +16,25 @@ using filter_test::FilterTest;
 // Records which handler the dispatch reached.
 class Recorder : public HttpFilterBase {
  public:
-  DWORD OnReadRawData(HTTP_FILTER_CONTEXT*, HTTP_FILTER_RAW_DATA*) override { return Hit(SF_NOTIFY_READ_RAW_DATA); }
+  DWORD OnReadRawData(HTTP_FILTER_CONTEXT*, HTTP_FILTER_RAW_DATA*) override {
+    return Hit(SF_NOTIFY_READ_RAW_DATA);
+  }
   DWORD OnPreprocHeaders(HTTP_FILTER_CONTEXT*, HTTP_FILTER_PREPROC_HEADERS*) override {
     return Hit(SF_NOTIFY_PREPROC_HEADERS);
   }
-  DWORD OnAuthentication(HTTP_FILTER_CONTEXT*, HTTP_FILTER_AUTHENT*) override { return Hit(SF_NOTIFY_AUTHENTICATION); }
-  DWORD OnUrlMap(HTTP_FILTER_CONTEXT*, HTTP_FILTER_URL_MAP*) override { return Hit(SF_NOTIFY_URL_MAP); }
-  DWORD OnSendRawData(HTTP_FILTER_CONTEXT*, HTTP_FILTER_RAW_DATA*) override { return Hit(SF_NOTIFY_SEND_RAW_DATA); }
+  DWORD OnAuthentication(HTTP_FILTER_CONTEXT*, HTTP_FILTER_AUTHENT*) override {
+    return Hit(SF_NOTIFY_AUTHENTICATION);
+  }
+  DWORD OnUrlMap(HTTP_FILTER_CONTEXT*, HTTP_FILTER_URL_MAP*) override {
+    return Hit(SF_NOTIFY_URL_MAP);
+  }
+  DWORD OnSendRawData(HTTP_FILTER_CONTEXT*, HTTP_FILTER_RAW_DATA*) override {
+    return Hit(SF_NOTIFY_SEND_RAW_DATA);
+  }
   DWORD OnLog(HTTP_FILTER_CONTEXT*, HTTP_FILTER_LOG*) override { return Hit(SF_NOTIFY_LOG); }
-  DWORD OnEndOfNetSession(HTTP_FILTER_CONTEXT*) override { return Hit(SF_NOTIFY_END_OF_NET_SESSION); }
+  DWORD OnEndOfNetSession(HTTP_FILTER_CONTEXT*) override {
+    return Hit(SF_NOTIFY_END_OF_NET_SESSION);
+  }
   DWORD OnEndOfRequest(HTTP_FILTER_CONTEXT*) override { return Hit(SF_NOTIFY_END_OF_REQUEST); }
   DWORD last = 0;
 
@@ -38,15 +48,17 @@ class Recorder : public HttpFilterBase {
 TEST(Dispatch, EachNotificationReachesItsHandler) {
   Recorder filter;
   HTTP_FILTER_CONTEXT context{};
-  for (DWORD type : {SF_NOTIFY_READ_RAW_DATA, SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTHENTICATION, SF_NOTIFY_URL_MAP,
-                     SF_NOTIFY_SEND_RAW_DATA, SF_NOTIFY_LOG, SF_NOTIFY_END_OF_NET_SESSION, SF_NOTIFY_END_OF_REQUEST}) {
+  for (DWORD type : {SF_NOTIFY_READ_RAW_DATA, SF_NOTIFY_PREPROC_HEADERS, SF_NOTIFY_AUTHENTICATION,
+                     SF_NOTIFY_URL_MAP, SF_NOTIFY_SEND_RAW_DATA, SF_NOTIFY_LOG,
+                     SF_NOTIFY_END_OF_NET_SESSION, SF_NOTIFY_END_OF_REQUEST}) {
     filter.last = 0;
     EXPECT_EQ(filter.HttpFilterProc(&context, type, nullptr), type);
     EXPECT_EQ(filter.last, type);
   }
   filter.last = 0;
   for (DWORD unknown : {0u, SF_NOTIFY_ACCESS_DENIED, SF_NOTIFY_SECURE_PORT, 0xffffffffu}) {
-    EXPECT_EQ(filter.HttpFilterProc(&context, unknown, nullptr), static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
+    EXPECT_EQ(filter.HttpFilterProc(&context, unknown, nullptr),
+              static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
   }
   EXPECT_EQ(filter.last, 0u);
 }
@@ -62,7 +74,8 @@ TEST(Dispatch, BaseVersionRecordAndRegistration) {
     EXPECT_EQ(version.dwFlags, SF_NOTIFY_ORDER_DEFAULT);
     EXPECT_EQ(version.dwFilterVersion, 0x00040000u);
     HTTP_FILTER_CONTEXT context{};
-    EXPECT_EQ(base.HttpFilterProc(&context, SF_NOTIFY_LOG, nullptr), static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
+    EXPECT_EQ(base.HttpFilterProc(&context, SF_NOTIFY_LOG, nullptr),
+              static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
   }
   EXPECT_EQ(RegisteredFilter(), nullptr);
 }
@@ -95,7 +108,8 @@ TEST(FilterLibrary, ExportsOnlyItsTwoEntryPoints) {
 TEST(FilterLibrary, LoadsInTheHostAndAnswersANotification) {
   test_support::ScratchMachine machine;
   std::string error;
-  auto filter = isapi_host::LoadedFilter::Load((test_support::kBuildDir / "Minutrix.dll").string(), error);
+  auto filter =
+      isapi_host::LoadedFilter::Load((test_support::kBuildDir / "Minutrix.dll").string(), error);
   ASSERT_NE(filter, nullptr) << error;
   filter->CallGetFilterVersion();
   EXPECT_EQ(filter->version().dwFilterVersion, HTTP_FILTER_REVISION);
@@ -103,7 +117,8 @@ TEST(FilterLibrary, LoadsInTheHostAndAnswersANotification) {
   HTTP_FILTER_LOG log{};
   const DWORD status = filter->Notify(request, SF_NOTIFY_LOG, &log);
   EXPECT_EQ(status, static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
-  EXPECT_EQ(filter->Notify(request, 0x12345678, nullptr), static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
+  EXPECT_EQ(filter->Notify(request, 0x12345678, nullptr),
+            static_cast<DWORD>(SF_STATUS_REQ_NEXT_NOTIFICATION));
 }
 
 }  // namespace

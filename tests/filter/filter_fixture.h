@@ -31,7 +31,8 @@ class FilterTest : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(machine_.root() / "c/Minutrix");
-    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    machine_.Reg(
+        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
     SetDebug("0");
     platform::SetFixedTime(DecemberSixth());
     ResetLogForTests();
@@ -42,9 +43,12 @@ class FilterTest : public ::testing::Test {
   }
 
   void SetDebug(const std::string& value, const std::string& type = "REG_SZ") {
-    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/t", type, "/d", value, "/f"});
+    machine_.Reg(
+        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/t", type, "/d", value, "/f"});
   }
-  std::filesystem::path LogFile() const { return machine_.root() / "c/Minutrix/MinutrixOutput06122026.txt"; }
+  std::filesystem::path LogFile() const {
+    return machine_.root() / "c/Minutrix/MinutrixOutput06122026.txt";
+  }
   std::vector<std::string> LogLines() const {
     return test_support::CrLfLines(test_support::ReadFile(LogFile()));
   }
@@ -52,9 +56,9 @@ class FilterTest : public ::testing::Test {
   std::vector<std::string> Entries() const {
     auto lines = LogLines();
     size_t skip = 0;
-    while (skip < lines.size() && (lines[skip] == "[INIT]" || lines[skip] == "V3.6.2.3" ||
-                                   lines[skip] == "06-12-2026; 08:05" ||
-                                   lines[skip].rfind("Process ID : ", 0) == 0)) {
+    while (skip < lines.size() &&
+           (lines[skip] == "[INIT]" || lines[skip] == "V3.6.2.3" ||
+            lines[skip] == "06-12-2026; 08:05" || lines[skip].rfind("Process ID : ", 0) == 0)) {
       ++skip;
     }
     return {lines.begin() + static_cast<long>(skip), lines.end()};

@@ -7,8 +7,10 @@
 namespace {
 
 TEST(RedirectHeader, KeepsEveryOtherCharacterAndEndsTheHead) {
-  EXPECT_EQ(RedirectHeaderText("host:80/Minutrix/Minutrix.asp?UserName=a b&RequestedURL=http://x/?q=1&r=2"),
-            "Location: http://host:80/Minutrix/Minutrix.asp?UserName=a b&RequestedURL=http://x/?q=1&r=2\r\n\r\n");
+  EXPECT_EQ(RedirectHeaderText(
+                "host:80/Minutrix/Minutrix.asp?UserName=a b&RequestedURL=http://x/?q=1&r=2"),
+            "Location: http://host:80/Minutrix/Minutrix.asp?UserName=a "
+            "b&RequestedURL=http://x/?q=1&r=2\r\n\r\n");
 }
 
 TEST(RedirectHeader, DropsLineBreaksAndZeroBytes) {
@@ -18,7 +20,8 @@ TEST(RedirectHeader, DropsLineBreaksAndZeroBytes) {
 }
 
 TEST(RedirectHeader, CutsALongUrlToTheBuffer) {
-  const std::string url = "host:80/Minutrix/Minutrix.asp?RequestedURL=http://x/" + std::string(10000, 'u');
+  const std::string url =
+      "host:80/Minutrix/Minutrix.asp?RequestedURL=http://x/" + std::string(10000, 'u');
   const std::string header = RedirectHeaderText(url);
   EXPECT_EQ(header.size() + 1, 8192u);  // with its terminating zero, exactly the buffer
   EXPECT_EQ(header.substr(0, 17 + 52), "Location: http://" + url.substr(0, 52));

@@ -13,12 +13,16 @@ using Lines = std::vector<std::string>;
 TEST_F(FilterTest, StatusFileHoldsTheNumberAndTheTime) {
   SetDebug("1");
   EXPECT_TRUE(WriteStatus(1));
-  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/Minutrix/Minutrix.sts"), "1\r\n06-12-2026; 08:05");
+  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/Minutrix/Minutrix.sts"),
+            "1\r\n06-12-2026; 08:05");
   EXPECT_TRUE(WriteStatus(-3));  // each write replaces the file
-  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/Minutrix/Minutrix.sts"), "-3\r\n06-12-2026; 08:05");
-  EXPECT_EQ(Entries(), (Lines{">[WriteStatus] Trying to get MinutrixPath", ">[WriteStatus] Path=c:\\Minutrix\\Minutrix.sts",
+  EXPECT_EQ(test_support::ReadFile(machine_.root() / "c/Minutrix/Minutrix.sts"),
+            "-3\r\n06-12-2026; 08:05");
+  EXPECT_EQ(Entries(), (Lines{">[WriteStatus] Trying to get MinutrixPath",
+                              ">[WriteStatus] Path=c:\\Minutrix\\Minutrix.sts",
                               ">[WriteStatus] Converted int to 1", ">[WriteStatus] Wrote=1",
-                              ">[WriteStatus] Trying to get MinutrixPath", ">[WriteStatus] Path=c:\\Minutrix\\Minutrix.sts",
+                              ">[WriteStatus] Trying to get MinutrixPath",
+                              ">[WriteStatus] Path=c:\\Minutrix\\Minutrix.sts",
                               ">[WriteStatus] Converted int to -3", ">[WriteStatus] Wrote=-3"}));
 }
 
@@ -29,7 +33,8 @@ TEST_F(FilterTest, StatusFileInAMissingFolderFails) {
   EXPECT_FALSE(WriteStatus(0));
   EXPECT_FALSE(std::filesystem::exists(machine_.root() / "c/Gone"));
   EXPECT_EQ(Entries(), (Lines{"-start", ">[WriteStatus] Trying to get MinutrixPath",
-                              ">[WriteStatus] Path=c:\\Gone\\Minutrix.sts", ">The status file was not opened", ""}));
+                              ">[WriteStatus] Path=c:\\Gone\\Minutrix.sts",
+                              ">The status file was not opened", ""}));
 }
 
 class Sections : public FilterTest {
@@ -50,8 +55,9 @@ TEST_F(Sections, EachPairWritesFourLinesAndTheCountReturns) {
   LockSection(2);
   UnlockSection(2);
   UnlockSection(2);
-  EXPECT_EQ(Entries(), (Lines{">[LockSection] type 2", ">[LockSection] number 1", ">[LockSection] type 2",
-                              ">[LockSection] number 2", ">[UnlockSection] type 2", ">[UnlockSection] number 1",
+  EXPECT_EQ(Entries(), (Lines{">[LockSection] type 2", ">[LockSection] number 1",
+                              ">[LockSection] type 2", ">[LockSection] number 2",
+                              ">[UnlockSection] type 2", ">[UnlockSection] number 1",
                               ">[UnlockSection] type 2", ">[UnlockSection] number 0"}));
   EXPECT_EQ(sectionUseCount[2].load(), 0);
 }

@@ -24,7 +24,8 @@ TEST_F(HostTest, ConcurrentRequestsChargeEachMinuteOnce) {
       threads.emplace_back([&, t] {
         for (int i = 0; i < kPerThread; ++i) {
           const std::string& user = users[(t + i) % users.size()];
-          const std::string url = i % 5 == 4 ? "http://timeleft/" : "http://site" + std::to_string(i) + ".example/";
+          const std::string url =
+              i % 5 == 4 ? "http://timeleft/" : "http://site" + std::to_string(i) + ".example/";
           const auto answer = Send("SCHOOL\\" + user, url);
           EXPECT_NE(answer.status, static_cast<DWORD>(SF_STATUS_REQ_ERROR));
         }

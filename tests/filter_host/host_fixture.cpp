@@ -20,7 +20,8 @@ void HostTest::SetUp() {
   fs::create_directories(Database().parent_path());
   fs::copy_file(test_support::kBuildDir / "Minutrix.dll", Product() / "Minutrix.dll");
   Db("create");
-  machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+  machine_.Reg(
+      {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
   machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1", "/f"});
   ::setenv("MINUTRIX_CLOCK_FILE", (clock_dir_.path() / "clock").c_str(), 1);
   At("2026-12-07 09:00:00");  // a Monday
@@ -48,7 +49,8 @@ std::string HostTest::Sql(const std::string& statement) {
 }
 
 int HostTest::UsedMinutes(const std::string& user) {
-  const std::string value = Sql("SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'");
+  const std::string value =
+      Sql("SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'");
   return value.empty() ? -999 : std::stoi(value);
 }
 

@@ -26,8 +26,9 @@ TEST_F(HostTest, ChargesMinuteByMinuteThenDeniesAndLetsFreeSitesThrough) {
   // A period begins: the start page, with the requested URL to go on to.
   auto answer = Send("CORP\\alice", "http://news.example.com/today");
   EXPECT_EQ(answer.status, kFinished);
-  EXPECT_EQ(answer.location(), kPage + "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=http://news.example.com/today");
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=http://news.example.com/today");
   EXPECT_EQ(answer.responses.at(0).status, "302 Redirect");
 
   for (int minute = 1; minute <= 5; ++minute) {
@@ -41,8 +42,10 @@ TEST_F(HostTest, ChargesMinuteByMinuteThenDeniesAndLetsFreeSitesThrough) {
   At("2026-12-07 09:06:00");
   answer = Send("CORP\\alice", "http://news.example.com/more");
   EXPECT_EQ(answer.status, kFinished);
-  EXPECT_EQ(answer.location(), kPage + "UserName=alice&TimeLeft=0&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=0&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                   kDenied);
   EXPECT_EQ(answer.responses.at(0).headers,
             "Location: http://" + answer.location().substr(7) + "\r\n\r\n");
 
@@ -60,8 +63,9 @@ TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
   ASSERT_EQ(Load(), TRUE);
   auto answer = Send("CORP\\alice", "http://TimeLeft/");
   EXPECT_EQ(answer.status, kNext);
-  EXPECT_EQ(answer.location(), kPage + "UserName=alice&TimeLeft=30&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=www.minutrix.com");
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=30&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com");
   // Not the page: an ordinary, charged request.
   answer = Send("CORP\\alice", "http://timeleft/index.htm");
   EXPECT_TRUE(answer.responses.empty());
@@ -69,15 +73,18 @@ TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
   Send("CORP\\alice", "http://timeleft/index.htm");
   EXPECT_EQ(UsedMinutes("ALICE"), 3);
   answer = Send("CORP\\alice", "http://timeleft/");
-  EXPECT_EQ(answer.location(), kPage + "UserName=alice&TimeLeft=27&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=www.minutrix.com");
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=27&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com");
   EXPECT_EQ(UsedMinutes("ALICE"), 3);
 
   // A user who is not monitored may ask too; with no minutes of that user, none are left.
   answer = Send("CORP\\bob", "http://timeleft/");
   EXPECT_EQ(answer.status, kNext);
-  EXPECT_EQ(answer.location(), kPage + "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                   kDenied);
 }
 
 TEST_F(HostTest, TimeLeftPageWithNoMonitoredUsers) {
@@ -86,7 +93,8 @@ TEST_F(HostTest, TimeLeftPageWithNoMonitoredUsers) {
   Sql("DELETE FROM Users; UPDATE FilterSettings SET UsersChanged = 1;");
   Send("alice", "http://a.example/");  // the filter learns that nobody is monitored now
   const auto answer = Send("bob", "http://timeleft/");
-  EXPECT_NE(answer.location().find("UserName=bob&TimeLeft="), std::string::npos) << answer.location();
+  EXPECT_NE(answer.location().find("UserName=bob&TimeLeft="), std::string::npos)
+      << answer.location();
 }
 
 TEST_F(HostTest, DomainPrefixesNameTheSameUser) {
@@ -129,8 +137,10 @@ TEST_F(HostTest, UnknownUserIsDeniedButTheRequestGoesOn) {
   ASSERT_EQ(Load(), TRUE);
   const auto answer = Send("CORP\\mallory", "http://a.example/");
   EXPECT_EQ(answer.status, kNext);
-  EXPECT_EQ(answer.location(), kPage + "UserName=mallory&TimeLeft=0&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=mallory&TimeLeft=0&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                   kDenied);
 }
 
 TEST_F(HostTest, UnlimitedUserPassesUncharged) {
@@ -146,7 +156,8 @@ TEST_F(HostTest, UnlimitedUserPassesUncharged) {
   EXPECT_EQ(UsedMinutes("BOSS"), 0);
   const std::string log = Log();
   EXPECT_TRUE(Logged(log, ">Not First Call and User has already been added"));
-  EXPECT_TRUE(Logged(log, ">UnlimitedAccess: CORP\\boss is being given free accesss to all internet sites"));
+  EXPECT_TRUE(Logged(
+      log, ">UnlimitedAccess: CORP\\boss is being given free accesss to all internet sites"));
 }
 
 TEST_F(HostTest, StartPageAfterAnIdleGap) {
@@ -160,8 +171,9 @@ TEST_F(HostTest, StartPageAfterAnIdleGap) {
   At("2026-12-07 09:15:00");  // exactly the idle gap
   const auto answer = Send("alice", "http://b.example/x?y=1");
   EXPECT_EQ(answer.status, kFinished);
-  EXPECT_EQ(answer.location(), kPage + "UserName=alice&TimeLeft=55&CurrentUserCommand=timeleft"
-                                       "&RequestedURL=http://b.example/x?y=1");
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=55&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=http://b.example/x?y=1");
   EXPECT_EQ(UsedMinutes("ALICE"), 5) << "the gap is not charged";
 }
 
@@ -190,7 +202,9 @@ TEST_P(WarningMode, UserOverTheAllowance) {
   // Warning mode warns once per period; otherwise every request is denied.
   EXPECT_EQ(answer.responses.empty(), warning);
   const std::string log = Log();
-  EXPECT_EQ(Logged(log, ">[WriteDeniedMessage] user alice is allowed to keep on surfing, give a warning message!"),
+  EXPECT_EQ(Logged(log,
+                   ">[WriteDeniedMessage] user alice is allowed to keep on surfing, give a warning "
+                   "message!"),
             warning);
   EXPECT_EQ(Logged(log, ">[WriteDeniedMessage] user alice is allowed to keep on surfing"), warning);
   EXPECT_EQ(UsedMinutes("ALICE"), 2);
@@ -200,7 +214,8 @@ INSTANTIATE_TEST_SUITE_P(OnAndOff, WarningMode, ::testing::Bool());
 
 TEST_F(HostTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
   Db("add-user", {"alice", "1"});
-  Sql("UPDATE FilterSettings SET DeniedMessage = 'Time is up & see you? tomorrow' || char(13, 10) || "
+  Sql("UPDATE FilterSettings SET DeniedMessage = 'Time is up & see you? tomorrow' || char(13, 10) "
+      "|| "
       "'Set-Cookie: evil=1'");
   ASSERT_EQ(Load(), TRUE);
   Send("alice", "http://a.example/");
@@ -209,7 +224,8 @@ TEST_F(HostTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
   const auto answer = Send("alice", "http://a.example/\r\nX-Injected: 1");
   const std::string& headers = answer.responses.at(0).headers;
   EXPECT_EQ(headers.find("\r\n"), headers.size() - 4) << headers;
-  EXPECT_NE(headers.find("DeniedMessage=Time is up & see you? tomorrowSet-Cookie: evil=1\r\n\r\n"), std::string::npos)
+  EXPECT_NE(headers.find("DeniedMessage=Time is up & see you? tomorrowSet-Cookie: evil=1\r\n\r\n"),
+            std::string::npos)
       << headers;
 }
 
@@ -223,7 +239,8 @@ TEST_F(HostTest, LongUrlsAreCutToTheHeaderBuffer) {
   const std::string& headers = answer.responses[0].headers;
   EXPECT_EQ(headers.size(), 8191u);
   EXPECT_EQ(headers.substr(headers.size() - 4), "\r\n\r\n");
-  const std::string expected_start = "Location: " + kPage + "UserName=alice&TimeLeft=60&CurrentUserCommand=timeleft"
+  const std::string expected_start = "Location: " + kPage +
+                                     "UserName=alice&TimeLeft=60&CurrentUserCommand=timeleft"
                                      "&RequestedURL=http://a.example/xxx";
   EXPECT_EQ(headers.rfind(expected_start, 0), 0u);
   EXPECT_EQ(headers.find_first_not_of('x', expected_start.size()), headers.size() - 4);

@@ -31,13 +31,14 @@ TEST_F(HostTest, StartsOnTheSampleDatabase) {
   EXPECT_STREQ(version_.lpszFilterDesc, "Minutrix");
   EXPECT_EQ(version_.dwFlags, 0x7103u);
   EXPECT_EQ(version_.dwFilterVersion, 0x00040000u);
-  EXPECT_TRUE(InOrder(LogLines(), {"[INIT]", "V3.6.2.3", "07-12-2026; 09:00", "-Starting App",
-                                   ">[GetFilterVersion] Write status to 0", "-[ClsTempogate] constructor versie 1.00",
-                                   "]DataBase Connection initialized successfully!",
-                                   ">[Initialize] Initialized DBConnection", ">[Initialize] Initialized DataSets",
-                                   ">[Initialize] Initialized FilterSettings",
-                                   "-[GetFilterVersion] Server version is 5", "-[GetFilterVersion] / 0",
-                                   "-[GetFilterVersion] / 2", ">[GetFilterVersion] Returns True"}))
+  EXPECT_TRUE(InOrder(
+      LogLines(),
+      {"[INIT]", "V3.6.2.3", "07-12-2026; 09:00", "-Starting App",
+       ">[GetFilterVersion] Write status to 0", "-[ClsTempogate] constructor versie 1.00",
+       "]DataBase Connection initialized successfully!", ">[Initialize] Initialized DBConnection",
+       ">[Initialize] Initialized DataSets", ">[Initialize] Initialized FilterSettings",
+       "-[GetFilterVersion] Server version is 5", "-[GetFilterVersion] / 0",
+       "-[GetFilterVersion] / 2", ">[GetFilterVersion] Returns True"}))
       << Log();
   EXPECT_EQ(test_support::ReadFile(Product() / "Minutrix.sts"), "1\r\n07-12-2026; 09:00");
 }
@@ -49,8 +50,10 @@ TEST_F(HostTest, MissingDatabaseAnswersFalseWithTheRecordFilled) {
   EXPECT_EQ(version_.dwFlags, 0x7103u);
   const Lines lines = LogLines();
   // The failed connection does not keep the data sets from being tried.
-  EXPECT_TRUE(InOrder(lines, {">[Initialize] Initialized DBConnection", ">[Initialize] Initialized DataSets",
-                              "*[GetFilterVersion] Filter initialization failed", ">[GetFilterVersion] Returns False"}))
+  EXPECT_TRUE(InOrder(
+      lines,
+      {">[Initialize] Initialized DBConnection", ">[Initialize] Initialized DataSets",
+       "*[GetFilterVersion] Filter initialization failed", ">[GetFilterVersion] Returns False"}))
       << Log();
   EXPECT_EQ(test_support::ReadFile(Product() / "Minutrix.sts"), "0\r\n07-12-2026; 09:00");
   EXPECT_FALSE(std::filesystem::exists(Database())) << "a missing database is not created";
@@ -69,8 +72,9 @@ TEST_F(HostTest, ShutDownWritesItsLinesInOrder) {
   const auto destructor = std::find(lines.begin(), lines.end(), "-Entering Destructor");
   ASSERT_NE(std::next(destructor), lines.end());
   EXPECT_EQ(std::next(destructor)->rfind("*[~ClsTempogate] Error ", 0), 0u);
-  EXPECT_TRUE(InOrder(Lines(destructor, lines.end()),
-                      {"-Entering Destructor", "-DataSets Terminated", "-UserSet Terminated", "-TimesMap Terminated"}))
+  EXPECT_TRUE(
+      InOrder(Lines(destructor, lines.end()), {"-Entering Destructor", "-DataSets Terminated",
+                                               "-UserSet Terminated", "-TimesMap Terminated"}))
       << Log();
 }
 

@@ -1,13 +1,12 @@
 // Commands through the machine's cmd.exe and the wait with CheckApp, the file-system routines,
 // the service and computer restarts, and the install script with its file copy.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "installer/functions.h"
 #include "installer/install_functions.h"
@@ -56,7 +55,8 @@ TEST_F(MachineTest, MachineHasTheInterpreterAsComspec) {
 
 TEST_F(MachineTest, CommandRunsAndIsWaitedFor) {
   Program("C:\\tools\\slow.exe", "sleep 0.3; echo done > \"$MINUTRIX_ROOT/c/slow.txt\"");
-  double pid = Shell(CommandLineFor("\"C:\\tools\\slow.exe\" & echo x", false), platform::WindowStyle::kHide);
+  double pid = Shell(CommandLineFor("\"C:\\tools\\slow.exe\" & echo x", false),
+                     platform::WindowStyle::kHide);
   ASSERT_GT(pid, 0);
   const double started = pid;
   ASSERT_TRUE(CheckApp(pid, strComputerName));
@@ -74,8 +74,9 @@ TEST_F(MachineTest, ProcessThatEndedBeforeTheFirstLookUpIsGone) {
 }
 
 TEST_F(MachineTest, CommandNotFoundStillEnds) {
-  EXPECT_TRUE(WaitForProcess(Shell(CommandLineFor("nosuch.exe /x", false), platform::WindowStyle::kHide),
-                             strComputerName));
+  EXPECT_TRUE(
+      WaitForProcess(Shell(CommandLineFor("nosuch.exe /x", false), platform::WindowStyle::kHide),
+                     strComputerName));
 }
 
 TEST_F(MachineTest, MissingInterpreterRaisesFileNotFound) {
@@ -120,7 +121,8 @@ TEST_F(MachineTest, FilesAndFolders) {
   EXPECT_EQ(list[1], "[FolderExists] FolderExists=False");
   EXPECT_EQ(list[2], "[FolderExists] dESTROY oFSO");
   EXPECT_EQ(list[3], "Path : c:\\Minutrix\\");
-  EXPECT_NE(std::find(list.begin(), list.end(), "[FileExists] c:\\minutrix does not exist"), list.end());
+  EXPECT_NE(std::find(list.begin(), list.end(), "[FileExists] c:\\minutrix does not exist"),
+            list.end());
 }
 
 TEST_F(MachineTest, SearchFileFindsTheFirstAndStaysInTheTree) {
@@ -135,9 +137,9 @@ TEST_F(MachineTest, SearchFileFindsTheFirstAndStaysInTheTree) {
 }
 
 TEST_F(MachineTest, RestartServicesStopsAndStartsTheWebService) {
-  Put(machine_.root() / "machine.ini",
-            ReadFile(machine_.root() / "machine.ini") +
-                "\r\n[Service W3SVC]\r\nStart=echo started >> w3svc.log\r\nStop=echo stopped >> w3svc.log\r\n");
+  Put(machine_.root() / "machine.ini", ReadFile(machine_.root() / "machine.ini") +
+                                           "\r\n[Service W3SVC]\r\nStart=echo started >> "
+                                           "w3svc.log\r\nStop=echo stopped >> w3svc.log\r\n");
   EXPECT_TRUE(RestartServices());
   EXPECT_EQ(ReadFile(machine_.root() / "w3svc.log"), "stopped\nstarted\n");
   EXPECT_TRUE(platform::ServiceRunning("w3svc"));
@@ -157,14 +159,16 @@ TEST_F(MachineTest, RestartServicesReportsAFailedWait) {
 
 class RestartComputerTest : public MachineTest {
  protected:
-  RestartComputerTest() : MachineTest("box \"Restart Computer\" No\nbox \"Restart Computer\" Yes\n") {}
+  RestartComputerTest()
+      : MachineTest("box \"Restart Computer\" No\nbox \"Restart Computer\" Yes\n") {}
 };
 
 TEST_F(RestartComputerTest, AsksWithNoAsDefaultAndRestartsOnYes) {
   RestartComputer(EWX_REBOOT | EWX_FORCE);
   EXPECT_FALSE(fs::exists(platform::ShutdownLogPath()));
   RestartComputer(EWX_REBOOT | EWX_FORCE);
-  EXPECT_NE(ReadFile(platform::ShutdownLogPath()).find("ExitWindowsEx EWX_REBOOT|EWX_FORCE (0x6)"), std::string::npos);
+  EXPECT_NE(ReadFile(platform::ShutdownLogPath()).find("ExitWindowsEx EWX_REBOOT|EWX_FORCE (0x6)"),
+            std::string::npos);
   const auto boxes = ui_.Lines("box ");
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0], "box \"Restart Computer\" icon critical buttons Yes,No default No");
@@ -197,15 +201,20 @@ TEST_P(ParseScriptLineTest, ClassifiesAndRewrites) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ParseScriptLineTest,
-    ::testing::Values(ScriptLineCase{"", true, 0, ""}, ScriptLineCase{"// product files", true, 0, "// product files"},
-                      ScriptLineCase{"[INSTALL FILES]", true, 1, ""}, ScriptLineCase{"[install files]", true, 1, ""},
+    ::testing::Values(ScriptLineCase{"", true, 0, ""},
+                      ScriptLineCase{"// product files", true, 0, "// product files"},
+                      ScriptLineCase{"[INSTALL FILES]", true, 1, ""},
+                      ScriptLineCase{"[install files]", true, 1, ""},
                       ScriptLineCase{"[INSTALL FILES] ", true, 3, "[INSTALL FILES]"},
-                      ScriptLineCase{"[DIR:Data]", true, 2, "Data\\"}, ScriptLineCase{"[DIR:Data\\]", true, 2, "Data\\"},
+                      ScriptLineCase{"[DIR:Data]", true, 2, "Data\\"},
+                      ScriptLineCase{"[DIR:Data\\]", true, 2, "Data\\"},
                       ScriptLineCase{"[dir:UserTimesDB]", true, 2, "UserTimesDB\\"},
                       ScriptLineCase{"[DIR:]", true, 2, ""},
-                      ScriptLineCase{"[DIR:<DEFAULT WEBSITE>\\Minutrix]", true, 2, "<DEFAULT WEBSITE>\\Minutrix\\"},
+                      ScriptLineCase{"[DIR:<DEFAULT WEBSITE>\\Minutrix]", true, 2,
+                                     "<DEFAULT WEBSITE>\\Minutrix\\"},
                       ScriptLineCase{"  Minutrix.DLL  ", true, 3, "Minutrix.DLL"},
-                      ScriptLineCase{"[Other]", true, 3, "[Other]"}, ScriptLineCase{"[DIR:Data", false, 0, ""},
+                      ScriptLineCase{"[Other]", true, 3, "[Other]"},
+                      ScriptLineCase{"[DIR:Data", false, 0, ""},
                       ScriptLineCase{"[X]DIR:Data", false, 0, ""}));
 
 class InstallFileTest : public MachineTest {
@@ -220,43 +229,52 @@ class InstallFileTest : public MachineTest {
 };
 
 TEST_F(InstallFileTest, CopiesAFileAndLeavesAnExistingOneUnlessOverwriting) {
-  EXPECT_TRUE(InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, false));
+  EXPECT_TRUE(
+      InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, false));
   EXPECT_EQ(ReadFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL")), "new");
   Put(machine_.Host("D:\\dist\\Minutrix.DLL"), "newer");
-  EXPECT_TRUE(InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, false));
+  EXPECT_TRUE(
+      InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, false));
   EXPECT_EQ(ReadFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL")), "new");
-  EXPECT_TRUE(InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, true));
+  EXPECT_TRUE(
+      InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Minutrix\\Minutrix.DLL", strComputerName, true));
   EXPECT_EQ(ReadFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL")), "newer");
 }
 
 TEST_F(InstallFileTest, MissingSourceFails) {
   EXPECT_FALSE(InstallFile("D:\\dist\\none.dll", "c:\\Minutrix\\none.dll", strComputerName, true));
-  EXPECT_EQ(strError, "File not found, unable to install Minutrix!\r\nFile : D:\\dist\\none.dll\r\n");
+  EXPECT_EQ(strError,
+            "File not found, unable to install Minutrix!\r\nFile : D:\\dist\\none.dll\r\n");
 }
 
 TEST_F(InstallFileTest, CopyThatLeavesNoFileFails) {
-  EXPECT_FALSE(InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Nowhere\\Minutrix.DLL", strComputerName, true));
+  EXPECT_FALSE(
+      InstallFile("D:\\dist\\Minutrix.DLL", "c:\\Nowhere\\Minutrix.DLL", strComputerName, true));
   EXPECT_EQ(strError, "File not found, unable to install Minutrix!\r\nc:\\Nowhere\\Minutrix.DLL");
 }
 
 TEST_F(InstallFileTest, CopiesAWholeFolderIntoANewFolder) {
   bDebug = kTrue;
-  EXPECT_TRUE(InstallFile("D:\\dist\\UserTimesDB", "c:\\Minutrix\\UserTimesDB", strComputerName, true));
+  EXPECT_TRUE(
+      InstallFile("D:\\dist\\UserTimesDB", "c:\\Minutrix\\UserTimesDB", strComputerName, true));
   EXPECT_EQ(ReadFile(machine_.Host("c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb")), "db");
   EXPECT_EQ(ReadFile(machine_.Host("c:\\Minutrix\\UserTimesDB\\Read Me.txt")), "read");
   const auto list = ui_.List();
   ASSERT_FALSE(list.empty());
   EXPECT_EQ(list.front(), "[InstallFile] Is it a folder?");
-  EXPECT_NE(std::find(list.begin(), list.end(), "[InstallFile]InstallString : C:\\WINNT\\system32\\cmd.exe /c "),
-            list.end());
   EXPECT_NE(std::find(list.begin(), list.end(),
-                      "  \"Copy \"D:\\dist\\UserTimesDB\\*.*\" \"c:\\Minutrix\\UserTimesDB\\*.*\"\""),
+                      "[InstallFile]InstallString : C:\\WINNT\\system32\\cmd.exe /c "),
             list.end());
+  EXPECT_NE(
+      std::find(list.begin(), list.end(),
+                "  \"Copy \"D:\\dist\\UserTimesDB\\*.*\" \"c:\\Minutrix\\UserTimesDB\\*.*\"\""),
+      list.end());
   EXPECT_EQ(list.back(), "D:\\dist\\UserTimesDB -> c:\\Minutrix\\UserTimesDB");
 }
 
 TEST_F(InstallFileTest, FolderWhoseDestinationCannotBeMadeFails) {
-  EXPECT_FALSE(InstallFile("D:\\dist\\UserTimesDB", "c:\\No\\Such\\UserTimesDB", strComputerName, true));
+  EXPECT_FALSE(
+      InstallFile("D:\\dist\\UserTimesDB", "c:\\No\\Such\\UserTimesDB", strComputerName, true));
   EXPECT_EQ(strError, MsgCannotMakeDir);
 }
 

@@ -1,7 +1,8 @@
 // The language, agreement and options dialogs driven through the script backend.
+#include "installer/dialogs.h"
+
 #include <gtest/gtest.h>
 
-#include "installer/dialogs.h"
 #include "installer/settings.h"
 #include "platform/forms.h"
 #include "platform/forms_backend.h"
@@ -13,7 +14,9 @@ using namespace installer;
 using installer_test::ScriptedUi;
 using platform::forms::Load;
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
 
 TEST(InstallLanguage, OkWithoutChoiceWarnsInTheLoadedLanguageThenDutchIsChosen) {
   ScriptedUi ui(
@@ -27,8 +30,12 @@ TEST(InstallLanguage, OkWithoutChoiceWarnsInTheLoadedLanguageThenDutchIsChosen) 
   EXPECT_EQ(MsgAreYouSure, "Weet U het zeker?");
   EXPECT_FALSE(InstallLanguage::Default().IsVisible());
   const std::string t = ui.Transcript();
-  EXPECT_TRUE(Contains(t, "box \"ERROR!\" icon critical buttons OK default OK\n  | Kies eerst een taal!\n")) << t;
-  EXPECT_TRUE(Contains(t, "combo CboChooseLanguage \"Choose Language\" items \"English\" \"Nederlands\"")) << t;
+  EXPECT_TRUE(
+      Contains(t, "box \"ERROR!\" icon critical buttons OK default OK\n  | Kies eerst een taal!\n"))
+      << t;
+  EXPECT_TRUE(
+      Contains(t, "combo CboChooseLanguage \"Choose Language\" items \"English\" \"Nederlands\""))
+      << t;
 }
 
 TEST(InstallLanguage, AnyOtherTextTypedAndEnterSelectsEnglish) {
@@ -54,13 +61,13 @@ TEST(InstallLanguage, CloseBoxKeepsTheLanguage) {
 
 TEST(Uela, AcceptButtonFollowsTheLastOptionClicked) {
   ScriptedUi ui(
-      "UELA click cmdAccept\n"         // disabled: nothing happens
-      "UELA enter lblAccept(0)\n"      // Enter before it is selected: still disabled
+      "UELA click cmdAccept\n"     // disabled: nothing happens
+      "UELA enter lblAccept(0)\n"  // Enter before it is selected: still disabled
       "UELA click lblAccept(0)\n"
       "UELA click lblDontAccept(0)\n"  // disables again
       "UELA click cmdAccept\n"
       "UELA click lblAccept(0)\n"
-      "UELA enter lblAccept(0)\n");    // Enter now accepts
+      "UELA enter lblAccept(0)\n");  // Enter now accepts
   LoadMessages("ENG");
   Load(UELA::Default());
   EXPECT_TRUE(UELA::Default().Accepted());
@@ -70,7 +77,8 @@ TEST(Uela, AcceptButtonFollowsTheLastOptionClicked) {
   const std::string t = ui.Transcript();
   EXPECT_TRUE(Contains(t, "option lblAccept(0) \"Accept this agreement\"")) << t;
   EXPECT_TRUE(Contains(t, "option lblDontAccept(0) \"Do not accept this agreement\"")) << t;
-  EXPECT_TRUE(Contains(t, "label Label1 \"Korvane Minutrix - Licence Agreement and Disclaimer\"")) << t;
+  EXPECT_TRUE(Contains(t, "label Label1 \"Korvane Minutrix - Licence Agreement and Disclaimer\""))
+      << t;
 }
 
 class UelaDecline : public ::testing::TestWithParam<const char*> {};
@@ -96,11 +104,11 @@ TEST(InstallOptionsForm, WithoutTheProductOnlyInstallIsOffered) {
   EXPECT_EQ(bNoInstall, kFalse);
   EXPECT_EQ(strFilterDllPath, "c:\\Minutrix\\Minutrix.DLL");
   const std::vector<std::string> expected = {
-      "window InstallOptionsForm waits",       "  frame Options \"Install options\"",
-      "  option Option(0) \"Install\" selected", "  option Option(1) \"Uninstall\" disabled",
+      "window InstallOptionsForm waits",           "  frame Options \"Install options\"",
+      "  option Option(0) \"Install\" selected",   "  option Option(1) \"Uninstall\" disabled",
       "  option Option(2) \"Reinstall\" disabled", "  label Label(0) \"Install\"",
-      "  label Label(1) \"Uninstall\" disabled", "  label Label(2) \"Reinstall\" disabled",
-      "  button CmdAction \"Install\" focus",   "  button Quit \"Quit\""};
+      "  label Label(1) \"Uninstall\" disabled",   "  label Label(2) \"Reinstall\" disabled",
+      "  button CmdAction \"Install\" focus",      "  button Quit \"Quit\""};
   const auto lines = ui.TranscriptLines();
   ASSERT_GE(lines.size(), 11u);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.begin() + 11), expected);
@@ -119,7 +127,9 @@ TEST(InstallOptionsForm, WithTheProductUninstallIsSelectedAndReinstallCanBeChose
   EXPECT_EQ(iAction, 0);
   EXPECT_EQ(bQuit, kFalse);
   const std::string t = ui.Transcript();
-  EXPECT_TRUE(Contains(t, "  option Option(0) \"Install\" disabled\n  option Option(1) \"Uninstall\" selected\n")) << t;
+  EXPECT_TRUE(Contains(
+      t, "  option Option(0) \"Install\" disabled\n  option Option(1) \"Uninstall\" selected\n"))
+      << t;
   EXPECT_TRUE(Contains(t, "  button CmdAction \"Uninstall\" focus")) << t;
   EXPECT_TRUE(Contains(t, "  button CmdAction \"Reinstall\"")) << t;
   EXPECT_TRUE(Contains(t, "(Option(0) is disabled; nothing happens)")) << t;
@@ -149,8 +159,11 @@ TEST_P(RunFromProductFolder, AfterRemovalRefusesEveryAction) {
   EXPECT_EQ(bNoInstall, kTrue);
   EXPECT_EQ(bQuit, kTrue);
   const std::string t = ui.Transcript();
-  EXPECT_TRUE(Contains(t, "  | Minutrix has already been removed, to install Minutrix use the original installation "
-                          "files!")) << t;
+  EXPECT_TRUE(Contains(
+      t,
+      "  | Minutrix has already been removed, to install Minutrix use the original installation "
+      "files!"))
+      << t;
   EXPECT_TRUE(Contains(t, "  option Option(0) \"Install\" disabled\n")) << t;
   EXPECT_TRUE(Contains(t, "  label Label(0) \"Install\" disabled\n")) << t;
   EXPECT_TRUE(Contains(t, "  button CmdAction \"No Install\" disabled\n")) << t;
@@ -190,7 +203,8 @@ TEST(InstallOptionsForm, QuitAsksAndNoKeepsTheDialogOpen) {
 TEST(ScriptBackend, AnAnswerForAnotherWindowStopsTheRun) {
   ScriptedUi ui("UELA click Quit\n");
   EXPECT_THROW(Load(InstallLanguage::Default()), platform::forms::UiAborted);
-  EXPECT_TRUE(Contains(ui.Transcript(), "error: the UI script has no fitting answer: window InstallLanguage"))
+  EXPECT_TRUE(Contains(ui.Transcript(),
+                       "error: the UI script has no fitting answer: window InstallLanguage"))
       << ui.Transcript();
 }
 

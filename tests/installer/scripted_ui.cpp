@@ -49,6 +49,8 @@ std::vector<std::string> ScriptedUi::Lines(const std::string& prefix) {
   return out;
 }
 
-std::vector<std::string> ScriptedUi::List() { return installer::InstallForm::Default().lblInfo.Items(); }
+std::vector<std::string> ScriptedUi::List() {
+  return installer::InstallForm::Default().lblInfo.Items();
+}
 
 }  // namespace installer_test

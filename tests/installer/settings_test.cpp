@@ -1,9 +1,10 @@
 // The command line, the message catalogue in its languages, and the message list.
+#include "installer/settings.h"
+
 #include <gtest/gtest.h>
 
 #include "installer/dialogs.h"
 #include "installer/functions.h"
-#include "installer/settings.h"
 #include "platform/forms_backend.h"
 #include "platform/vb_app.h"
 #include "tests/installer/scripted_ui.h"
@@ -46,23 +47,25 @@ constexpr const char* kNed = "Installatie van Minutrix voor ISA-Server";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseCommandLineTest,
-    ::testing::Values(CommandCase{"", true, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
-                      CommandCase{"/?", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
-                      CommandCase{"-lng ned", true, "ned", kTrue, kTrue, kFalse, kFalse, kFalse, kNed},
-                      CommandCase{"-lngNED", true, "ED", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
-                      CommandCase{"-LNG", true, "", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
-                      CommandCase{"-x -nm -nj", true, "ENG", kFalse, kFalse, kFalse, kTrue, kTrue, kEng},
-                      CommandCase{"-Lng NeD -d", true, "NeD", kTrue, kTrue, kTrue, kFalse, kFalse, kNed},
-                      // Substrings anywhere count: "-d" inside a path, "help" inside a word.
-                      CommandCase{"C:\\my-dir\\x", true, "ENG", kFalse, kTrue, kTrue, kFalse, kFalse, kEng},
-                      CommandCase{"/helpdesk", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng}));
+    ::testing::Values(
+        CommandCase{"", true, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
+        CommandCase{"/?", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
+        CommandCase{"-lng ned", true, "ned", kTrue, kTrue, kFalse, kFalse, kFalse, kNed},
+        CommandCase{"-lngNED", true, "ED", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
+        CommandCase{"-LNG", true, "", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
+        CommandCase{"-x -nm -nj", true, "ENG", kFalse, kFalse, kFalse, kTrue, kTrue, kEng},
+        CommandCase{"-Lng NeD -d", true, "NeD", kTrue, kTrue, kTrue, kFalse, kFalse, kNed},
+        // Substrings anywhere count: "-d" inside a path, "help" inside a word.
+        CommandCase{"C:\\my-dir\\x", true, "ENG", kFalse, kTrue, kTrue, kFalse, kFalse, kEng},
+        CommandCase{"/helpdesk", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng}));
 
 TEST(HelpBox, IsTheInformationBoxAsWritten) {
   ScriptedUi ui("box \"Korvane Minutrix Install Command-Line Arguments : \" OK\n");
   platform::SetAppCommand("/?");
   EXPECT_FALSE(ParseCommandLine());
   const std::vector<std::string> expected = {
-      "box \"Korvane Minutrix Install Command-Line Arguments : \" icon information buttons OK default OK",
+      "box \"Korvane Minutrix Install Command-Line Arguments : \" icon information buttons OK "
+      "default OK",
       "  | Korvane Minutrix Install Command-Line Arguments : ",
       "  | ",
       "  |  ?         = Help",
@@ -95,23 +98,28 @@ TEST(LoadMessages, EnglishAndDutchAreCompleteAndDifferent) {
 TEST(LoadMessages, TextsAsWritten) {
   ScriptedUi ui;
   LoadMessages("ENG");
-  EXPECT_EQ(MsgErrorDuringInstall, std::string("Error encountered during un/installation, \r\n") +
-                                       "If the problem persists, contact Korvane : " + kSupportAddress);
+  EXPECT_EQ(MsgErrorDuringInstall,
+            std::string("Error encountered during un/installation, \r\n") +
+                "If the problem persists, contact Korvane : " + kSupportAddress);
   EXPECT_EQ(MsgRestartComputer,
-            "Your computer needs to be restarted for Minutrix to work properly! Do you want to restart now (All "
+            "Your computer needs to be restarted for Minutrix to work properly! Do you want to "
+            "restart now (All "
             "running programs will be closed!) ?");
   EXPECT_EQ(MsgNotEnoughDiskSpace,
-            "Not enough free disk space or FileSystemObject is missing.\r\nNeeded/Available Disk Space : ");
+            "Not enough free disk space or FileSystemObject is missing.\r\nNeeded/Available Disk "
+            "Space : ");
   EXPECT_EQ(MsgFilterPathStored, "Filter Path is addes to the registry");
   LoadMessages("NED");
   EXPECT_EQ(MsgChooseLanguageFirst, "Kies eerst een taal!");
   EXPECT_EQ(MsgIsInstalled, "Minutrix is geinstalleerd!");
   EXPECT_EQ(MsgAcceptAgreement, "Ik ga accoord met de overeenkomst");
   EXPECT_EQ(MsgDontAcceptAgreement, "Ik ga niet accoord met de overeenkomst");
-  EXPECT_EQ(MsgErrorDuringInstall,
-            std::string("Fout tijdens het un/installeren, \r\nWanneer dit probleem zich blijft voordoen zoek dan "
-                        "contact met Korvane : ") +
-                kSupportAddress);
+  EXPECT_EQ(
+      MsgErrorDuringInstall,
+      std::string(
+          "Fout tijdens het un/installeren, \r\nWanneer dit probleem zich blijft voordoen zoek dan "
+          "contact met Korvane : ") +
+          kSupportAddress);
   EXPECT_EQ(MsgMdacPresent, "MDAC is al op deze machine geinstalleerd!");
   EXPECT_EQ(MsgInstallSuccess, "Minutrix is succesvol geinstalleerd!");
   EXPECT_EQ(MsgAreYouSure, "Weet U het zeker?");
@@ -140,7 +148,8 @@ TEST(ShowMessage, CutsAtLineBreaksAndSelectsTheLastLine) {
   ShowMessage("word\r\n\r\nother");
   ShowMessage("end\r\n");
   ShowMessage("bare\nfeed\rreturn");
-  const std::vector<std::string> expected = {"one", "two", "three", "word", "", "other", "end", "", "barefeedreturn"};
+  const std::vector<std::string> expected = {"one",   "two", "three", "word",          "",
+                                             "other", "end", "",      "barefeedreturn"};
   EXPECT_EQ(ui.List(), expected);
   EXPECT_EQ(InstallForm::Default().lblInfo.ListIndex(), 8);
   EXPECT_EQ(ui.Lines("list: ").size(), expected.size());
@@ -163,12 +172,13 @@ TEST(ShowError, ShowsTheGenericTextWithTheErrorAndClearsIt) {
   LoadMessages("ENG");
   strError = "first\r\nsecond";
   ShowError();
-  const std::vector<std::string> expected = {"Error encountered during un/installation, ",
-                                             std::string("If the problem persists, contact Korvane : ") + kSupportAddress,
-                                             "",
-                                             "Error : ",
-                                             "first",
-                                             "second"};
+  const std::vector<std::string> expected = {
+      "Error encountered during un/installation, ",
+      std::string("If the problem persists, contact Korvane : ") + kSupportAddress,
+      "",
+      "Error : ",
+      "first",
+      "second"};
   EXPECT_EQ(ui.List(), expected);
   EXPECT_EQ(strError, "");
 }

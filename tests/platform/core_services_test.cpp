@@ -79,7 +79,8 @@ TEST(LastError, PerThreadAndFromErrno) {
   EXPECT_EQ(GetLastError(), 0xdeadbeefu);
   EXPECT_EQ(platform::Win32ErrorFromErrno(ENOENT), ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(platform::Win32ErrorFromErrno(EACCES), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(platform::SystemErrorText(ERROR_FILE_NOT_FOUND), "The system cannot find the file specified.");
+  EXPECT_EQ(platform::SystemErrorText(ERROR_FILE_NOT_FOUND),
+            "The system cannot find the file specified.");
   EXPECT_TRUE(platform::SystemErrorText(0x80040e37).empty());
 }
 

@@ -16,8 +16,10 @@ TEST(MachinePath, FindsExistingComponentsWithoutRegardToCase) {
   ScratchMachine machine;
   fs::create_directories(machine.root() / "c/Minutrix");
   test_support::WriteFile(machine.root() / "c/Minutrix/Minutrix.dll", "x");
-  EXPECT_EQ(platform::HostPath("c:\\MINUTRIX\\minutrix.DLL"), machine.root() / "c/Minutrix/Minutrix.dll");
-  EXPECT_EQ(platform::HostPath("C:/Minutrix/Minutrix.dll"), machine.root() / "c/Minutrix/Minutrix.dll");
+  EXPECT_EQ(platform::HostPath("c:\\MINUTRIX\\minutrix.DLL"),
+            machine.root() / "c/Minutrix/Minutrix.dll");
+  EXPECT_EQ(platform::HostPath("C:/Minutrix/Minutrix.dll"),
+            machine.root() / "c/Minutrix/Minutrix.dll");
   // The real spelling of every existing folder is kept; new names stay as written.
   EXPECT_EQ(platform::HostPath("c:\\winnt\\SYSTEM32\\New Folder\\a.TXT"),
             machine.root() / "c/WINNT/system32/New Folder/a.TXT");
@@ -27,7 +29,8 @@ TEST(MachinePath, DrivesAndSpecialNames) {
   ScratchMachine machine;
   EXPECT_EQ(platform::HostPath("Z:\\etc\\hostname"), fs::path("/etc/hostname"));
   EXPECT_EQ(platform::HostPath("\\Inetpub"), machine.root() / "c/Inetpub");
-  EXPECT_EQ(platform::HostPath("c:\\a\\..\\..\\Inetpub\\.\\wwwroot"), machine.root() / "c/Inetpub/wwwroot");
+  EXPECT_EQ(platform::HostPath("c:\\a\\..\\..\\Inetpub\\.\\wwwroot"),
+            machine.root() / "c/Inetpub/wwwroot");
   // Names that map nowhere are not guessed.
   EXPECT_FALSE(platform::HostPath("q:\\file.txt").has_value());
   EXPECT_FALSE(platform::HostPath("\\\\server\\share\\x").has_value());

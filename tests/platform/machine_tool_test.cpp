@@ -1,6 +1,5 @@
 // minutrix-machine: the layout of a new machine root and reg.exe's commands.
 #include <gtest/gtest.h>
-
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,9 +18,10 @@ const std::string kTool = (test_support::kBuildDir / "minutrix-machine").string(
 
 TEST(MachineInit, LaysOutAWindows2000ServerWithItsWebServer) {
   ScratchMachine machine;
-  for (const char* folder : {"c/WINNT/system32", "c/Inetpub/wwwroot", "c/Program Files/Common Files",
-                             "c/Documents and Settings/Administrator/Start Menu/Programs",
-                             "c/Documents and Settings/All Users/Start Menu/Programs"}) {
+  for (const char* folder :
+       {"c/WINNT/system32", "c/Inetpub/wwwroot", "c/Program Files/Common Files",
+        "c/Documents and Settings/Administrator/Start Menu/Programs",
+        "c/Documents and Settings/All Users/Start Menu/Programs"}) {
     EXPECT_TRUE(fs::is_directory(machine.root() / folder)) << folder;
   }
   OSVERSIONINFOA info{};
@@ -58,13 +58,18 @@ TEST(MachineInit, RegistryHoldsWebRootShellFoldersAndBrowser) {
     return test_support::Run(argv);
   };
   auto r = query({"HKLM\\software\\microsoft\\inetstp", "/v", "PathWWWRoot"});
-  EXPECT_NE(r.output.find("PathWWWRoot    REG_SZ    C:\\Inetpub\\wwwroot"), std::string::npos) << r.output;
-  r = query({"HKLM\\SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots\\", "/v", "/"});
+  EXPECT_NE(r.output.find("PathWWWRoot    REG_SZ    C:\\Inetpub\\wwwroot"), std::string::npos)
+      << r.output;
+  r = query(
+      {"HKLM\\SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots\\", "/v", "/"});
   EXPECT_NE(r.output.find("C:\\Inetpub\\wwwroot,,201"), std::string::npos) << r.output;
-  r = query({"HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "/v", "Programs"});
-  EXPECT_NE(r.output.find("C:\\Documents and Settings\\Administrator\\Start Menu\\Programs"), std::string::npos);
+  r = query({"HKCU\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", "/v",
+             "Programs"});
+  EXPECT_NE(r.output.find("C:\\Documents and Settings\\Administrator\\Start Menu\\Programs"),
+            std::string::npos);
   r = query({"HKCR\\htmlfile\\shell\\open\\command", "/ve"});
-  EXPECT_NE(r.output.find("\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"), std::string::npos)
+  EXPECT_NE(r.output.find("\"C:\\Program Files\\Internet Explorer\\iexplore.exe\" -nohome"),
+            std::string::npos)
       << r.output;
 }
 
@@ -79,12 +84,16 @@ TEST(MachineInit, RefusesAFolderInUse) {
 
 TEST(RegCommand, AddQueryDeleteWithTypes) {
   ScratchMachine machine;
-  machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/t", "REG_SZ", "/d", "c:\\Minutrix\\", "/f"});
-  machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "Count", "/t", "REG_DWORD", "/d", "0x10", "/f"});
-  machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10", "/f"});
+  machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/t", "REG_SZ", "/d",
+               "c:\\Minutrix\\", "/f"});
+  machine.Reg(
+      {"add", "HKLM\\software\\Minutrix", "/v", "Count", "/t", "REG_DWORD", "/d", "0x10", "/f"});
+  machine.Reg(
+      {"add", "HKLM\\software\\Minutrix", "/v", "Bytes", "/t", "REG_BINARY", "/d", "00ff10", "/f"});
   auto r = test_support::Run({kTool, "reg", "query", "hklm\\SOFTWARE\\minutrix"});
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_NE(r.output.find("MinutrixPath    REG_SZ    c:\\Minutrix\\"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("MinutrixPath    REG_SZ    c:\\Minutrix\\"), std::string::npos)
+      << r.output;
   EXPECT_NE(r.output.find("Count    REG_DWORD    0x10"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("Bytes    REG_BINARY    00FF10"), std::string::npos) << r.output;
 
@@ -99,9 +108,12 @@ TEST(RegCommand, AddQueryDeleteWithTypes) {
 TEST(RegCommand, OverwriteAsksUnlessForcedAndBadInputChangesNothing) {
   ScratchMachine machine;
   machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "0", "/f"});
-  auto r = test_support::Run({kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1"}, {}, "No\n");
+  auto r = test_support::Run(
+      {kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1"}, {},
+      "No\n");
   EXPECT_NE(r.output.find("overwrite"), std::string::npos);
-  r = test_support::Run({kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/t", "REG_DWORD", "/d", "-4", "/f"});
+  r = test_support::Run({kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug",
+                         "/t", "REG_DWORD", "/d", "-4", "/f"});
   EXPECT_NE(r.exit_code, 0);
   r = test_support::Run({kTool, "reg", "add", "HKXX\\software", "/f"});
   EXPECT_NE(r.exit_code, 0);
@@ -109,14 +121,17 @@ TEST(RegCommand, OverwriteAsksUnlessForcedAndBadInputChangesNothing) {
   EXPECT_NE(r.exit_code, 0);
   r = test_support::Run({kTool, "reg", "query", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug"});
   EXPECT_NE(r.output.find("MinutrixDebug    REG_SZ    0"), std::string::npos) << r.output;
-  r = test_support::Run({kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1"}, {}, "yes\n");
+  r = test_support::Run(
+      {kTool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1"}, {},
+      "yes\n");
   r = test_support::Run({kTool, "reg", "query", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug"});
   EXPECT_NE(r.output.find("MinutrixDebug    REG_SZ    1"), std::string::npos) << r.output;
 }
 
 TEST(RegCommand, HelpAndMissingRoot) {
   EXPECT_EQ(test_support::Run({kTool, "--help"}).exit_code, 0);
-  const auto r = test_support::Run({kTool, "reg", "query", "HKLM\\software"}, {{"MINUTRIX_ROOT", "/nonexistent/root"}});
+  const auto r = test_support::Run({kTool, "reg", "query", "HKLM\\software"},
+                                   {{"MINUTRIX_ROOT", "/nonexistent/root"}});
   EXPECT_NE(r.exit_code, 0);
   EXPECT_NE(r.output.find("minutrix-machine init"), std::string::npos) << r.output;
 }

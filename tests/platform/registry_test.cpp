@@ -17,7 +17,8 @@ using test_support::ScratchMachine;
 
 HKEY Create(HKEY root, const char* path) {
   HKEY key = nullptr;
-  EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
   return key;
 }
 
@@ -57,7 +58,8 @@ TEST(Registry, ValuesComeBackAsStoredBytesWithTheirType) {
             std::string("c:\\Minutrix\\\0", 13));
   EXPECT_EQ(type, REG_SZ);
   // A REG_DWORD 1 read as text is the byte 1, not "1".
-  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "AsDword", &type), std::string("\1\0\0\0", 4));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "AsDword", &type),
+            std::string("\1\0\0\0", 4));
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "Blob", &type),
             std::string(reinterpret_cast<const char*>(blob), 5));
@@ -84,7 +86,8 @@ TEST(Registry, SmallBufferAndMissingNames) {
   EXPECT_EQ(missing, nullptr);
   // A trailing backslash names the same key; an empty name opens the root itself.
   HKEY same = nullptr;
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix\\", 0, KEY_READ, &same), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix\\", 0, KEY_READ, &same),
+            ERROR_SUCCESS);
   RegCloseKey(same);
   HKEY root = nullptr;
   EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "", 0, 0x3F, &root), ERROR_SUCCESS);
@@ -103,7 +106,8 @@ TEST(Registry, DeleteValueKeyAndTree) {
   EXPECT_NE(RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\A"), ERROR_SUCCESS);
   EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "software\\a"), ERROR_SUCCESS);
   EXPECT_EQ(Query(HKEY_CURRENT_USER, "Software\\A\\B", "x"), "<2>");
-  EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\A"), static_cast<LONG>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(SHDeleteKeyA(HKEY_CURRENT_USER, "Software\\A"),
+            static_cast<LONG>(ERROR_FILE_NOT_FOUND));
 }
 
 TEST(Registry, EnumeratesSubkeysAndValues) {
@@ -117,7 +121,8 @@ TEST(Registry, EnumeratesSubkeysAndValues) {
   for (DWORD i = 0;; ++i) {
     char name[64];
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.emplace_back(name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"Alpha", "beta"}));
@@ -125,7 +130,8 @@ TEST(Registry, EnumeratesSubkeysAndValues) {
   for (DWORD i = 0;; ++i) {
     char name[64];
     DWORD size = sizeof name;
-    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      break;
     names.emplace_back(name);
   }
   EXPECT_EQ(names, (std::vector<std::string>{"one", "two"}));
@@ -136,13 +142,16 @@ TEST(Registry, AnotherProcessWriteIsSeenAtTheNextRead) {
   ScratchMachine machine;
   HKEY key = Create(HKEY_LOCAL_MACHINE, "software\\Minutrix");
   SetText(key, "MinutrixDebug", "0");
-  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixDebug"), std::string("0\0", 2));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixDebug"),
+            std::string("0\0", 2));
   machine.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1", "/f"});
-  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixDebug"), std::string("1\0", 2));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixDebug"),
+            std::string("1\0", 2));
   // The handle opened before the outside write still reads the new data.
   char buffer[8];
   DWORD size = sizeof buffer;
-  ASSERT_EQ(RegQueryValueExA(key, "MinutrixDebug", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
+  ASSERT_EQ(RegQueryValueExA(key, "MinutrixDebug", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(buffer), &size),
             ERROR_SUCCESS);
   EXPECT_STREQ(buffer, "1");
   RegCloseKey(key);
@@ -152,7 +161,8 @@ TEST(Registry, ReadsOfAnUnchangedFileDoNotParseItAgain) {
   ScratchMachine machine;
   Query(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot");
   const unsigned long before = platform::RegistryParseCount();
-  for (int i = 0; i < 100; ++i) Query(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot");
+  for (int i = 0; i < 100; ++i)
+    Query(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot");
   EXPECT_EQ(platform::RegistryParseCount(), before);
   machine.Reg({"add", "HKLM\\software\\x", "/f"});
   Query(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot");
@@ -178,14 +188,15 @@ TEST(Registry, DamagedFileReadsAsMissingValuesAndIsKeptBeforeRewrite) {
                           "MINUTRIX-REGISTRY 1\n"
                           "[HKEY_LOCAL_MACHINE\\software\\Minutrix]\n"
                           "\"MinutrixPath\"=sz:\"c:\\\\Minutrix\"\n"
-                          "\"MinutrixDebug\"=sz:\"1\n"          // unterminated text
-                          "\"Broken\"=dword:12\n"               // too few digits
+                          "\"MinutrixDebug\"=sz:\"1\n"  // unterminated text
+                          "\"Broken\"=dword:12\n"       // too few digits
                           "garbage line \x01\x02\n"
                           "[HKEY_NOWHERE\\x]\n"
                           "\"Lost\"=sz:\"x\"\n"
                           "[HKEY_LOCAL_MACHINE\\software\\Other]\n"
                           "\"Fine\"=dword:0000000a\n");
-  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"), std::string("c:\\Minutrix\0", 12));
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"),
+            std::string("c:\\Minutrix\0", 12));
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixDebug"), "<2>");
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "Broken"), "<2>");
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Other", "Fine"), std::string("\x0a\0\0\0", 4));

@@ -29,9 +29,11 @@ class RecordsetTest : public ::testing::Test {
     fs::create_directories(machine_.root() / "c/data");
     ado::CreateDatabase(std::string("Data Source=") + kSource + ";");
     other_ = Open();
-    ado::Execute(other_, "CREATE TABLE People (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
+    ado::Execute(other_,
+                 "CREATE TABLE People (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
     for (const char* name : {"ANN", "BOB", "CAROLINE-LONGER"}) {
-      ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES (?1, 10)", {std::string(name)});
+      ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES (?1, 10)",
+                   {std::string(name)});
     }
     connection_ = Open();
     people_ = ado::CreateRecordset();
@@ -43,7 +45,8 @@ class RecordsetTest : public ::testing::Test {
 
   static ado::ConnectionPtr Open() {
     ado::ConnectionPtr connection = ado::CreateConnection();
-    connection->Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + kSource + ";Mode=Share Deny None;",
+    connection->Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + kSource +
+                         ";Mode=Share Deny None;",
                      "", "", 0);
     return connection;
   }
@@ -76,7 +79,8 @@ TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
   people_->MoveLast();
   row_.Minutes = 11;
   binding_->Update(&row_);
-  EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 3", {}, ""), "CAROLINE-LONGER");
+  EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 3", {}, ""),
+            "CAROLINE-LONGER");
 }
 
 TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
@@ -115,13 +119,15 @@ TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
     Scan();
     Scan();  // an unchanged file: the scan trusts what it read
     const auto shell = test_support::Run(
-        {"/usr/bin/sqlite3", file, "UPDATE People SET Minutes = " + std::to_string(minutes) + " WHERE Name = 'BOB';"});
+        {"/usr/bin/sqlite3", file,
+         "UPDATE People SET Minutes = " + std::to_string(minutes) + " WHERE Name = 'BOB';"});
     ASSERT_EQ(shell.exit_code, 0) << shell.output;
     people_->MoveFirst();
     people_->MoveNext();
     EXPECT_EQ(row_.Minutes, minutes);
   }
-  const auto shell = test_support::Run({"/usr/bin/sqlite3", file, "INSERT INTO People (Name, Minutes) VALUES ('EVE', 3);"});
+  const auto shell = test_support::Run(
+      {"/usr/bin/sqlite3", file, "INSERT INTO People (Name, Minutes) VALUES ('EVE', 3);"});
   ASSERT_EQ(shell.exit_code, 0) << shell.output;
   people_->Requery(ado::adOptionUnspecified);
   EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN", "EVE"}));
@@ -204,7 +210,9 @@ TEST_F(RecordsetTest, QuotesAndSqlAreData) {
   std::snprintf(row_.Name, sizeof row_.Name, "%s", "O'B\"R%");
   binding_->Update(&row_);
   binding_->AddNew(&row_);
-  EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People WHERE Name = ?1", {std::string("O'B\"R%")}, 0), 2);
+  EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People WHERE Name = ?1",
+                              {std::string("O'B\"R%")}, 0),
+            2);
   EXPECT_NO_THROW(ado::Execute(other_, "INSERT INTO People (Name) VALUES (?1)", {evil}));
   EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People", {}, 0), 5);
 }
@@ -234,7 +242,8 @@ TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
   EXPECT_THROW(binding_->Update(&row_), ado::ComError);
   ado::RecordsetPtr missing = ado::CreateRecordset();
   try {
-    missing->Open("NoSuchTable", connection_, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+    missing->Open("NoSuchTable", connection_, ado::adOpenKeyset, ado::adLockOptimistic,
+                  ado::adCmdTable);
     FAIL();
   } catch (const ado::ComError& error) {
     EXPECT_EQ(error.Error(), ado::kErrorNoTable);
@@ -264,7 +273,8 @@ class OpenFailureTest : public ::testing::TestWithParam<OpenFailure> {};
 TEST_P(OpenFailureTest, RaisesWithACleanError) {
   test_support::ScratchMachine machine;
   fs::create_directories(machine.root() / "c/data");
-  if (!GetParam().content.empty()) test_support::WriteFile(machine.root() / "c/data/x.mdb", GetParam().content);
+  if (!GetParam().content.empty())
+    test_support::WriteFile(machine.root() / "c/data/x.mdb", GetParam().content);
   ado::ConnectionPtr connection = ado::CreateConnection();
   try {
     connection->Open("Data Source=c:\\data\\x.mdb;", "", "", 0);
@@ -284,7 +294,8 @@ TEST_P(OpenFailureTest, RaisesWithACleanError) {
 INSTANTIATE_TEST_SUITE_P(
     Files, OpenFailureTest,
     ::testing::Values(OpenFailure{"Missing", "", "Could not find file 'c:\\data\\x.mdb'."},
-                      OpenFailure{"Damaged", std::string(8192, 'Z'), "Unrecognized database format 'c:\\data\\x.mdb'."}),
+                      OpenFailure{"Damaged", std::string(8192, 'Z'),
+                                  "Unrecognized database format 'c:\\data\\x.mdb'."}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct MessageCase {
@@ -298,16 +309,19 @@ TEST_P(ErrorMessageTest, NamesTheCode) {
   EXPECT_EQ(ado::ComError(GetParam().code).ErrorMessage(), GetParam().text);
 }
 
-INSTANTIATE_TEST_SUITE_P(Codes, ErrorMessageTest,
-                         ::testing::Values(MessageCase{0x80004005, "Unspecified error"},
-                                           MessageCase{0x80004003, "Invalid pointer"},
-                                           MessageCase{0x8007000E, "Not enough storage is available to complete this operation."},
-                                           MessageCase{0x80040E37, "IDispatch error #3127"},
-                                           MessageCase{0x80040200, "IDispatch error #0"},
-                                           MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}));
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ErrorMessageTest,
+    ::testing::Values(MessageCase{0x80004005, "Unspecified error"},
+                      MessageCase{0x80004003, "Invalid pointer"},
+                      MessageCase{0x8007000E,
+                                  "Not enough storage is available to complete this operation."},
+                      MessageCase{0x80040E37, "IDispatch error #3127"},
+                      MessageCase{0x80040200, "IDispatch error #0"},
+                      MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}));
 
 TEST(ConnectionString, ValuesByKeyWithoutCase) {
-  const std::string text = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;data source= c:\\a b\\x.mdb ;PASSWORD=;";
+  const std::string text =
+      "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;data source= c:\\a b\\x.mdb ;PASSWORD=;";
   EXPECT_EQ(ado::ConnectionStringValue(text, "Data Source"), "c:\\a b\\x.mdb");
   EXPECT_EQ(ado::ConnectionStringValue(text, "Password"), "");
   EXPECT_EQ(ado::ConnectionStringValue(text, "Mode"), "");

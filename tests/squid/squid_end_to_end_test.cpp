@@ -1,7 +1,6 @@
 // Browsers' requests through a real Squid with minutrix-squid-helper and the filter, the product
 // page and a local site served by nginx, all on loopback. The helper's clock follows a file.
 #include <gtest/gtest.h>
-
 #include <signal.h>
 
 #include <filesystem>
@@ -14,7 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::kBuildDir;
-
 
 constexpr const char* kProxy = "http://127.0.0.1:13128";
 constexpr const char* kSite = "http://127.0.0.2:18080/";
@@ -50,25 +48,31 @@ class SquidTest : public ::testing::Test {
     must({db_tool, "add-user", db, "bob", "2"});
     must({db_tool, "add-user", db, "dave", "100"});
     must({db_tool, "set-used", db, "bob", "2"});
-    must({tool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    must({tool, "reg", "add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d",
+          "c:\\Minutrix\\", "/f"});
     const std::string filters = "HKLM\\SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
     must({tool, "reg", "add", filters, "/v", "FilterLoadOrder", "/d", "Minutrix", "/f"});
-    must({tool, "reg", "add", filters + "\\Minutrix", "/v", "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
+    must({tool, "reg", "add", filters + "\\Minutrix", "/v", "FilterPath", "/d",
+          "c:\\Minutrix\\Minutrix.dll", "/f"});
     const std::string htpasswd = (dir_->path() / "htpasswd").string();
     must({"/usr/bin/htpasswd", "-bc", htpasswd, "CORP\\alice", "pw"});
-    for (const char* user : {"bob", "carol", "dave"}) must({"/usr/bin/htpasswd", "-b", htpasswd, user, "pw"});
+    for (const char* user : {"bob", "carol", "dave"})
+      must({"/usr/bin/htpasswd", "-b", htpasswd, user, "pw"});
     SetClock("2026-12-07 09:00:00");
-    must({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "start", dir_->path().string(),
-          "--build", kBuildDir.string(), "--proxy-port", "13128", "--web-port", "18080", "--clock-file",
-          (dir_->path() / "clock").string()});
+    must({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "start",
+          dir_->path().string(), "--build", kBuildDir.string(), "--proxy-port", "13128",
+          "--web-port", "18080", "--clock-file", (dir_->path() / "clock").string()});
   }
 
   static void TearDownTestSuite() {
-    test_support::Run({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "stop", dir_->path().string()});
+    test_support::Run({(test_support::kSourceDir / "scripts/minutrix-stack").string(), "stop",
+                       dir_->path().string()});
     dir_.reset();
   }
 
-  static fs::path Database() { return dir_->path() / "machine/c/Minutrix/UserTimesDB/UserTimesDB.mdb"; }
+  static fs::path Database() {
+    return dir_->path() / "machine/c/Minutrix/UserTimesDB/UserTimesDB.mdb";
+  }
   static void SetClock(const std::string& local_time) {
     test_support::WriteFile(dir_->path() / "clock", local_time + "\n");
   }
@@ -83,9 +87,10 @@ class SquidTest : public ::testing::Test {
 
   static Reply Get(const std::string& account, const std::string& url) {
     const bool https = url.rfind("https://", 0) == 0;
-    const auto result = test_support::Run({"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "-x", kProxy, "-U",
-                             account + ":pw", "-w", https ? "%{http_connect} %{redirect_url}" : "%{http_code} %{redirect_url}",
-                             url});
+    const auto result = test_support::Run(
+        {"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "-x", kProxy, "-U",
+         account + ":pw", "-w",
+         https ? "%{http_connect} %{redirect_url}" : "%{http_code} %{redirect_url}", url});
     std::istringstream in(result.output);
     Reply reply;
     in >> reply.code;
@@ -109,23 +114,28 @@ TEST_F(SquidTest, MonitoredUserWithTimePassesAndIsCharged) {
 TEST_F(SquidTest, TimeLeftPageAnswersWithTheExactLocation) {
   const Reply reply = Get("CORP\\alice", "http://timeleft/");
   EXPECT_EQ(reply.code, "302");
-  EXPECT_EQ(reply.location, kPage + "UserName=alice&TimeLeft=" + std::to_string(30 - Used("ALICE")) +
+  EXPECT_EQ(reply.location, kPage +
+                                "UserName=alice&TimeLeft=" + std::to_string(30 - Used("ALICE")) +
                                 "&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com");
 }
 
 TEST_F(SquidTest, UserOverTheAllowanceIsDeniedButReachesFreeSites) {
   Reply reply = Get("bob", kSite);
   EXPECT_EQ(reply.code, "302");
-  EXPECT_EQ(reply.location, kPage + "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
-                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(reply.location, kPage +
+                                "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
+                                "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                kDenied);
   EXPECT_EQ(Get("bob", kFreeSite).code, "200");
 }
 
 TEST_F(SquidTest, UnmonitoredUserIsDeniedAndHttpsIsRefused) {
   Reply reply = Get("carol", kSite);
   EXPECT_EQ(reply.code, "302");
-  EXPECT_EQ(reply.location, kPage + "UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft"
-                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" + kDenied);
+  EXPECT_EQ(reply.location, kPage +
+                                "UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft"
+                                "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                kDenied);
   // A CONNECT cannot be redirected: Squid refuses it itself.
   EXPECT_EQ(Get("carol", "https://127.0.0.2:18443/").code, "403");
 }
@@ -147,7 +157,9 @@ TEST_F(SquidTest, KilledHelperIsRestartedAndLosesAtMostAMinute) {
   ASSERT_EQ(Used("DAVE"), start + 2);
 
   const std::string session = test_support::ReadFile(dir_->path() / "run/squid.session");
-  const auto pids = test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f", "minutrix-squid-helper"});
+  const auto pids =
+      test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f",
+                         "minutrix-squid-helper"});
   ASSERT_EQ(pids.exit_code, 0) << "no helper found";
   for (std::istringstream in(pids.output); in;) {
     int pid = 0;

@@ -21,14 +21,16 @@ class HelperTest : public ::testing::Test {
     Db({"create"});
     Db({"add-user", "alice", "5"});
     Db({"add-site", "free.example.org"});
-    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    machine_.Reg(
+        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
     Register();
     test_support::WriteFile(clock_.path() / "clock", "2026-12-07 09:00:00\n");
   }
   void Register() {
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey, "/v", "FilterLoadOrder", "/d", "Minutrix", "/f"});
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey + "\\Minutrix", "/v", "FilterPath", "/d",
-                  "c:\\Minutrix\\Minutrix.dll", "/f"});
+    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey, "/v", "FilterLoadOrder", "/d",
+                  "Minutrix", "/f"});
+    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey + "\\Minutrix", "/v",
+                  "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
   }
   fs::path Product() const { return machine_.root() / "c/Minutrix"; }
   fs::path Database() const { return Product() / "UserTimesDB/UserTimesDB.mdb"; }
@@ -40,9 +42,10 @@ class HelperTest : public ::testing::Test {
   }
   // Runs the helper over `input`; returns its standard output and error, lines split.
   std::vector<std::string> Helper(const std::string& input, std::vector<std::string> args = {}) {
-    args.insert(args.begin(), {(test_support::kBuildDir / "minutrix-squid-helper").string(), "--server-name",
-                               "proxy.test"});
-    result_ = test_support::Run(args, {{"MINUTRIX_CLOCK_FILE", (clock_.path() / "clock").string()}}, input);
+    args.insert(args.begin(), {(test_support::kBuildDir / "minutrix-squid-helper").string(),
+                               "--server-name", "proxy.test"});
+    result_ = test_support::Run(args, {{"MINUTRIX_CLOCK_FILE", (clock_.path() / "clock").string()}},
+                                input);
     EXPECT_EQ(result_.exit_code, 0) << result_.output;
     std::vector<std::string> lines;
     std::istringstream in(result_.output);
@@ -70,11 +73,15 @@ TEST_F(HelperTest, AnswersEachRequestInOrderWithItsChannel) {
       "6 a.example:443 ip=127.0.0.1 method=CONNECT user=alice\n");
   ASSERT_EQ(answers.size(), 6u) << result_.output;
   EXPECT_EQ(answers[0], "1 ERR");
-  EXPECT_EQ(answers[1], "2 OK status=302 url=\"" + kPage +
-                            "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com\"");
+  EXPECT_EQ(
+      answers[1],
+      "2 OK status=302 url=\"" + kPage +
+          "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com\"");
   // A user who is not monitored is denied, also on a free site; the request then goes on, but
   // Squid redirects it: the denied page is all the user sees.
-  EXPECT_EQ(answers[2].rfind("3 OK status=302 url=\"" + kPage + "UserName=nobody&TimeLeft=0&", 0), 0u) << answers[2];
+  EXPECT_EQ(answers[2].rfind("3 OK status=302 url=\"" + kPage + "UserName=nobody&TimeLeft=0&", 0),
+            0u)
+      << answers[2];
   EXPECT_NE(answers[2].find("&DeniedMessage=Your%20internet%20time"), std::string::npos);
   EXPECT_EQ(answers[3], "4 ERR");                // anonymous
   EXPECT_EQ(answers[4], "5 OK minutrix=block");  // a denial cannot be shown on CONNECT
@@ -82,7 +89,8 @@ TEST_F(HelperTest, AnswersEachRequestInOrderWithItsChannel) {
 }
 
 TEST_F(HelperTest, SquidsDefaultExtrasWork) {
-  const auto answers = Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n");
+  const auto answers =
+      Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n");
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_NE(answers[0].find("UserName=alice&TimeLeft=5"), std::string::npos) << answers[0];
 }
@@ -99,13 +107,14 @@ TEST_F(HelperTest, OverTheAllowanceEndsRequestsWithTheDeniedPage) {
 
 TEST_F(HelperTest, NeverDiesOnBadInput) {
   std::string input;
-  input += "\n";                                                    // empty line
-  input += std::string(100000, 'u') + "\n";                         // one URL of 100,000 characters
-  input += "http://a.example/ ip=1 method=GET user=" + std::string(9000, 'n') + "\n";  // name > 8192
+  input += "\n";                             // empty line
+  input += std::string(100000, 'u') + "\n";  // one URL of 100,000 characters
+  input +=
+      "http://a.example/ ip=1 method=GET user=" + std::string(9000, 'n') + "\n";  // name > 8192
   input += std::string("\x01\x02\xff\xfe binary \x7f\x80", 14) + "\n";
-  input += "9\n";                                                   // a channel and nothing else
-  input += std::string(2 << 20, 'x') + "\n";                        // a line over the helper's cap
-  input += "http://timeleft/ ip=1 method=GET user=alice";          // last line without its end
+  input += "9\n";                                          // a channel and nothing else
+  input += std::string(2 << 20, 'x') + "\n";               // a line over the helper's cap
+  input += "http://timeleft/ ip=1 method=GET user=alice";  // last line without its end
   const auto answers = Helper(input);
   ASSERT_EQ(answers.size(), 7u) << result_.output.substr(0, 2000);
   EXPECT_EQ(answers[0], "BH message=\"empty request line\"");
@@ -120,10 +129,12 @@ TEST_F(HelperTest, DatabaseLockedLongerThanTheWaitEndsTheRequestWithoutHanging) 
   // Another program holds the database for longer than the filter waits for it.
   std::thread holder([this] {
     test_support::Run({"/usr/bin/sqlite3", Database().string()}, {},
-                      "BEGIN EXCLUSIVE;\nUPDATE Users SET MaxInternetTime = MaxInternetTime;\n.shell sleep 8\nCOMMIT;\n");
+                      "BEGIN EXCLUSIVE;\nUPDATE Users SET MaxInternetTime = "
+                      "MaxInternetTime;\n.shell sleep 8\nCOMMIT;\n");
   });
   for (int i = 0; i < 100; ++i) {  // until the lock is held
-    const auto probe = test_support::Run({"/usr/bin/sqlite3", Database().string(), "BEGIN IMMEDIATE; ROLLBACK;"});
+    const auto probe =
+        test_support::Run({"/usr/bin/sqlite3", Database().string(), "BEGIN IMMEDIATE; ROLLBACK;"});
     if (probe.exit_code != 0) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -134,13 +145,16 @@ TEST_F(HelperTest, DatabaseLockedLongerThanTheWaitEndsTheRequestWithoutHanging) 
       {});
   holder.join();
   ASSERT_EQ(answers.size(), 2u) << result_.output;
-  EXPECT_EQ(answers[0], "1 OK minutrix=block") << "the filter failed: the request must not reach the web";
+  EXPECT_EQ(answers[0], "1 OK minutrix=block")
+      << "the filter failed: the request must not reach the web";
   std::string log;
   for (const auto& entry : fs::directory_iterator(Product())) {
-    if (entry.path().filename().string().rfind("MinutrixOutput", 0) == 0) log = test_support::ReadFile(entry.path());
+    if (entry.path().filename().string().rfind("MinutrixOutput", 0) == 0)
+      log = test_support::ReadFile(entry.path());
   }
   EXPECT_NE(log.find("*Error:\r\n*\tCode = "), std::string::npos) << log;
-  const auto used = test_support::Run({"/usr/bin/sqlite3", Database().string(), "PRAGMA integrity_check;"});
+  const auto used =
+      test_support::Run({"/usr/bin/sqlite3", Database().string(), "PRAGMA integrity_check;"});
   EXPECT_EQ(used.output, "ok\n");
 }
 
@@ -149,7 +163,8 @@ TEST_F(HelperTest, FilterThatRefusesToStartLetsRequestsPass) {
   const auto answers = Helper("http://a.example/ ip=1 method=GET user=alice\n");
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_EQ(answers[0], "ERR");
-  EXPECT_NE(result_.output.find("GetFilterVersion answered FALSE"), std::string::npos) << result_.output;
+  EXPECT_NE(result_.output.find("GetFilterVersion answered FALSE"), std::string::npos)
+      << result_.output;
   EXPECT_NE(result_.output.find("0 filter(s) active"), std::string::npos);
 }
 
@@ -157,9 +172,11 @@ TEST_F(HelperTest, FiltersComeFromTheRegistryOrTheCommandLine) {
   machine_.Reg({"delete", std::string("HKLM\\") + squid::kFiltersKey, "/f"});
   auto answers = Helper("http://timeleft/ ip=1 method=GET user=alice\n");
   EXPECT_EQ(answers.at(0), "ERR") << "no filter registered";
-  answers = Helper("http://timeleft/ ip=1 method=GET user=alice\n", {"--filter", "c:\\Minutrix\\Minutrix.dll"});
+  answers = Helper("http://timeleft/ ip=1 method=GET user=alice\n",
+                   {"--filter", "c:\\Minutrix\\Minutrix.dll"});
   EXPECT_NE(answers.at(0).find("UserName=alice"), std::string::npos);
-  answers = Helper("http://timeleft/ ip=1 method=GET user=alice\n", {"--filter", "/nonexistent/x.dll"});
+  answers =
+      Helper("http://timeleft/ ip=1 method=GET user=alice\n", {"--filter", "/nonexistent/x.dll"});
   EXPECT_EQ(answers.at(0), "ERR");
   EXPECT_NE(result_.output.find("filter /nonexistent/x.dll"), std::string::npos);
 }
@@ -170,21 +187,25 @@ TEST_F(HelperTest, RestartedHelperChargesNothingTwice) {
   // A new helper process (as after a restart by Squid) counts on from the database.
   Helper("http://a.example/ ip=1 method=GET user=alice\n");
   test_support::WriteFile(clock_.path() / "clock", "2026-12-07 09:07:00\n");
-  Helper("http://a.example/ ip=1 method=GET user=alice\nhttp://a.example/ ip=1 method=GET user=alice\n");
-  const auto used = test_support::Run({"/usr/bin/sqlite3", Database().string(),
-                                       "SELECT CurrentInternetTime FROM Users WHERE UserName='ALICE'"});
+  Helper(
+      "http://a.example/ ip=1 method=GET user=alice\nhttp://a.example/ ip=1 method=GET "
+      "user=alice\n");
+  const auto used =
+      test_support::Run({"/usr/bin/sqlite3", Database().string(),
+                         "SELECT CurrentInternetTime FROM Users WHERE UserName='ALICE'"});
   EXPECT_EQ(used.output, "0\n") << "each new process starts a new period; nothing is charged twice";
 }
 
 TEST_F(HelperTest, PrintsTheSquidConfigThatHooksItIn) {
-  const auto config = test_support::Run({(test_support::kBuildDir / "minutrix-squid-helper").string(),
-                                         "--squid-config", "--server-name", "proxy.test", "--product-port", "8080",
-                                         "--concurrency", "8"});
-  for (const char* line : {"url_rewrite_children 1 startup=1 idle=1 concurrency=8\n",
-                           "url_rewrite_extras \"ip=%>a method=%>rm user=%#un\"\n", "url_rewrite_bypass off\n",
-                           "acl minutrix_page url_regex -i ^http://proxy\\.test(:8080)?/Minutrix/\n",
-                           "url_rewrite_access deny minutrix_page\n", "acl minutrix_block note minutrix block\n",
-                           "adapted_http_access deny minutrix_block\n"}) {
+  const auto config = test_support::Run(
+      {(test_support::kBuildDir / "minutrix-squid-helper").string(), "--squid-config",
+       "--server-name", "proxy.test", "--product-port", "8080", "--concurrency", "8"});
+  for (const char* line :
+       {"url_rewrite_children 1 startup=1 idle=1 concurrency=8\n",
+        "url_rewrite_extras \"ip=%>a method=%>rm user=%#un\"\n", "url_rewrite_bypass off\n",
+        "acl minutrix_page url_regex -i ^http://proxy\\.test(:8080)?/Minutrix/\n",
+        "url_rewrite_access deny minutrix_page\n", "acl minutrix_block note minutrix block\n",
+        "adapted_http_access deny minutrix_block\n"}) {
     EXPECT_NE(config.output.find(line), std::string::npos) << line << config.output;
   }
   EXPECT_NE(config.output.find("MINUTRIX_ROOT=" + machine_.root().string()), std::string::npos);

@@ -1,7 +1,7 @@
 // Request lines in both extras forms, with and without channel-IDs, and the answers' syntax.
-#include "hosts/squid/squid_protocol.h"
-
 #include <gtest/gtest.h>
+
+#include "hosts/squid/squid_protocol.h"
 
 namespace {
 
@@ -20,7 +20,8 @@ Parsed Parse(const std::string& line) {
 }
 
 TEST(SquidLine, DefaultExtrasWithUnescapedUserNames) {
-  auto p = Parse("http://a.example/x?y=1 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128");
+  auto p = Parse(
+      "http://a.example/x?y=1 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128");
   EXPECT_EQ(p.url, "http://a.example/x?y=1");
   EXPECT_EQ(p.user, "CORP\\alice");
   EXPECT_EQ(p.method, "GET");
@@ -60,8 +61,10 @@ TEST(SquidLine, BrokenLinesAreErrorsWithTheirChannel) {
 }
 
 TEST(SquidAnswer, RedirectKeepsTheLocationButEncodesWhatCannotStandInIt) {
-  EXPECT_EQ(squid::RedirectAnswer("", "http://h:80/M.asp?UserName=a b&RequestedURL=http://x/?q=1#f&D=50%25 off"),
-            "OK status=302 url=\"http://h:80/M.asp?UserName=a%20b&RequestedURL=http://x/?q=1#f&D=50%25%20off\"");
+  EXPECT_EQ(squid::RedirectAnswer(
+                "", "http://h:80/M.asp?UserName=a b&RequestedURL=http://x/?q=1#f&D=50%25 off"),
+            "OK status=302 "
+            "url=\"http://h:80/M.asp?UserName=a%20b&RequestedURL=http://x/?q=1#f&D=50%25%20off\"");
   EXPECT_EQ(squid::LocationForSquid("a\"b\\c\x01\xc3\xa9<>"), "a%22b%5Cc%01%C3%A9%3C%3E");
   EXPECT_EQ(squid::PassAnswer("3"), "3 ERR");
   EXPECT_EQ(squid::BlockAnswer(""), "OK minutrix=block");

@@ -15,7 +15,8 @@ TEST_F(StoreTest, EmptyFreeSitesGetThePlaceholderRow) {
   EXPECT_TRUE(Logged("-All sites are deducted from the users time then!"));
   EXPECT_TRUE(Logged(">[DEBUG]Updated to 'Enter free websites here!'"));
   EXPECT_EQ(ado::QueryInteger(admin_, "SELECT count(*) FROM tblPages", {}, -1), 1);
-  EXPECT_EQ(ado::QueryText(admin_, "SELECT PageName FROM tblPages", {}, ""), "Enter free websites here!");
+  EXPECT_EQ(ado::QueryText(admin_, "SELECT PageName FROM tblPages", {}, ""),
+            "Enter free websites here!");
   // The placeholder never makes a site free.
   EXPECT_FALSE(Request("JSMITH", "http://enter free websites here!/").free_site);
 }
@@ -45,7 +46,8 @@ TEST_F(StoreTest, MissingDatabaseFailsWithTheErrorReport) {
   EXPECT_TRUE(Logged("*\tCode = 80004005"));
   EXPECT_TRUE(Logged("*\tCode meaning = Unspecified error"));
   EXPECT_TRUE(Logged("*Code meaning = Unspecified error"));
-  EXPECT_TRUE(Logged("*\tDescription = Could not find file 'c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb'."));
+  EXPECT_TRUE(
+      Logged("*\tDescription = Could not find file 'c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb'."));
   // The connection's error list: each error written twice.
   EXPECT_EQ(CountLog("*[PrintConnectionError] \t Error number: 80004005\t ,"), 2);
   // The data sets are still attempted, and fail on the missing connection.
@@ -58,13 +60,18 @@ TEST_F(StoreTest, MissingDatabaseFailsWithTheErrorReport) {
 TEST_F(StoreTest, DamagedDatabaseFileIsReportedNotLoaded) {
   test_support::WriteFile(DbPath(), std::string(4096, 'x'));
   EXPECT_FALSE(Start());
-  EXPECT_TRUE(Logged("*\tDescription = Unrecognized database format 'c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb'."));
+  EXPECT_TRUE(
+      Logged("*\tDescription = Unrecognized database format "
+             "'c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb'."));
 }
 
 TEST_F(StoreTest, ComErrorWithoutTextsStillWritesSixLines) {
   PrintComError(ado::ComError(0x80040E37));
-  const std::vector<std::string> expected = {"*Error:", "*\tCode = 80040e37", "*\tCode meaning = IDispatch error #3127",
-                                             "*Code meaning = IDispatch error #3127", "*\tSource = ",
+  const std::vector<std::string> expected = {"*Error:",
+                                             "*\tCode = 80040e37",
+                                             "*\tCode meaning = IDispatch error #3127",
+                                             "*Code meaning = IDispatch error #3127",
+                                             "*\tSource = ",
                                              "*\tDescription = "};
   const auto log = Log();
   ASSERT_GE(log.size(), expected.size());
@@ -92,8 +99,8 @@ TEST_F(StoreTest, UsersChangedRereadsUsersOnce) {
   AddUser("JSMITH", 60);
   ASSERT_TRUE(Start());
   EXPECT_FALSE(Request("NEWBIE").found);
-  const auto added = test_support::Run({(test_support::kBuildDir / "minutrix-db").string(), "add-user",
-                                        DbPath().string(), "newbie", "30"});
+  const auto added = test_support::Run({(test_support::kBuildDir / "minutrix-db").string(),
+                                        "add-user", DbPath().string(), "newbie", "30"});
   ASSERT_EQ(added.exit_code, 0) << added.output;
   EXPECT_TRUE(Request("newbie").found);
   EXPECT_EQ(CountLog("-Number of monitored users: 2"), 1);

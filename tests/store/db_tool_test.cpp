@@ -23,9 +23,11 @@ class DbToolTest : public ::testing::Test {
 TEST_F(DbToolTest, HelpExplainsEveryCommand) {
   const auto help = Tool({"--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* command : {"create", "users", "add-user", "rename-user", "remove-user", "set-allowance",
-                              "set-used", "sites", "add-site", "remove-site", "settings", "set"}) {
-    EXPECT_NE(help.output.find(std::string("  ") + command + " DATABASE"), std::string::npos) << command;
+  for (const char* command :
+       {"create", "users", "add-user", "rename-user", "remove-user", "set-allowance", "set-used",
+        "sites", "add-site", "remove-site", "settings", "set"}) {
+    EXPECT_NE(help.output.find(std::string("  ") + command + " DATABASE"), std::string::npos)
+        << command;
   }
 }
 
@@ -111,7 +113,8 @@ TEST_F(DbToolTest, MissingOrDamagedDatabaseIsAnError) {
 TEST(SampleDatabase, BuildPutsItBesideTheFilterLibrary) {
   const fs::path db = test_support::kBuildDir / "UserTimesDB" / "UserTimesDB.mdb";
   ASSERT_TRUE(fs::exists(db));
-  const auto users = test_support::Run({(test_support::kBuildDir / "minutrix-db").string(), "users", db.string()});
+  const auto users =
+      test_support::Run({(test_support::kBuildDir / "minutrix-db").string(), "users", db.string()});
   EXPECT_NE(users.output.find("JSMITH"), std::string::npos) << users.output;
   EXPECT_NE(users.output.find("PJANSEN"), std::string::npos) << users.output;
 }

@@ -37,8 +37,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UserCase{"JSMITH", 60, 60, "JSmith", false, true, false},
                       UserCase{"JSMITH", 60, 75, "JSMITH", false, true, false},
                       UserCase{"JSMITH", -1, 0, "jsmith", false, true, true},
-                      UserCase{"O'BRIEN\"; DROP TABLE USERS;--", 60, 0, "o'brien\"; drop table users;--",
-                               true, true, false},
+                      UserCase{"O'BRIEN\"; DROP TABLE USERS;--", 60, 0,
+                               "o'brien\"; drop table users;--", true, true, false},
                       UserCase{"JSMITH", 60, 0, "nobody", true, false, false}));
 
 TEST_F(StoreTest, UnknownUserIsLoggedAsMissing) {
@@ -87,11 +87,14 @@ INSTANTIATE_TEST_SUITE_P(
     Sites, SiteLookUpTest,
     ::testing::Values(
         SiteCase{{"Enter free websites here!"}, "proxy", "http://www.example.com/", false},
-        SiteCase{{"Enter free websites here!", "news"}, "proxy", "http://www.example.com/World/News/1", true},
+        SiteCase{{"Enter free websites here!", "news"},
+                 "proxy",
+                 "http://www.example.com/World/News/1",
+                 true},
         SiteCase{{"wikipedia.org"}, "proxy", "http://EN.WIKIPEDIA.ORG/wiki/X", true},
         SiteCase{{"wikipedia.org"}, "proxy", "http://www.example.com/", false},
-        SiteCase{{""}, "proxy", "http://www.example.com/", true},      // empty text: every URL
-        SiteCase{{"bbc"}, "", "http://www.example.com/", true},        // empty server name
+        SiteCase{{""}, "proxy", "http://www.example.com/", true},  // empty text: every URL
+        SiteCase{{"bbc"}, "", "http://www.example.com/", true},    // empty server name
         SiteCase{{"bbc"}, "Proxy", "http://proxy/Minutrix/Minutrix.asp", true},  // this server
         SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/O'Reilly%_[X]/", true},
         SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/oXreillyY/", false}));

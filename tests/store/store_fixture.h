@@ -51,7 +51,8 @@ class StoreTest : public ::testing::Test {
 
   void SetUp() override {
     fs::create_directories(machine_.root() / "c/Minutrix/UserTimesDB");
-    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    machine_.Reg(
+        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
     machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1", "/f"});
     platform::SetFixedTime(At(2026, 12, 8));  // a Tuesday
     ResetLogForTests();
@@ -83,12 +84,15 @@ class StoreTest : public ::testing::Test {
   void AddUser(const std::string& name, long long allowance, long long used = 0) {
     Sql("INSERT INTO Users VALUES (?1, ?2, ?3)", {name, allowance, used});
   }
-  void AddSite(const std::string& text) { Sql("INSERT INTO tblPages (PageName) VALUES (?1)", {text}); }
+  void AddSite(const std::string& text) {
+    Sql("INSERT INTO tblPages (PageName) VALUES (?1)", {text});
+  }
   void Setting(const std::string& column, long long value) {
     Sql("UPDATE FilterSettings SET " + column + " = ?1", {value});
   }
   long long Used(const std::string& name) {
-    return ado::QueryInteger(admin_, "SELECT CurrentInternetTime FROM Users WHERE UserName = ?1", {name}, -999);
+    return ado::QueryInteger(admin_, "SELECT CurrentInternetTime FROM Users WHERE UserName = ?1",
+                             {name}, -999);
   }
 
   // Opens the store the way the filter's start-up does; true when the data sets are loaded.
@@ -122,7 +126,9 @@ class StoreTest : public ::testing::Test {
     }
     return outcome;
   }
-  void Advance(long minutes, long seconds = 0) { platform::AdvanceFixedTime(minutes * 60 + seconds); }
+  void Advance(long minutes, long seconds = 0) {
+    platform::AdvanceFixedTime(minutes * 60 + seconds);
+  }
 
   // Every line of the log after its head, markers included.
   std::vector<std::string> Log() const {

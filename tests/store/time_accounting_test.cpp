@@ -105,8 +105,9 @@ TEST_F(AccountingTest, OutsideChangeWithTheSqliteShellRestartsCounting) {
   Advance(4);
   Request("jsmith");
   ASSERT_EQ(Used("JSMITH"), 4);
-  const auto shell = test_support::Run(
-      {"/usr/bin/sqlite3", DbPath().string(), "UPDATE Users SET CurrentInternetTime = 0 WHERE UserName = 'JSMITH';"});
+  const auto shell =
+      test_support::Run({"/usr/bin/sqlite3", DbPath().string(),
+                         "UPDATE Users SET CurrentInternetTime = 0 WHERE UserName = 'JSMITH';"});
   ASSERT_EQ(shell.exit_code, 0) << shell.output;
   Advance(1);
   Request("jsmith");
@@ -129,7 +130,7 @@ TEST_F(AccountingTest, FreeSiteSevenMinutesInChargesThePeriodAndNotTheVisit) {
   EXPECT_TRUE(Request("jsmith", "http://en.Wikipedia.org/wiki/Minute").free_site);
   EXPECT_EQ(Used("JSMITH"), 27);
   EXPECT_TRUE(Logged(">[RegisterTime] Accessing a free site"));
-  Advance(6);  // on the free site
+  Advance(6);         // on the free site
   Request("jsmith");  // back: a new period, the visit is not charged
   EXPECT_EQ(Used("JSMITH"), 27);
   Advance(2);
@@ -173,7 +174,8 @@ TEST_F(AccountingTest, UnlimitedUserIsPassedOnAtTheFirstRequest) {
   Sql("UPDATE Users SET MaxInternetTime = -1 WHERE UserName = 'JSMITH'");
   ASSERT_TRUE(Start());
   int first = 0;
-  EXPECT_EQ(RegisterTime("JSMITH", nullptr, &first, 1), static_cast<int>(SF_STATUS_REQ_NEXT_NOTIFICATION));
+  EXPECT_EQ(RegisterTime("JSMITH", nullptr, &first, 1),
+            static_cast<int>(SF_STATUS_REQ_NEXT_NOTIFICATION));
   EXPECT_TRUE(Logged(">UnlimitedAccess: JSMITH is being given free accesss to all internet sites"));
 }
 
@@ -252,10 +254,13 @@ INSTANTIATE_TEST_SUITE_P(
         ResetCase{"DailyOffNextDay", At(2026, 12, 8, 23, 50), At(2026, 12, 9, 0, 1), "", 0, false},
         ResetCase{"DailySameDay", At(2026, 12, 8, 9), At(2026, 12, 8, 23, 59), "", 1, false},
         ResetCase{"WeeklyNextMonday", At(2026, 12, 9), At(2026, 12, 14, 8), "ResetWeekly", 0, true},
-        ResetCase{"WeeklyOnStartMonday", At(2026, 12, 14, 8), At(2026, 12, 14, 20), "ResetWeekly", 0, false},
+        ResetCase{"WeeklyOnStartMonday", At(2026, 12, 14, 8), At(2026, 12, 14, 20), "ResetWeekly",
+                  0, false},
         ResetCase{"WeeklyOffOnMonday", At(2026, 12, 9), At(2026, 12, 14, 8), "", 0, false},
-        ResetCase{"MonthlyMonthEnd", At(2027, 1, 31, 22), At(2027, 2, 1, 7), "ResetMonthly", 0, true},
-        ResetCase{"MonthlyYearEnd", At(2026, 12, 31, 22), At(2027, 1, 1, 7), "ResetMonthly", 0, true},
+        ResetCase{"MonthlyMonthEnd", At(2027, 1, 31, 22), At(2027, 2, 1, 7), "ResetMonthly", 0,
+                  true},
+        ResetCase{"MonthlyYearEnd", At(2026, 12, 31, 22), At(2027, 1, 1, 7), "ResetMonthly", 0,
+                  true},
         ResetCase{"MonthlySameMonth", At(2026, 12, 1), At(2026, 12, 30), "ResetMonthly", 0, false}),
     [](const ::testing::TestParamInfo<ResetCase>& info) { return std::string(info.param.name); });
 

@@ -2,6 +2,7 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,8 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include <gtest/gtest.h>
 
 #include "platform/machine.h"
 

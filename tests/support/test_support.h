@@ -14,8 +14,8 @@ inline const std::filesystem::path kBuildDir = MINUTRIX_BUILD_DIR;
 inline const std::filesystem::path kSourceDir = MINUTRIX_SOURCE_DIR;
 
 struct CommandResult {
-  int exit_code = -1;   // the exit status, or 128 + signal
-  std::string output;   // standard output and standard error together
+  int exit_code = -1;  // the exit status, or 128 + signal
+  std::string output;  // standard output and standard error together
 };
 
 // Runs `argv` (argv[0] a path) with `extra_env` added to this process's environment, feeding

@@ -1,10 +1,9 @@
 // The machine's cmd.exe: quote rules, file commands, services and the Windows programs it carries,
 // run as real processes in a scratch machine.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <filesystem>
-
-#include <gtest/gtest.h>
 
 #include "platform/registry.h"
 #include "platform/services.h"
@@ -78,7 +77,8 @@ TEST_F(CmdTest, ReadOnlyIsKeptByCopyClearedByAttribAndForcedByDel) {
   fs::create_directories(machine_.Host("C:\\Minutrix\\sub"));
   ASSERT_EQ(Cmd("copy D:\\cd\\prog.dll C:\\Minutrix\\sub\\prog.dll").exit_code, 0);
   EXPECT_TRUE(ReadOnly("C:\\Minutrix\\sub\\prog.dll"));
-  EXPECT_EQ(Cmd("copy D:\\cd\\prog.dll C:\\Minutrix\\sub\\prog.dll").exit_code, 1) << "read-only target";
+  EXPECT_EQ(Cmd("copy D:\\cd\\prog.dll C:\\Minutrix\\sub\\prog.dll").exit_code, 1)
+      << "read-only target";
   EXPECT_EQ(Cmd("Del /Q C:\\Minutrix\\sub\\prog.dll").exit_code, 1);
   EXPECT_TRUE(fs::exists(machine_.Host("C:\\Minutrix\\sub\\prog.dll")));
   EXPECT_EQ(Cmd("Attrib -r c:\\Minutrix\\ /s/d").exit_code, 0);
@@ -102,13 +102,16 @@ TEST_F(CmdTest, DelOfAFolderDeletesItsFilesAndKeepsIt) {
   EXPECT_TRUE(fs::exists(machine_.Host("C:\\w\\four.asp")));
   EXPECT_EQ(Cmd("Del C:\\w", "y\n").exit_code, 0);
   EXPECT_FALSE(fs::exists(machine_.Host("C:\\w\\four.asp")));
-  EXPECT_NE(Cmd("Del /F /Q C:\\w\\gone.asp").output.find("Could Not Find C:\\w\\gone.asp"), std::string::npos);
+  EXPECT_NE(Cmd("Del /F /Q C:\\w\\gone.asp").output.find("Could Not Find C:\\w\\gone.asp"),
+            std::string::npos);
 }
 
 TEST_F(CmdTest, NetStopsAndStartsServicesOfTheMachine) {
   auto r = Cmd("net stop w3svc /y");
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_NE(r.output.find("The World Wide Web Publishing Service service was stopped successfully."), std::string::npos);
+  EXPECT_NE(
+      r.output.find("The World Wide Web Publishing Service service was stopped successfully."),
+      std::string::npos);
   EXPECT_FALSE(platform::ServiceRunning("W3SVC"));
   r = Cmd("net stop w3svc /y");
   EXPECT_EQ(r.exit_code, 2);
@@ -129,8 +132,11 @@ TEST_F(CmdTest, NetStopsAndStartsServicesOfTheMachine) {
 }
 
 TEST_F(CmdTest, ScriptsPackagesAndDlls) {
-  Program("C:\\Minutrix\\RegisterISAPIFilter.VBS", "echo \"$1|$2|$3\" > \"$MINUTRIX_ROOT/c/args.txt\"; exit 4");
-  auto r = Cmd("\"CScript \"C:\\Minutrix\\RegisterISAPIFilter.VBS\" \"c:\\Minutrix\\Minutrix.DLL\" -n Minutrix\"");
+  Program("C:\\Minutrix\\RegisterISAPIFilter.VBS",
+          "echo \"$1|$2|$3\" > \"$MINUTRIX_ROOT/c/args.txt\"; exit 4");
+  auto r =
+      Cmd("\"CScript \"C:\\Minutrix\\RegisterISAPIFilter.VBS\" \"c:\\Minutrix\\Minutrix.DLL\" -n "
+          "Minutrix\"");
   EXPECT_EQ(r.exit_code, 4) << r.output;
   EXPECT_EQ(ReadFile(machine_.Host("C:\\args.txt")), "c:\\Minutrix\\Minutrix.DLL|-n|Minutrix\n");
   EXPECT_NE(Cmd("CScript C:\\none.vbs").output.find("Can not find script file"), std::string::npos);
@@ -144,24 +150,29 @@ TEST_F(CmdTest, ScriptsPackagesAndDlls) {
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\stkit432.dll").exit_code, 0);
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\none.dll").exit_code, 3);
   HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Minutrix Machine\\Registered Servers", 0, KEY_READ, &key),
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Minutrix Machine\\Registered Servers", 0,
+                          KEY_READ, &key),
             ERROR_SUCCESS);
   DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExA(key, "C:\\WINNT\\system32\\stkit432.dll", nullptr, nullptr, nullptr, &size),
-            ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExA(key, "C:\\WINNT\\system32\\stkit432.dll", nullptr, nullptr, nullptr, &size),
+      ERROR_SUCCESS);
   RegCloseKey(key);
 }
 
 TEST_F(CmdTest, UnknownCommandOperatorsAndKeptConsoleWithoutTerminal) {
   auto r = Cmd("nosuch.exe");
   EXPECT_EQ(r.exit_code, 9009 & 0xff);
-  EXPECT_NE(r.output.find("'nosuch.exe' is not recognized as an internal or external command"), std::string::npos);
-  EXPECT_EQ(Cmd("nosuch.exe || echo recovered && echo next").output.find("recovered\nnext\n") != std::string::npos,
+  EXPECT_NE(r.output.find("'nosuch.exe' is not recognized as an internal or external command"),
+            std::string::npos);
+  EXPECT_EQ(Cmd("nosuch.exe || echo recovered && echo next").output.find("recovered\nnext\n") !=
+                std::string::npos,
             true);
   EXPECT_EQ(Cmd("echo %windir%> C:\\out.txt").exit_code, 0);
   EXPECT_EQ(ReadFile(machine_.Host("C:\\out.txt")), "C:\\WINNT\n");
   // /k without a terminal closes at once.
-  const auto k = test_support::Run({machine_.Host("C:\\WINNT\\system32\\cmd.exe").string(), "/k", "echo kept"});
+  const auto k = test_support::Run(
+      {machine_.Host("C:\\WINNT\\system32\\cmd.exe").string(), "/k", "echo kept"});
   EXPECT_EQ(k.exit_code, 0);
   EXPECT_EQ(k.output, "kept\n");
 }

@@ -1,7 +1,7 @@
 // Windows command lines: splitting by the C runtime's rules and quoting back.
-#include <gtest/gtest.h>
-
 #include "platform/command_line.h"
+
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -15,7 +15,9 @@ void PrintTo(const SplitCase& c, std::ostream* os) { *os << '[' << c.line << ']'
 
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
 
-TEST_P(SplitCommandLineTest, Splits) { EXPECT_EQ(platform::SplitCommandLine(GetParam().line), GetParam().words); }
+TEST_P(SplitCommandLineTest, Splits) {
+  EXPECT_EQ(platform::SplitCommandLine(GetParam().line), GetParam().words);
+}
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, SplitCommandLineTest,
@@ -23,17 +25,21 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"", {}}, SplitCase{"   ", {}},
         SplitCase{"C:\\WINNT\\system32\\cmd.exe /c \"Copy \"a b\" c\"",
                   {"C:\\WINNT\\system32\\cmd.exe", "/c", "Copy a", "b c"}},
-        SplitCase{"\"C:\\Program Files\\x.exe\" one  two", {"C:\\Program Files\\x.exe", "one", "two"}},
+        SplitCase{"\"C:\\Program Files\\x.exe\" one  two",
+                  {"C:\\Program Files\\x.exe", "one", "two"}},
         // The program name takes no backslash rules.
         SplitCase{"C:\\a\\\"b c", {"C:\\a\\\"b", "c"}},
-        SplitCase{"p a\\\\\\\"b", {"p", "a\\\"b"}},   // 3 backslashes + quote: one backslash, a quote
-        SplitCase{"p \"a\\\\\" b", {"p", "a\\", "b"}},  // 2 backslashes + quote: one backslash, quote ends
+        SplitCase{"p a\\\\\\\"b",
+                  {"p", "a\\\"b"}},  // 3 backslashes + quote: one backslash, a quote
+        SplitCase{"p \"a\\\\\" b",
+                  {"p", "a\\", "b"}},  // 2 backslashes + quote: one backslash, quote ends
         SplitCase{"p a\\b\\\\c", {"p", "a\\b\\\\c"}},  // backslashes without a quote stay
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},       // "" inside quotes is a quote
+        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},      // "" inside quotes is a quote
         SplitCase{"p \"\"", {"p", ""}}));
 
 TEST(QuoteArgument, GivesBackTheArgument) {
-  for (const std::string arg : {"plain", "two words", "a\"b", "end\\", "sp ace\\", "\\\\server\\x y", ""}) {
+  for (const std::string arg :
+       {"plain", "two words", "a\"b", "end\\", "sp ace\\", "\\\\server\\x y", ""}) {
     const auto words = platform::SplitCommandLine("p " + platform::QuoteArgument(arg));
     ASSERT_EQ(words.size(), 2u) << arg;
     EXPECT_EQ(words[1], arg);

@@ -1,7 +1,7 @@
 // The setup program end to end: its windows through the script and the terminal backends.
-#include <filesystem>
-
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "tests/support/test_support.h"
 
@@ -32,7 +32,8 @@ TEST_F(SetupTest, HelpShowsOnlyTheHelpBox) {
   EXPECT_EQ(r.exit_code, 0) << r.output;
   const std::string t = Transcript();
   EXPECT_EQ(t.find("window "), std::string::npos) << "no window besides the box\n" << t;
-  EXPECT_NE(t.find("box \"Korvane Minutrix Install Command-Line Arguments : \" icon information"), std::string::npos);
+  EXPECT_NE(t.find("box \"Korvane Minutrix Install Command-Line Arguments : \" icon information"),
+            std::string::npos);
 }
 
 TEST_F(SetupTest, DutchRunThroughEveryWindowToFinish) {
@@ -51,7 +52,8 @@ TEST_F(SetupTest, DutchRunThroughEveryWindowToFinish) {
   EXPECT_NE(t.find("list: Installatie van Minutrix voor ISA-Server\n"), std::string::npos) << t;
   EXPECT_NE(t.find("  | Weet U het zeker?\n"), std::string::npos);
   EXPECT_EQ(t.find("This build of setup ends here"), std::string::npos) << "Quit runs no action";
-  EXPECT_NE(t.find("window InstallForm waits\n  picture picLogo\n  list lblInfo (2 items)\n  button CmdFinish \"Finish\" focus\n"),
+  EXPECT_NE(t.find("window InstallForm waits\n  picture picLogo\n  list lblInfo (2 items)\n  "
+                   "button CmdFinish \"Finish\" focus\n"),
             std::string::npos)
       << t;
   EXPECT_NE(t.find("window InstallForm unloaded"), std::string::npos);
@@ -70,13 +72,15 @@ TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
   // setup started from c:\Minutrix (through a link there, as a copy would be) with the DLL present.
   test_support::WriteFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL"), "dll");
   fs::create_symlink(test_support::kBuildDir / "setup", machine_.Host("c:\\Minutrix\\Setup.exe"));
-  test_support::WriteFile(dir_.path() / "script.txt",
-            "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallOptionsForm click CmdAction\n"
-            "InstallForm click CmdFinish\n");
-  const auto r = test_support::Run({machine_.Host("c:\\Minutrix\\Setup.exe").string(), "-lng eng"},
-                                   {{"MINUTRIX_UI", "script"},
-                                    {"MINUTRIX_UI_SCRIPT", (dir_.path() / "script.txt").string()},
-                                    {"MINUTRIX_UI_TRANSCRIPT", (dir_.path() / "transcript.txt").string()}});
+  test_support::WriteFile(
+      dir_.path() / "script.txt",
+      "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallOptionsForm click CmdAction\n"
+      "InstallForm click CmdFinish\n");
+  const auto r =
+      test_support::Run({machine_.Host("c:\\Minutrix\\Setup.exe").string(), "-lng eng"},
+                        {{"MINUTRIX_UI", "script"},
+                         {"MINUTRIX_UI_SCRIPT", (dir_.path() / "script.txt").string()},
+                         {"MINUTRIX_UI_TRANSCRIPT", (dir_.path() / "transcript.txt").string()}});
   EXPECT_EQ(r.exit_code, 0) << r.output;
   const std::string t = Transcript();
   EXPECT_NE(t.find("list: Found application path : C:\\Minutrix\\\n"), std::string::npos) << t;
@@ -88,7 +92,8 @@ TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
 TEST_F(SetupTest, NoFittingAnswerStopsWithAClearMessage) {
   auto r = Setup("", "UELA click Quit\n");
   EXPECT_EQ(r.exit_code, 3);
-  EXPECT_NE(r.output.find("the UI script has no fitting answer: window InstallLanguage"), std::string::npos)
+  EXPECT_NE(r.output.find("the UI script has no fitting answer: window InstallLanguage"),
+            std::string::npos)
       << r.output;
   r = Setup("", "");
   EXPECT_EQ(r.exit_code, 3);
@@ -107,7 +112,8 @@ TEST_F(SetupTest, TerminalBackendReadsPicksAndStopsAtTheEndOfInput) {
   EXPECT_NE(r.output.find("(cmdAccept is disabled; nothing happens)"), std::string::npos);
   EXPECT_NE(r.output.find("| (X) Are you sure?"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("  Install Minutrix for ISA-Server\n"), std::string::npos);
-  r = test_support::Run({(test_support::kBuildDir / "setup").string()}, {{"MINUTRIX_UI", "terminal"}}, "");
+  r = test_support::Run({(test_support::kBuildDir / "setup").string()},
+                        {{"MINUTRIX_UI", "terminal"}}, "");
   EXPECT_EQ(r.exit_code, 3);
   EXPECT_NE(r.output.find("standard input ended"), std::string::npos) << r.output;
   r = test_support::Run({(test_support::kBuildDir / "setup").string()}, {{"MINUTRIX_UI", "gui"}});

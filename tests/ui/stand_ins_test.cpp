@@ -1,11 +1,10 @@
 // Processes, the WMI look-up, the file-system object and message boxes of the platform layer.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
 #include <thread>
-
-#include <gtest/gtest.h>
 
 #include "platform/forms.h"
 #include "platform/forms_backend.h"
@@ -30,7 +29,8 @@ class StandInTest : public ::testing::Test {
 };
 
 TEST_F(StandInTest, StartedProcessHasARealPidAndIsReapedWhenDone) {
-  const DWORD pid = platform::StartProcess("C:\\WINNT\\system32\\cmd.exe /c \"exit 0\"", platform::WindowStyle::kHide);
+  const DWORD pid = platform::StartProcess("C:\\WINNT\\system32\\cmd.exe /c \"exit 0\"",
+                                           platform::WindowStyle::kHide);
   ASSERT_NE(pid, 0u);
   EXPECT_TRUE(fs::exists("/proc/" + std::to_string(pid)));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -51,13 +51,17 @@ TEST_F(StandInTest, StartFailsForMissingOrNonExecutablePrograms) {
 
 TEST_F(StandInTest, WmiAnswersForThisMachineOnly) {
   platform::AutomationError error;
-  const auto wmi = platform::WmiServices::Bind("winmgmts:{impersonationlevel=impersonate}!//.", &error);
+  const auto wmi =
+      platform::WmiServices::Bind("winmgmts:{impersonationlevel=impersonate}!//.", &error);
   ASSERT_TRUE(wmi.has_value());
-  const auto self = wmi->ExecQuery("Select * From Win32_Process where processid = " + std::to_string(GetCurrentProcessId()), &error);
+  const auto self = wmi->ExecQuery(
+      "Select * From Win32_Process where processid = " + std::to_string(GetCurrentProcessId()),
+      &error);
   ASSERT_TRUE(self.has_value());
   ASSERT_EQ(self->size(), 1u);
   EXPECT_EQ((*self)[0].process_id, GetCurrentProcessId());
-  const auto none = wmi->ExecQuery("select * from win32_process where ProcessId = 99999999999999999999", &error);
+  const auto none =
+      wmi->ExecQuery("select * from win32_process where ProcessId = 99999999999999999999", &error);
   ASSERT_TRUE(none.has_value());
   EXPECT_TRUE(none->empty());
   EXPECT_FALSE(wmi->ExecQuery("select * from Win32_Service", &error).has_value());
@@ -79,8 +83,8 @@ TEST_F(StandInTest, FileSystemObject) {
   platform::AutomationError error;
   EXPECT_FALSE(fso.GetDrive("q:", &error).has_value());
   EXPECT_EQ(error.number, 68);
-  Put(machine_.root() / "machine.ini",
-            test_support::ReadFile(machine_.root() / "machine.ini") + "\r\n[DriveFreeSpace]\r\nC=22651392\r\n");
+  Put(machine_.root() / "machine.ini", test_support::ReadFile(machine_.root() / "machine.ini") +
+                                           "\r\n[DriveFreeSpace]\r\nC=22651392\r\n");
   EXPECT_EQ(fso.GetDrive("c:", &error)->free_space, 22651392.0);
 
   EXPECT_TRUE(fso.CreateFolder("C:\\New\\", &error));
@@ -104,8 +108,9 @@ TEST_F(StandInTest, FileSystemObject) {
 TEST_F(StandInTest, FileVersionFromVersionResourceOrMarker) {
   const platform::FileSystemObject fso;
   std::string pe(64, '\0');
-  const unsigned char info[] = {0xBD, 0x04, 0xEF, 0xFE, 0, 0, 1, 0,  // signature, struct version
-                                0, 0, 9, 0, 0xAF, 0x0A, 0, 0};      // MS = 9.0, LS = 0.2735
+  const unsigned char info[] = {
+      0xBD, 0x04, 0xEF, 0xFE, 0,    0,    1, 0,   // signature, struct version
+      0,    0,    9,    0,    0xAF, 0x0A, 0, 0};  // MS = 9.0, LS = 0.2735
   pe.append(reinterpret_cast<const char*>(info), sizeof info);
   Put(machine_.Host("C:\\msaccess.exe"), pe);
   EXPECT_EQ(fso.GetFileVersion("C:\\msaccess.exe"), "9.0.0.2735");
@@ -121,17 +126,21 @@ TEST(MessageBoxes, StylesReachTheBackendAndAnswersComeBack) {
   size_t size = 0;
   std::FILE* transcript = ::open_memstream(&buffer, &size);
   platform::forms::SetAbortThrows(true);
-  platform::forms::SetBackend(platform::forms::MakeScriptBackend("box Yes\nbox \"T\" No\nbox Maybe\n", transcript));
+  platform::forms::SetBackend(
+      platform::forms::MakeScriptBackend("box Yes\nbox \"T\" No\nbox Maybe\n", transcript));
   using namespace platform::forms;
   EXPECT_EQ(MsgBox("q", vbYesNo + vbCritical + vbDefaultButton2, "T"), vbYes);
   EXPECT_EQ(MsgBox("two\r\nlines", vbYesNo, "T"), vbNo);
   EXPECT_THROW(MsgBox("x", vbOKOnly, "T"), UiAborted);
   std::fflush(transcript);
   const std::string text(buffer, size);
-  EXPECT_NE(text.find("box \"T\" icon critical buttons Yes,No default No\n  | q\nanswer: box Yes\n"), std::string::npos)
+  EXPECT_NE(
+      text.find("box \"T\" icon critical buttons Yes,No default No\n  | q\nanswer: box Yes\n"),
+      std::string::npos)
       << text;
   EXPECT_NE(text.find("  | two\n  | lines\n"), std::string::npos);
-  EXPECT_NE(text.find("error: UI script line 3 (\"box Maybe\"): the box has no button \"Maybe\""), std::string::npos)
+  EXPECT_NE(text.find("error: UI script line 3 (\"box Maybe\"): the box has no button \"Maybe\""),
+            std::string::npos)
       << text;
   platform::forms::SetBackend(platform::forms::MakeScriptBackend("", nullptr));
   std::fclose(transcript);

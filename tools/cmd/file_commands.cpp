@@ -43,7 +43,7 @@ void SetReadOnly(const fs::path& path, bool read_only) {
 struct Target {
   bool ok = false;
   fs::path folder;
-  std::string pattern;  // a name, or a pattern with * and ?
+  std::string pattern;     // a name, or a pattern with * and ?
   bool is_folder = false;  // the whole name is an existing folder
   fs::path host;           // the whole name, when it has no wildcard
 };
@@ -68,20 +68,25 @@ Target Resolve(const std::string& name) {
     return target;
   }
   const size_t slash = trimmed.find_last_of("\\/");
-  const std::string folder = slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? trimmed.substr(0, 2) + "." : ".")
-                                                        : trimmed.substr(0, slash + 1);
+  const std::string folder =
+      slash == std::string::npos
+          ? (trimmed.size() > 1 && trimmed[1] == ':' ? trimmed.substr(0, 2) + "." : ".")
+          : trimmed.substr(0, slash + 1);
   const auto host = platform::HostPath(folder);
   if (!host) return target;
   target.ok = true;
   target.folder = *host;
-  target.pattern = trimmed.substr(slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? 2 : 0) : slash + 1);
+  target.pattern = trimmed.substr(
+      slash == std::string::npos ? (trimmed.size() > 1 && trimmed[1] == ':' ? 2 : 0) : slash + 1);
   return target;
 }
 
-std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& pattern, bool folders_too = false) {
+std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& pattern,
+                                    bool folders_too = false) {
   std::vector<fs::path> out;
   std::error_code ec;
-  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
     std::error_code e;
     const bool file = it->is_regular_file(e);
     const bool dir = it->is_directory(e) && !it->is_symlink(e);
@@ -98,7 +103,8 @@ std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& p
 std::vector<fs::path> SubFolders(const fs::path& folder) {
   std::vector<fs::path> out;
   std::error_code ec;
-  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
+  for (auto it = fs::directory_iterator(folder, ec); !ec && it != fs::directory_iterator();
+       it.increment(ec)) {
     std::error_code e;
     if (it->is_directory(e) && !it->is_symlink(e)) out.push_back(it->path());
   }
@@ -120,8 +126,9 @@ bool CopyOne(const fs::path& from, const fs::path& to) {
   }
   fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
   if (ec) {
-    std::fputs(ec == std::errc::no_such_file_or_directory ? "The system cannot find the path specified.\n"
-                                                         : "Access is denied.\n",
+    std::fputs(ec == std::errc::no_such_file_or_directory
+                   ? "The system cannot find the path specified.\n"
+                   : "Access is denied.\n",
                stderr);
     return false;
   }
@@ -207,10 +214,14 @@ int Del(const std::vector<std::string>& args) {
   std::vector<std::string> names;
   for (const auto& a : args) {
     const std::string s = Lower(a);
-    if (s == "/f") force = true;
-    else if (s == "/q") quiet = true;
-    else if (s == "/s") recurse = true;
-    else if (!IsSwitch(a)) names.push_back(a);
+    if (s == "/f")
+      force = true;
+    else if (s == "/q")
+      quiet = true;
+    else if (s == "/s")
+      recurse = true;
+    else if (!IsSwitch(a))
+      names.push_back(a);
   }
   if (names.empty()) {
     std::fputs("The syntax of the command is incorrect.\n", stderr);
@@ -225,8 +236,7 @@ int Del(const std::vector<std::string>& args) {
       continue;
     }
     const bool everything = target.pattern == "*" || target.pattern == "*.*";
-    if (everything && !quiet &&
-        !AskYesNo(Win(target.folder / "*") + ", Are you sure (Y/N)? ")) {
+    if (everything && !quiet && !AskYesNo(Win(target.folder / "*") + ", Are you sure (Y/N)? ")) {
       continue;
     }
     std::vector<fs::path> folders = {target.folder};
@@ -240,7 +250,9 @@ int Del(const std::vector<std::string>& args) {
           continue;
         }
         if (::unlink(f.c_str()) != 0) {
-          std::fprintf(stderr, "%s\nThe process cannot access the file because it is being used by another process.\n",
+          std::fprintf(stderr,
+                       "%s\nThe process cannot access the file because it is being used by another "
+                       "process.\n",
                        Win(f).c_str());
           level = 1;
           continue;
@@ -265,11 +277,17 @@ int Attrib(const std::vector<std::string>& args) {
   std::string name;
   for (const auto& a : args) {
     const std::string s = Lower(a);
-    if (s == "+r") read_only = 1;
-    else if (s == "-r") read_only = -1;
-    else if (s.size() == 2 && (s[0] == '+' || s[0] == '-') && std::string("ashi").find(s[1]) != std::string::npos) continue;
-    else if (s == "/s") recurse = true;
-    else if (s == "/d") folders = true;
+    if (s == "+r")
+      read_only = 1;
+    else if (s == "-r")
+      read_only = -1;
+    else if (s.size() == 2 && (s[0] == '+' || s[0] == '-') &&
+             std::string("ashi").find(s[1]) != std::string::npos)
+      continue;
+    else if (s == "/s")
+      recurse = true;
+    else if (s == "/d")
+      folders = true;
     else if (IsSwitch(a)) {
       std::fprintf(stderr, "Parameter format not correct - %s\n", a.c_str());
       return 1;
@@ -335,9 +353,12 @@ int RemoveDirectory(const std::vector<std::string>& args) {
   std::vector<std::string> names;
   for (const auto& a : args) {
     const std::string s = Lower(a);
-    if (s == "/s") tree = true;
-    else if (s == "/q") quiet = true;
-    else names.push_back(a);
+    if (s == "/s")
+      tree = true;
+    else if (s == "/q")
+      quiet = true;
+    else
+      names.push_back(a);
   }
   if (names.empty()) {
     std::fputs("The syntax of the command is incorrect.\n", stderr);

@@ -126,14 +126,16 @@ bool TakeRedirects(std::string& text, std::vector<Redirect>& redirects) {
     if (j < text.size() && text[j] == '&') {
       r.target = "&";
       ++j;
-      while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j]))) r.target.push_back(text[j++]);
+      while (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])))
+        r.target.push_back(text[j++]);
     } else if (j < text.size() && text[j] == '"') {
       const size_t close = text.find('"', j + 1);
       if (close == std::string::npos) return false;
       r.target = text.substr(j + 1, close - j - 1);
       j = close + 1;
     } else {
-      while (j < text.size() && text[j] != ' ' && text[j] != '\t' && text[j] != '>' && text[j] != '<') {
+      while (j < text.size() && text[j] != ' ' && text[j] != '\t' && text[j] != '>' &&
+             text[j] != '<') {
         r.target.push_back(text[j++]);
       }
     }
@@ -163,7 +165,8 @@ class StreamGuard {
           std::fputs("The system cannot find the path specified.\n", stderr);
           return false;
         }
-        const int flags = r.fd == 0 ? O_RDONLY : (O_WRONLY | O_CREAT | (r.append ? O_APPEND : O_TRUNC));
+        const int flags =
+            r.fd == 0 ? O_RDONLY : (O_WRONLY | O_CREAT | (r.append ? O_APPEND : O_TRUNC));
         fd = ::open(host->c_str(), flags, 0666);
       }
       if (fd < 0) {
@@ -197,7 +200,8 @@ bool IsExecutableFile(const fs::path& path) {
 }
 
 std::string Stem(const std::string& word) {
-  std::string name = word.substr(word.find_last_of("\\/:") == std::string::npos ? 0 : word.find_last_of("\\/:") + 1);
+  std::string name = word.substr(
+      word.find_last_of("\\/:") == std::string::npos ? 0 : word.find_last_of("\\/:") + 1);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name = name.substr(0, dot);
   return Lower(name);
@@ -217,7 +221,8 @@ int Version() {
   const std::string major = platform::MachineSetting("Windows", "MajorVersion").value_or("5");
   const std::string minor = platform::MachineSetting("Windows", "MinorVersion").value_or("0");
   const std::string build = platform::MachineSetting("Windows", "BuildNumber").value_or("2195");
-  std::printf("\nMicrosoft Windows [Version %s.%02d.%s]\n", major.c_str(), std::atoi(minor.c_str()), build.c_str());
+  std::printf("\nMicrosoft Windows [Version %s.%02d.%s]\n", major.c_str(), std::atoi(minor.c_str()),
+              build.c_str());
   return 0;
 }
 
@@ -308,7 +313,8 @@ int RunCommand(std::string text, bool* exit_requested) {
     return 1;
   }
   std::fprintf(stderr,
-               "'%s' is not recognized as an internal or external command,\noperable program or batch file.\n",
+               "'%s' is not recognized as an internal or external command,\noperable program or "
+               "batch file.\n",
                word.c_str());
   return 9009;
 }
@@ -365,7 +371,8 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
   // Classic wildcard match with backtracking on the last star.
   size_t n = 0, p = 0, star = std::string_view::npos, mark = 0;
   const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+    return std::tolower(static_cast<unsigned char>(a)) ==
+           std::tolower(static_cast<unsigned char>(b));
   };
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {

@@ -43,14 +43,16 @@ void Banner() {
   const std::string major = platform::MachineSetting("Windows", "MajorVersion").value_or("5");
   const std::string minor = platform::MachineSetting("Windows", "MinorVersion").value_or("0");
   const std::string build = platform::MachineSetting("Windows", "BuildNumber").value_or("2195");
-  std::printf("Microsoft Windows [Version %s.%02d.%s]\n\n", major.c_str(), std::atoi(minor.c_str()), build.c_str());
+  std::printf("Microsoft Windows [Version %s.%02d.%s]\n\n", major.c_str(), std::atoi(minor.c_str()),
+              build.c_str());
 }
 
 // Reads commands until exit; in a terminal an empty line (Enter) closes when `enter_closes`.
 int Console(bool enter_closes, int level) {
   const bool tty = ::isatty(0) != 0;
   if (enter_closes && !tty) return level;
-  if (enter_closes) std::printf("\n(This console stays open: press Enter to close it, or type a command.)\n");
+  if (enter_closes)
+    std::printf("\n(This console stays open: press Enter to close it, or type a command.)\n");
   for (;;) {
     if (tty) {
       std::printf("%s>", cmd::CurrentFolder().c_str());
@@ -84,7 +86,9 @@ int main(int argc, char** argv) {
   bool strip_always = false;
   while (!rest.empty() && rest[0] == '/') {
     size_t end = 1;
-    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '/' && rest[end] != '"') ++end;
+    while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '/' &&
+           rest[end] != '"')
+      ++end;
     const std::string sw = Lower(rest.substr(1, end - 1));
     if (sw == "?") {
       std::fputs(kHelp, stdout);
@@ -115,7 +119,8 @@ int main(int argc, char** argv) {
   if (strip_always) {
     if (!command.empty() && command[0] == '"') {
       const size_t last = command.rfind('"');
-      command = last == 0 ? command.substr(1) : command.substr(1, last - 1) + command.substr(last + 1);
+      command =
+          last == 0 ? command.substr(1) : command.substr(1, last - 1) + command.substr(last + 1);
     }
   } else {
     command = cmd::StripOuterQuotes(command);

@@ -68,7 +68,8 @@ bool StartService(const platform::ServiceConfig& service) {
     return false;
   }
   if (!platform::RecordServiceState(service.name, true)) {
-    std::printf("The %s service could not be started.\n\nAccess is denied.\n\n", service.display_name.c_str());
+    std::printf("The %s service could not be started.\n\nAccess is denied.\n\n",
+                service.display_name.c_str());
     return false;
   }
   std::printf("The %s service was started successfully.\n\n", service.display_name.c_str());
@@ -82,7 +83,8 @@ bool StopService(const platform::ServiceConfig& service) {
     return false;
   }
   if (!platform::RecordServiceState(service.name, false)) {
-    std::printf("The %s service could not be stopped.\n\nAccess is denied.\n\n", service.display_name.c_str());
+    std::printf("The %s service could not be stopped.\n\nAccess is denied.\n\n",
+                service.display_name.c_str());
     return false;
   }
   std::printf("The %s service was stopped successfully.\n\n", service.display_name.c_str());
@@ -93,7 +95,8 @@ std::vector<platform::ServiceConfig> RunningDependents(const platform::ServiceCo
   std::vector<platform::ServiceConfig> out;
   for (auto& s : platform::AllServices()) {
     for (const std::string& dep : s.depends_on) {
-      if (platform::EqualsNoCase(dep, service.name) && platform::ServiceRunning(s.name)) out.push_back(s);
+      if (platform::EqualsNoCase(dep, service.name) && platform::ServiceRunning(s.name))
+        out.push_back(s);
     }
   }
   return out;
@@ -102,8 +105,8 @@ std::vector<platform::ServiceConfig> RunningDependents(const platform::ServiceCo
 void Record(const char* subkey, const std::string& name, const std::string& value) {
   const std::string key = std::string(kRecordsKey) + "\\" + subkey;
   HKEY handle = nullptr;
-  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS) {
+  if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                      &handle, nullptr) != ERROR_SUCCESS) {
     return;
   }
   if (value.empty()) {
@@ -134,9 +137,12 @@ int Net(const std::vector<std::string>& args) {
   bool yes = false;
   for (const auto& a : args) {
     const std::string s = Lower(a);
-    if (s == "/y" || s == "/yes") yes = true;
-    else if (s == "/n" || s == "/no") yes = false;
-    else words.push_back(a);
+    if (s == "/y" || s == "/yes")
+      yes = true;
+    else if (s == "/n" || s == "/no")
+      yes = false;
+    else
+      words.push_back(a);
   }
   const std::string verb = words.empty() ? "" : Lower(words[0]);
   if (verb != "start" && verb != "stop") {
@@ -171,9 +177,10 @@ int Net(const std::vector<std::string>& args) {
   }
   const auto dependents = RunningDependents(*service);
   if (!dependents.empty()) {
-    std::printf("The following services are dependent on the %s service.\n"
-                "Stopping the %s service will also stop these services.\n\n",
-                service->display_name.c_str(), service->display_name.c_str());
+    std::printf(
+        "The following services are dependent on the %s service.\n"
+        "Stopping the %s service will also stop these services.\n\n",
+        service->display_name.c_str(), service->display_name.c_str());
     for (const auto& d : dependents) std::printf("   %s\n", d.display_name.c_str());
     std::puts("");
     if (yes) {
@@ -193,25 +200,33 @@ int Regsvr32(const std::vector<std::string>& args) {
   std::string file;
   for (const auto& a : args) {
     const std::string s = Lower(a);
-    if (s == "/s") silent = true;
-    else if (s == "/u") unregister = true;
-    else if (s == "/n" || s.rfind("/i", 0) == 0) continue;
-    else file += (file.empty() ? "" : " ") + a;
+    if (s == "/s")
+      silent = true;
+    else if (s == "/u")
+      unregister = true;
+    else if (s == "/n" || s.rfind("/i", 0) == 0)
+      continue;
+    else
+      file += (file.empty() ? "" : " ") + a;
   }
   if (file.empty()) {
-    if (!silent) std::puts("No DLL name specified.\n\nUsage: regsvr32 [/u] [/s] [/n] [/i[:cmdline]] dllname");
+    if (!silent)
+      std::puts("No DLL name specified.\n\nUsage: regsvr32 [/u] [/s] [/n] [/i[:cmdline]] dllname");
     return 1;
   }
   const auto host = platform::HostPath(file);
   std::error_code ec;
   if (!host || !fs::is_regular_file(*host, ec)) {
-    if (!silent) std::printf("LoadLibrary(\"%s\") failed - The specified module could not be found.\n", file.c_str());
+    if (!silent)
+      std::printf("LoadLibrary(\"%s\") failed - The specified module could not be found.\n",
+                  file.c_str());
     return 3;
   }
   const std::string name = platform::WindowsPath(*host);
   Record("Registered Servers", name, unregister ? "" : "registered");
   if (!silent) {
-    std::printf("%s in %s succeeded.\n", unregister ? "DllUnregisterServer" : "DllRegisterServer", name.c_str());
+    std::printf("%s in %s succeeded.\n", unregister ? "DllUnregisterServer" : "DllRegisterServer",
+                name.c_str());
   }
   return 0;
 }
@@ -232,8 +247,9 @@ int CScript(const std::vector<std::string>& args) {
     }
   }
   if (logo) {
-    std::puts("Microsoft (R) Windows Script Host Version 5.6\n"
-              "Copyright (C) Microsoft Corporation 1996-2001. All rights reserved.\n");
+    std::puts(
+        "Microsoft (R) Windows Script Host Version 5.6\n"
+        "Copyright (C) Microsoft Corporation 1996-2001. All rights reserved.\n");
   }
   if (script.empty()) {
     std::puts("Usage: CScript scriptname.extension [option...] [arguments...]");
@@ -246,8 +262,10 @@ int CScript(const std::vector<std::string>& args) {
     return 1;
   }
   if (!IsExecutable(*host)) {
-    std::printf("CScript Error: \"%s\" cannot run: on this machine scripts are executables with a #! line.\n",
-                script.c_str());
+    std::printf(
+        "CScript Error: \"%s\" cannot run: on this machine scripts are executables with a #! "
+        "line.\n",
+        script.c_str());
     return 1;
   }
   const int status = RunWithArgs(platform::WindowsPath(*host), script_args);
@@ -260,7 +278,8 @@ int MsiExec(const std::vector<std::string>& args) {
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string s = Lower(args[i]);
-    if ((s == "/i" || s == "/x" || s == "/a" || s == "/f") && package.empty() && i + 1 < args.size()) {
+    if ((s == "/i" || s == "/x" || s == "/a" || s == "/f") && package.empty() &&
+        i + 1 < args.size()) {
       mode = s;
       package = args[++i];
     } else {
@@ -268,16 +287,19 @@ int MsiExec(const std::vector<std::string>& args) {
     }
   }
   if (package.empty()) {
-    std::puts("Windows (R) Installer.\n\nmsiexec /Option <Required Parameter> [Optional Parameter]\n\n"
-              "Install Options\n\t</package | /i> <Product.msi>\n\t</uninstall | /x> <Product.msi>");
+    std::puts(
+        "Windows (R) Installer.\n\nmsiexec /Option <Required Parameter> [Optional Parameter]\n\n"
+        "Install Options\n\t</package | /i> <Product.msi>\n\t</uninstall | /x> <Product.msi>");
     return 1639;
   }
   const auto host = platform::HostPath(package);
   std::error_code ec;
   if (!host || !fs::is_regular_file(*host, ec)) {
-    std::printf("This installation package could not be opened. Verify that the package exists and that you "
-                "can access it, or contact the application vendor to verify that this is a valid Windows "
-                "Installer package.\n");
+    std::printf(
+        "This installation package could not be opened. Verify that the package exists and that "
+        "you "
+        "can access it, or contact the application vendor to verify that this is a valid Windows "
+        "Installer package.\n");
     return 1619;
   }
   const std::string name = platform::WindowsPath(*host);

@@ -93,8 +93,9 @@ int main(int argc, char** argv) {
     } else if (command == "set" && need(3)) {
       db::SetSetting(args[1], args[2], args[3]);
     } else {
-      const char* known[] = {"create", "users", "add-user", "rename-user", "remove-user", "set-allowance",
-                             "set-used", "sites", "add-site", "remove-site", "settings", "set"};
+      const char* known[] = {"create",      "users",         "add-user", "rename-user",
+                             "remove-user", "set-allowance", "set-used", "sites",
+                             "add-site",    "remove-site",   "settings", "set"};
       for (const char* name : known) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }

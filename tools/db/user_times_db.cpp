@@ -58,11 +58,11 @@ struct Setting {
   std::size_t max_bytes;  // text settings: what the filter's field holds
 };
 constexpr Setting kSettings[] = {
-    {"ResetDaily", Kind::kYesNo, 0},          {"ResetWeekly", Kind::kYesNo, 0},
-    {"ResetMonthly", Kind::kYesNo, 0},        {"ShowStartMessage", Kind::kYesNo, 0},
-    {"DeniedMessage", Kind::kText, 254},      {"UsersChanged", Kind::kYesNo, 0},
-    {"IdleGapMinutes", Kind::kMinutes, 0},    {"CurrentUserCommand", Kind::kText, 49},
-    {"ServerPort", Kind::kPort, 9},           {"WarningMode", Kind::kYesNo, 0},
+    {"ResetDaily", Kind::kYesNo, 0},       {"ResetWeekly", Kind::kYesNo, 0},
+    {"ResetMonthly", Kind::kYesNo, 0},     {"ShowStartMessage", Kind::kYesNo, 0},
+    {"DeniedMessage", Kind::kText, 254},   {"UsersChanged", Kind::kYesNo, 0},
+    {"IdleGapMinutes", Kind::kMinutes, 0}, {"CurrentUserCommand", Kind::kText, 49},
+    {"ServerPort", Kind::kPort, 9},        {"WarningMode", Kind::kYesNo, 0},
 };
 
 // Rows as the tool reads them; wider than the filter's fields so nothing is cut in listings.
@@ -101,7 +101,8 @@ ado::ConnectionPtr Connect(const std::string& path) {
     connection->Open("Data Source=" + DataSource(path) + ";", "", "", 0);
     for (const char* table : {"Users", "FilterSettings", "tblPages"}) {
       const std::int64_t found = ado::QueryInteger(
-          connection, "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
+          connection,
+          "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
           {std::string(table)}, 0);
       if (found == 0) {
         throw DbError(path + " is not a user-times database: it has no table " + table + ".");
@@ -146,7 +147,8 @@ std::string CheckedUserName(const std::string& name) {
   }
   for (unsigned char c : name) {
     if (c < 0x20 || c == 0x7f || c == '\\') {
-      throw DbError("user name '" + name + "' holds a control character or a backslash; give the "
+      throw DbError("user name '" + name +
+                    "' holds a control character or a backslash; give the "
                     "login name without its domain.");
     }
   }
@@ -155,12 +157,14 @@ std::string CheckedUserName(const std::string& name) {
 
 void CheckAllowance(std::int64_t allowance) {
   if (allowance < -1 || allowance > INT32_MAX) {
-    throw DbError("an allowance is -1 (unlimited) or 0 to " + std::to_string(INT32_MAX) + " minutes.");
+    throw DbError("an allowance is -1 (unlimited) or 0 to " + std::to_string(INT32_MAX) +
+                  " minutes.");
   }
 }
 
 void CheckSiteText(const std::string& text) {
-  if (text.empty()) throw DbError("a free-site text must not be empty: it would make every site free.");
+  if (text.empty())
+    throw DbError("a free-site text must not be empty: it would make every site free.");
   if (text.size() > 254) throw DbError("a free-site text holds at most 254 bytes.");
 }
 
@@ -169,7 +173,8 @@ void MarkUsersChanged(const ado::ConnectionPtr& connection) {
 }
 
 void RequireUser(const ado::ConnectionPtr& connection, const std::string& upper) {
-  if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) == 0) {
+  if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) ==
+      0) {
     throw DbError("there is no user " + upper + ".");
   }
 }
@@ -180,7 +185,9 @@ std::string Now() {
   return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm));
 }
 
-std::string Limit(std::int64_t allowance) { return allowance == -1 ? "unlimited" : std::to_string(allowance); }
+std::string Limit(std::int64_t allowance) {
+  return allowance == -1 ? "unlimited" : std::to_string(allowance);
+}
 
 }  // namespace
 
@@ -199,16 +206,19 @@ void Create(const std::string& path, bool sample_users) {
     connection->Open("Data Source=" + DataSource(host.string()) + ";", "", "", 0);
     ado::Execute(connection, "BEGIN IMMEDIATE");
     for (const char* statement : kSchema) ado::Execute(connection, statement);
-    ado::Execute(connection,
-                 "INSERT INTO FilterSettings (ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,"
-                 " DeniedMessage, UsersChanged, IdleGapMinutes, CurrentUserCommand, ServerPort,"
-                 " ChangedBy, ChangedAt, WarningMode) VALUES (1, 0, 0, 0, ?1, 0, 10, 'timeleft', '80',"
-                 " 'minutrix-db', ?2, 0)",
-                 {std::string(kDefaultDeniedMessage), Now()});
+    ado::Execute(
+        connection,
+        "INSERT INTO FilterSettings (ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,"
+        " DeniedMessage, UsersChanged, IdleGapMinutes, CurrentUserCommand, ServerPort,"
+        " ChangedBy, ChangedAt, WarningMode) VALUES (1, 0, 0, 0, ?1, 0, 10, 'timeleft', '80',"
+        " 'minutrix-db', ?2, 0)",
+        {std::string(kDefaultDeniedMessage), Now()});
     if (sample_users) {
       for (const SampleUser& user : kSampleUsers) {
-        ado::Execute(connection, "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
-                     {std::string(user.name), user.allowance});
+        ado::Execute(
+            connection,
+            "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
+            {std::string(user.name), user.allowance});
       }
     }
     ado::Execute(connection, "COMMIT");
@@ -227,11 +237,13 @@ void ListUsers(const std::string& path, std::ostream& out) {
     UserRow row{};
     users->QueryBinding()->BindToRecordset(&row);
     out << std::left << std::setw(30) << "USER" << std::right << std::setw(10) << "ALLOWANCE"
-        << std::setw(8) << "USED" << std::setw(10) << "LEFT" << "\n";
+        << std::setw(8) << "USED" << std::setw(10) << "LEFT"
+        << "\n";
     for (users->MoveFirst(); !users->IsEOF(); users->MoveNext()) {
       const std::int64_t left = row.MaxInternetTime == -1
                                     ? -1
-                                    : std::max<std::int64_t>(0, std::int64_t{row.MaxInternetTime} - row.CurrentInternetTime);
+                                    : std::max<std::int64_t>(0, std::int64_t{row.MaxInternetTime} -
+                                                                    row.CurrentInternetTime);
       out << std::left << std::setw(30) << row.UserName << std::right << std::setw(10)
           << Limit(row.MaxInternetTime) << std::setw(8) << row.CurrentInternetTime << std::setw(10)
           << Limit(left) << "\n";
@@ -245,11 +257,14 @@ void AddUser(const std::string& path, const std::string& name, std::int64_t allo
   const std::string upper = CheckedUserName(name);
   CheckAllowance(allowance);
   Change(path, [&](const ado::ConnectionPtr& connection) {
-    if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) != 0) {
+    if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper},
+                          0) != 0) {
       throw DbError("user " + upper + " exists already.");
     }
-    ado::Execute(connection, "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
-                 {upper, allowance});
+    ado::Execute(
+        connection,
+        "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
+        {upper, allowance});
     MarkUsersChanged(connection);
   });
 }
@@ -269,10 +284,12 @@ void RenameUser(const std::string& path, const std::string& name, const std::str
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
     if (new_upper != upper &&
-        ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {new_upper}, 0) != 0) {
+        ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {new_upper},
+                          0) != 0) {
       throw DbError("user " + new_upper + " exists already.");
     }
-    ado::Execute(connection, "UPDATE Users SET UserName = ?2 WHERE UserName = ?1", {upper, new_upper});
+    ado::Execute(connection, "UPDATE Users SET UserName = ?2 WHERE UserName = ?1",
+                 {upper, new_upper});
     MarkUsersChanged(connection);
   });
 }
@@ -282,7 +299,8 @@ void SetAllowance(const std::string& path, const std::string& name, std::int64_t
   CheckAllowance(allowance);
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
-    ado::Execute(connection, "UPDATE Users SET MaxInternetTime = ?2 WHERE UserName = ?1", {upper, allowance});
+    ado::Execute(connection, "UPDATE Users SET MaxInternetTime = ?2 WHERE UserName = ?1",
+                 {upper, allowance});
     MarkUsersChanged(connection);
   });
 }
@@ -292,7 +310,8 @@ void SetUsed(const std::string& path, const std::string& name, std::int64_t minu
   if (minutes < 0 || minutes > INT32_MAX) throw DbError("used minutes are 0 or more.");
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
-    ado::Execute(connection, "UPDATE Users SET CurrentInternetTime = ?2 WHERE UserName = ?1", {upper, minutes});
+    ado::Execute(connection, "UPDATE Users SET CurrentInternetTime = ?2 WHERE UserName = ?1",
+                 {upper, minutes});
     MarkUsersChanged(connection);
   });
 }
@@ -313,7 +332,8 @@ void ListSites(const std::string& path, std::ostream& out) {
 void AddSite(const std::string& path, const std::string& text) {
   CheckSiteText(text);
   Change(path, [&](const ado::ConnectionPtr& connection) {
-    if (ado::QueryInteger(connection, "SELECT count(*) FROM tblPages WHERE PageName = ?1", {text}, 0) != 0) {
+    if (ado::QueryInteger(connection, "SELECT count(*) FROM tblPages WHERE PageName = ?1", {text},
+                          0) != 0) {
       throw DbError("free site '" + text + "' is listed already.");
     }
     ado::Execute(connection, "INSERT INTO tblPages (PageName) VALUES (?1)", {text});
@@ -331,16 +351,19 @@ void RemoveSite(const std::string& path, const std::string& text) {
 void ShowSettings(const std::string& path, std::ostream& out) {
   ado::ConnectionPtr connection = Connect(path);
   try {
-    const std::int64_t rows = ado::QueryInteger(connection, "SELECT count(*) FROM FilterSettings", {}, 0);
-    if (rows != 1) out << "warning: FilterSettings holds " << rows << " rows; the filter needs exactly 1.\n";
+    const std::int64_t rows =
+        ado::QueryInteger(connection, "SELECT count(*) FROM FilterSettings", {}, 0);
+    if (rows != 1)
+      out << "warning: FilterSettings holds " << rows << " rows; the filter needs exactly 1.\n";
     for (const Setting& setting : kSettings) {
       const std::string column = ado::QuoteIdentifier(setting.name);
       out << setting.name << " = ";
       if (setting.kind == Kind::kText || setting.kind == Kind::kPort) {
-        out << ado::QueryText(connection, "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, "");
+        out << ado::QueryText(connection,
+                              "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, "");
       } else {
-        const std::int64_t value =
-            ado::QueryInteger(connection, "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, 0);
+        const std::int64_t value = ado::QueryInteger(
+            connection, "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, 0);
         if (setting.kind == Kind::kYesNo) {
           out << (value != 0 ? "yes" : "no");
         } else {
@@ -359,7 +382,8 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
   for (const Setting& candidate : kSettings) {
     if (platform::EqualsNoCase(candidate.name, key)) setting = &candidate;
   }
-  if (setting == nullptr) throw DbError("there is no setting '" + key + "'; see minutrix-db --help.");
+  if (setting == nullptr)
+    throw DbError("there is no setting '" + key + "'; see minutrix-db --help.");
   ado::Parameter parameter;
   switch (setting->kind) {
     case Kind::kYesNo: {
@@ -375,25 +399,30 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
     }
     case Kind::kMinutes: {
       const std::int64_t minutes = ParseInteger(value, setting->name);
-      if (minutes < 0 || minutes > INT32_MAX) throw DbError(std::string(setting->name) + " is 0 or more minutes.");
+      if (minutes < 0 || minutes > INT32_MAX)
+        throw DbError(std::string(setting->name) + " is 0 or more minutes.");
       parameter = minutes;
       break;
     }
     case Kind::kPort:
       for (char c : value) {
-        if (c < '0' || c > '9') throw DbError("ServerPort is a port number (digits only), not '" + value + "'.");
+        if (c < '0' || c > '9')
+          throw DbError("ServerPort is a port number (digits only), not '" + value + "'.");
       }
       [[fallthrough]];
     case Kind::kText:
       if (value.size() > setting->max_bytes) {
-        throw DbError(std::string(setting->name) + " holds at most " + std::to_string(setting->max_bytes) + " bytes.");
+        throw DbError(std::string(setting->name) + " holds at most " +
+                      std::to_string(setting->max_bytes) + " bytes.");
       }
       parameter = value;
       break;
   }
   Change(path, [&](const ado::ConnectionPtr& connection) {
     const std::string column = ado::QuoteIdentifier(setting->name);
-    if (ado::Execute(connection, "UPDATE FilterSettings SET " + column + " = ?1, ChangedBy = 'minutrix-db', ChangedAt = ?2",
+    if (ado::Execute(connection,
+                     "UPDATE FilterSettings SET " + column +
+                         " = ?1, ChangedBy = 'minutrix-db', ChangedAt = ?2",
                      {parameter, Now()}) == 0) {
       throw DbError("FilterSettings has no row to change.");
     }

@@ -49,8 +49,9 @@ bool SetString(HKEY root, const char* key, const char* name, const std::string& 
       ERROR_SUCCESS) {
     return false;
   }
-  const LONG rc = RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                                 static_cast<DWORD>(value.size() + 1));
+  const LONG rc =
+      RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                     static_cast<DWORD>(value.size() + 1));
   RegCloseKey(handle);
   return rc == ERROR_SUCCESS;
 }
@@ -84,13 +85,17 @@ bool WriteProfile(const fs::path& root, const std::string& computer) {
          "[Windows]\r\n"
          "MajorVersion=5\r\nMinorVersion=0\r\nBuildNumber=2195\r\n"
          "PlatformId=2\r\nCSDVersion=Service Pack 4\r\n"
-         "ComputerName=" << computer << "\r\n"
+         "ComputerName="
+      << computer
+      << "\r\n"
          "WindowsDirectory=C:\\WINNT\r\n"
          "\r\n[Environment]\r\n"
          "comspec=C:\\WINNT\\system32\\cmd.exe\r\n"
          "allusersprofile=C:\\Documents and Settings\\All Users\r\n"
          "userprofile=C:\\Documents and Settings\\Administrator\r\n"
-         "computername=" << computer << "\r\n"
+         "computername="
+      << computer
+      << "\r\n"
          "os=Windows_NT\r\n"
          "windir=C:\\WINNT\r\nsystemroot=C:\\WINNT\r\nsystemdrive=C:\r\n"
          "programfiles=C:\\Program Files\r\n"
@@ -107,11 +112,13 @@ bool WriteProfile(const fs::path& root, const std::string& computer) {
 }
 
 bool WriteRegistry() {
-  const char* kShellFolders = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  const char* kShellFolders =
+      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
   const std::string kUser = "C:\\Documents and Settings\\Administrator";
   const std::string kAll = "C:\\Documents and Settings\\All Users";
   bool ok = true;
-  ok &= SetString(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot", "C:\\Inetpub\\wwwroot");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "PathWWWRoot",
+                  "C:\\Inetpub\\wwwroot");
   ok &= SetString(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "InstallPath",
                   "C:\\WINNT\\system32\\inetsrv");
   ok &= SetDword(HKEY_LOCAL_MACHINE, "software\\microsoft\\inetstp", "MajorVersion", 5);
@@ -119,15 +126,17 @@ bool WriteRegistry() {
   ok &= SetString(HKEY_LOCAL_MACHINE,
                   "SYSTEM\\ControlSet001\\Services\\W3SVC\\Parameters\\Virtual Roots", "/",
                   "C:\\Inetpub\\wwwroot,,201");
-  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir",
-                  "C:\\Program Files");
-  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "CommonFilesDir",
-                  "C:\\Program Files\\Common Files");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                  "ProgramFilesDir", "C:\\Program Files");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion",
+                  "CommonFilesDir", "C:\\Program Files\\Common Files");
   ok &= CreateKey(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall");
-  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", "CurrentVersion", "5.0");
+  ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
+                  "CurrentVersion", "5.0");
   ok &= SetString(HKEY_LOCAL_MACHINE, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion",
                   "CurrentBuildNumber", "2195");
-  ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs", kAll + "\\Start Menu\\Programs");
+  ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Programs",
+                  kAll + "\\Start Menu\\Programs");
   ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Start Menu", kAll + "\\Start Menu");
   ok &= SetString(HKEY_LOCAL_MACHINE, kShellFolders, "Common Desktop", kAll + "\\Desktop");
   ok &= SetString(HKEY_CURRENT_USER, kShellFolders, "Programs", kUser + "\\Start Menu\\Programs");
@@ -148,11 +157,15 @@ void InstallInterpreter() {
   const fs::path interpreter = self.parent_path() / "minutrix-cmd";
   const auto target = platform::HostPath("C:\\WINNT\\system32\\cmd.exe");
   if (ec || !target || !fs::is_regular_file(interpreter, ec)) {
-    std::fprintf(stderr, "minutrix-machine: warning: no minutrix-cmd beside this program; the machine has no cmd.exe\n");
+    std::fprintf(stderr,
+                 "minutrix-machine: warning: no minutrix-cmd beside this program; the machine has "
+                 "no cmd.exe\n");
     return;
   }
   fs::copy_file(interpreter, *target, fs::copy_options::overwrite_existing, ec);
-  if (ec) std::fprintf(stderr, "minutrix-machine: warning: cannot install cmd.exe: %s\n", ec.message().c_str());
+  if (ec)
+    std::fprintf(stderr, "minutrix-machine: warning: cannot install cmd.exe: %s\n",
+                 ec.message().c_str());
 }
 
 }  // namespace
@@ -165,20 +178,24 @@ int Init(const std::string& dir) {
     return 1;
   }
   if (fs::exists(root, ec) && !fs::is_empty(root, ec)) {
-    std::fprintf(stderr, "minutrix-machine: \"%s\" is not empty; a machine root is made in an empty folder\n",
-                 root.c_str());
+    std::fprintf(
+        stderr,
+        "minutrix-machine: \"%s\" is not empty; a machine root is made in an empty folder\n",
+        root.c_str());
     return 1;
   }
   fs::create_directories(root / "c", ec);
   if (ec) {
-    std::fprintf(stderr, "minutrix-machine: cannot create \"%s\": %s\n", root.c_str(), ec.message().c_str());
+    std::fprintf(stderr, "minutrix-machine: cannot create \"%s\": %s\n", root.c_str(),
+                 ec.message().c_str());
     return 1;
   }
   platform::SetMachineRoot(root);
   for (const char* folder : kFolders) {
     const auto host = platform::HostPath(folder);
     if (!host || !fs::create_directories(*host, ec) || ec) {
-      std::fprintf(stderr, "minutrix-machine: cannot create %s: %s\n", folder, ec.message().c_str());
+      std::fprintf(stderr, "minutrix-machine: cannot create %s: %s\n", folder,
+                   ec.message().c_str());
       return 1;
     }
   }
@@ -193,7 +210,8 @@ int Init(const std::string& dir) {
     return 1;
   }
   InstallInterpreter();
-  std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(), computer.c_str());
+  std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(),
+              computer.c_str());
   return 0;
 }
 

@@ -1,8 +1,8 @@
 // minutrix-machine reg: reg.exe's add, query and delete over the machine registry.
 #include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -40,9 +40,12 @@ std::optional<KeyName> SplitKey(const std::string& name) {
   const size_t slash = name.find('\\');
   const std::string root = platform::UpperAscii(name.substr(0, slash));
   const std::string rest = slash == std::string::npos ? "" : name.substr(slash + 1);
-  if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE") return KeyName{HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", rest};
-  if (root == "HKCU" || root == "HKEY_CURRENT_USER") return KeyName{HKEY_CURRENT_USER, "HKEY_CURRENT_USER", rest};
-  if (root == "HKCR" || root == "HKEY_CLASSES_ROOT") return KeyName{HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", rest};
+  if (root == "HKLM" || root == "HKEY_LOCAL_MACHINE")
+    return KeyName{HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", rest};
+  if (root == "HKCU" || root == "HKEY_CURRENT_USER")
+    return KeyName{HKEY_CURRENT_USER, "HKEY_CURRENT_USER", rest};
+  if (root == "HKCR" || root == "HKEY_CLASSES_ROOT")
+    return KeyName{HKEY_CLASSES_ROOT, "HKEY_CLASSES_ROOT", rest};
   if (root == "HKU" || root == "HKEY_USERS") return KeyName{HKEY_USERS, "HKEY_USERS", rest};
   return std::nullopt;
 }
@@ -97,7 +100,8 @@ std::optional<Options> Parse(const std::vector<std::string>& args, std::string& 
   for (size_t i = 2; i < args.size(); ++i) {
     const std::string& a = args[i];
     if ((IsSwitch(a, "v") || IsSwitch(a, "t") || IsSwitch(a, "d") ||
-         (IsSwitch(a, "s") && o.operation != "QUERY")) && i + 1 >= args.size()) {
+         (IsSwitch(a, "s") && o.operation != "QUERY")) &&
+        i + 1 >= args.size()) {
       error = "ERROR: Invalid syntax: " + a + " needs a value.\n";
       return std::nullopt;
     }
@@ -169,13 +173,20 @@ std::optional<std::pair<DWORD, std::string>> EncodeData(const Options& o, std::s
 
 const char* TypeName(DWORD type) {
   switch (type) {
-    case REG_SZ: return "REG_SZ";
-    case REG_EXPAND_SZ: return "REG_EXPAND_SZ";
-    case REG_BINARY: return "REG_BINARY";
-    case REG_DWORD: return "REG_DWORD";
-    case REG_MULTI_SZ: return "REG_MULTI_SZ";
-    case REG_NONE: return "REG_NONE";
-    default: return "REG_UNKNOWN";
+    case REG_SZ:
+      return "REG_SZ";
+    case REG_EXPAND_SZ:
+      return "REG_EXPAND_SZ";
+    case REG_BINARY:
+      return "REG_BINARY";
+    case REG_DWORD:
+      return "REG_DWORD";
+    case REG_MULTI_SZ:
+      return "REG_MULTI_SZ";
+    case REG_NONE:
+      return "REG_NONE";
+    default:
+      return "REG_UNKNOWN";
   }
 }
 
@@ -216,10 +227,11 @@ void PrintValue(const std::string& name, DWORD type, const std::string& data) {
 
 bool ReadValue(HKEY key, const std::string& name, DWORD& type, std::string& data) {
   DWORD size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return false;
+  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+    return false;
   data.assign(size, '\0');
-  return RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) ==
-         ERROR_SUCCESS;
+  return RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
+                          &size) == ERROR_SUCCESS;
 }
 
 void QueryTree(HKEY key, const std::string& full_name, bool recursive, int& values_shown) {
@@ -228,7 +240,8 @@ void QueryTree(HKEY key, const std::string& full_name, bool recursive, int& valu
     char name[16384];
     DWORD name_size = sizeof name;
     DWORD type = 0, size = 0;
-    if (RegEnumValueA(key, i, name, &name_size, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+    if (RegEnumValueA(key, i, name, &name_size, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      break;
     std::string data;
     ReadValue(key, name, type, data);
     PrintValue(name, type, data);
@@ -238,7 +251,9 @@ void QueryTree(HKEY key, const std::string& full_name, bool recursive, int& valu
   for (DWORD i = 0;; ++i) {
     char name[16384];
     DWORD name_size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
     children.emplace_back(name);
   }
   for (const std::string& child : children) {
@@ -258,10 +273,11 @@ void QueryTree(HKEY key, const std::string& full_name, bool recursive, int& valu
 int Add(const Options& o, const KeyName& k) {
   std::string error;
   HKEY key = nullptr;
-  if (RegCreateKeyExA(k.root, k.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-      ERROR_SUCCESS) {
-    std::fputs("ERROR: The registry key could not be created or the registry file could not be written.\n",
-               stderr);
+  if (RegCreateKeyExA(k.root, k.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                      nullptr) != ERROR_SUCCESS) {
+    std::fputs(
+        "ERROR: The registry key could not be created or the registry file could not be written.\n",
+        stderr);
     return 1;
   }
   if (o.value) {
@@ -329,9 +345,10 @@ int Delete(const Options& o, const KeyName& k) {
     std::fputs(kNotFound, stderr);
     return 1;
   }
-  std::string what = o.value ? "the registry value " + (o.value->empty() ? std::string("(Default)") : *o.value)
-                    : o.all_values ? std::string("all values under the registry key ") + o.key_name
-                                   : "the registry key " + o.key_name;
+  std::string what =
+      o.value ? "the registry value " + (o.value->empty() ? std::string("(Default)") : *o.value)
+      : o.all_values ? std::string("all values under the registry key ") + o.key_name
+                     : "the registry key " + o.key_name;
   if (!o.force && !Confirm("Delete " + what)) {
     RegCloseKey(key);
     std::puts("The operation was cancelled by the user.");
@@ -345,7 +362,8 @@ int Delete(const Options& o, const KeyName& k) {
     for (DWORD i = 0;; ++i) {
       char name[16384];
       DWORD size = sizeof name;
-      if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      if (RegEnumValueA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
       names.emplace_back(name);
     }
     for (const auto& name : names) {
@@ -384,14 +402,16 @@ int Reg(const std::vector<std::string>& args) {
     return 2;
   }
   if (!std::filesystem::is_directory(platform::MachineRoot())) {
-    std::fprintf(stderr, "ERROR: No machine root at %s (make one with \"minutrix-machine init DIR\").\n",
+    std::fprintf(stderr,
+                 "ERROR: No machine root at %s (make one with \"minutrix-machine init DIR\").\n",
                  platform::MachineRoot().c_str());
     return 1;
   }
   if (options->operation == "ADD") return Add(*options, *key);
   if (options->operation == "QUERY") return Query(*options, *key);
   if (options->operation == "DELETE") return Delete(*options, *key);
-  std::fprintf(stderr, "ERROR: Invalid operation \"%s\": use add, query or delete.\n", args[0].c_str());
+  std::fprintf(stderr, "ERROR: Invalid operation \"%s\": use add, query or delete.\n",
+               args[0].c_str());
   return 2;
 }
 
