@@ -1,4 +1,6 @@
-// The two exports of Minutrix.dll and its one filter object. Nothing escapes to the host.
+// The two exports of Minutrix.dll and its one filter object. Nothing escapes to the host: the
+// exports are noexcept, so a throw that slipped past the catch would end the process, not unwind
+// into the web server.
 #include "filter/tempogate.h"
 
 namespace {
@@ -6,7 +8,7 @@ ClsTempogate gblTempogate;
 }
 
 extern "C" __attribute__((visibility("default"))) BOOL GetFilterVersion(
-    HTTP_FILTER_VERSION* version) {
+    HTTP_FILTER_VERSION* version) noexcept {
   try {
     HttpFilterBase* filter = RegisteredFilter();
     if (filter == nullptr) return FALSE;
@@ -16,9 +18,8 @@ extern "C" __attribute__((visibility("default"))) BOOL GetFilterVersion(
   }
 }
 
-extern "C" __attribute__((visibility("default"))) DWORD HttpFilterProc(HTTP_FILTER_CONTEXT* context,
-                                                                       DWORD notificationType,
-                                                                       LPVOID notification) {
+extern "C" __attribute__((visibility("default"))) DWORD HttpFilterProc(
+    HTTP_FILTER_CONTEXT* context, DWORD notificationType, LPVOID notification) noexcept {
   try {
     HttpFilterBase* filter = RegisteredFilter();
     if (filter == nullptr) return SF_STATUS_REQ_NEXT_NOTIFICATION;

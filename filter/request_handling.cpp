@@ -2,6 +2,7 @@
 // answers with the time-left page, lets free sites and unlimited users through, charges the
 // user's time, shows the start page or denies.
 #include <cstring>
+#include <optional>
 
 #include "filter/diagnostic_log.h"
 #include "filter/host_operations.h"
@@ -12,39 +13,9 @@
 #include "filter/tempogate.h"
 #include "platform/machine.h"
 
-namespace {
-
-// Sections held by one handler, released in reverse order on every way out, thrown or not.
-class HeldSections {
- public:
-  HeldSections() = default;
-  HeldSections(const HeldSections&) = delete;
-  HeldSections& operator=(const HeldSections&) = delete;
-  ~HeldSections() {
-    while (count_ > 0) UnlockSection(held_[--count_]);
-  }
-  void Lock(int type) {
-    LockSection(type);
-    held_[count_++] = type;
-  }
-  void Unlock(int type) {
-    if (count_ > 0 && held_[count_ - 1] == type) {
-      --count_;
-      UnlockSection(type);
-    }
-  }
-
- private:
-  int held_[kSectionCount] = {};
-  int count_ = 0;
-};
-
-}  // namespace
-
 DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*) {
   try {
-    HeldSections sections;
-    sections.Lock(0);
+    SectionLock section(0);
     char userText[kRequestTextSize];
     if (!ReadRemoteUser(context, userText) || userText[0] == '\0')
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -60,8 +31,7 @@ DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*)
 DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context,
                                      HTTP_FILTER_PREPROC_HEADERS* preprocHeaders) {
   try {
-    HeldSections sections;
-    sections.Lock(1);
+    SectionLock section(1);
     ReadUrlHeader(context, preprocHeaders, gblRequestUrl);
     if (gblServerName[0] == '\0') ReadServerName(context, gblServerName);
     DoMessageHandling("[OnPreProcHeaders] Calling handleRequest from OnPreProcHeaders", 0);
@@ -74,9 +44,12 @@ DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context,
 }
 
 DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
-  HeldSections sections;
+  // Declared outside the try, so that the error report below still runs under the sections;
+  // released in reverse order, 2 before 1.
+  std::optional<SectionLock> decision;
+  std::optional<SectionLock> charge;
   try {
-    sections.Lock(1);
+    decision.emplace(1);
     if (m_bUserSeen == 0) {
       DoMessageHandling("No recognized user, make sure that anonymous access is not allowed", 0);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -147,7 +120,7 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
       WriteDeniedMessage(context);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
-    sections.Lock(2);
+    charge.emplace(2);
     int firstRequest = 0;
     if (RegisterTime(userName, context, &firstRequest, m_bHasTime) == 0)
       return SF_STATUS_REQ_FINISHED;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "platform/clock.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
 
@@ -39,9 +40,8 @@ BOOL ExitWindowsEx(UINT flags, DWORD reason) {
     return FALSE;
   }
   char stamp[32] = {};
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  ::localtime_r(&now, &local);
+  // The platform clock, so that a machine whose clock a test moved logs the moved time.
+  const std::tm local = platform::LocalNow();
   std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
   std::fprintf(log, "%s ExitWindowsEx %s (0x%x) reason 0x%x by process %ld\n", stamp, words.c_str(),
                flags, reason, static_cast<long>(::getpid()));

@@ -11,6 +11,7 @@
 #include "platform/module.h"
 #include "platform/profile.h"
 #include "platform/sync.h"
+#include "platform/win32_shell.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -106,6 +107,29 @@ TEST(ProfileFile, ReadWriteWithoutCaseAndQuotes) {
   EXPECT_STREQ(buffer, "v");
   GetPrivateProfileStringA("Group", "Name", "none", buffer, sizeof buffer, "c:\\missing.ini");
   EXPECT_STREQ(buffer, "none");
+}
+
+}  // namespace
+
+namespace {
+
+// A moved clock must show in the shutdown record too, or a test of a restart at a given time
+// reads the real time instead.
+TEST(ExitWindowsExRecord, IsStampedWithThePlatformClock) {
+  test_support::ScratchMachine machine;
+  std::tm moment{};
+  moment.tm_year = 2031 - 1900;
+  moment.tm_mon = 4;
+  moment.tm_mday = 17;
+  moment.tm_hour = 23;
+  moment.tm_min = 59;
+  moment.tm_sec = 58;
+  moment.tm_isdst = -1;
+  platform::SetFixedTime(std::mktime(&moment));
+  ASSERT_TRUE(ExitWindowsEx(EWX_REBOOT, 0));
+  platform::SetFixedTime(std::nullopt);
+  const std::string log = test_support::ReadFile(platform::ShutdownLogPath());
+  EXPECT_EQ(log.rfind("2031-05-17 23:59:58 ExitWindowsEx EWX_REBOOT (0x2)", 0), 0u) << log;
 }
 
 }  // namespace
