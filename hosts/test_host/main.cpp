@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -19,7 +20,9 @@ Loads an ISAPI filter library (default: Minutrix.dll beside this program), calls
 GetFilterVersion, then delivers each --request to it in the web server's order
 (preproc headers, authentication, URL map) and prints what the filter answered and
 the response head it sent. USER "" is an anonymous request. The filter is unloaded at
-the end, so its shut-down runs. The machine root is $MINUTRIX_ROOT.
+the end, so its shut-down runs; with --keep-loaded the program ends with the filter still
+loaded, as when the web server is killed: no shut-down runs, and whatever the requests
+charged must already be in the database. The machine root is $MINUTRIX_ROOT.
 
 Example:
   minutrix-test-host --request 'DOMAIN\alice' http://www.example.com/
@@ -68,6 +71,7 @@ int main(int argc, char** argv) {
   std::string filter_path = SelfDir() + "/Minutrix.dll";
   std::string server_name = "127.0.0.1";
   std::vector<std::pair<std::string, std::string>> requests;
+  bool keep_loaded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--help" || arg == "-h") {
@@ -77,6 +81,8 @@ int main(int argc, char** argv) {
       filter_path = argv[++i];
     } else if (arg == "--server-name" && i + 1 < argc) {
       server_name = argv[++i];
+    } else if (arg == "--keep-loaded") {
+      keep_loaded = true;
     } else if (arg == "--request" && i + 2 < argc) {
       requests.emplace_back(argv[i + 1], argv[i + 2]);
       i += 2;
@@ -112,7 +118,14 @@ int main(int argc, char** argv) {
                   Printable(response.headers).c_str());
     }
   }
+  const int status = accepted ? 0 : 1;
+  if (keep_loaded) {
+    std::printf("Left loaded %s (no shut-down)\n", filter_path.c_str());
+    std::fflush(stdout);
+    // Exit handlers would run the library's static destructors, which are its shut-down.
+    std::_Exit(status);
+  }
   filter.reset();
   std::printf("Unloaded %s\n", filter_path.c_str());
-  return accepted ? 0 : 1;
+  return status;
 }

@@ -89,3 +89,45 @@ TEST_F(HostTest, WithoutRegistryDirectoryTheFilesLieBesideTheLibrary) {
 }
 
 }  // namespace
+
+namespace {
+
+// The test-host program itself, as a developer runs it against the same machine.
+class TestHostProgramTest : public host_test::HostTest {
+ protected:
+  test_support::CommandResult Host(std::vector<std::string> args) {
+    args.insert(args.begin(), (test_support::kBuildDir / "minutrix-test-host").string());
+    return test_support::Run(args);
+  }
+};
+
+TEST_F(TestHostProgramTest, UnloadsAtTheEndSoTheShutDownRuns) {
+  Db("add-user", {"alice", "60"});
+  const auto result = Host({"--filter", (Product() / "Minutrix.dll").string(), "--request",
+                            "DOMAIN\\alice", "http://www.example.com/"});
+  ASSERT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_NE(result.output.find("Unloaded "), std::string::npos) << result.output;
+  EXPECT_NE(Log().find("-Entering Destructor"), std::string::npos) << Log();
+}
+
+TEST_F(TestHostProgramTest, KeepLoadedEndsWithoutTheShutDown) {
+  Db("add-user", {"alice", "60"});
+  EXPECT_NE(Host({"--help"}).output.find("--keep-loaded"), std::string::npos);
+  const auto result = Host({"--filter", (Product() / "Minutrix.dll").string(), "--keep-loaded",
+                            "--request", "DOMAIN\\alice", "http://www.example.com/", "--request",
+                            "DOMAIN\\alice", "http://www.example.com/b"});
+  ASSERT_EQ(result.exit_code, 0) << result.output;
+  EXPECT_NE(result.output.find("Left loaded "), std::string::npos) << result.output;
+  EXPECT_EQ(result.output.find("Unloaded "), std::string::npos) << result.output;
+  EXPECT_EQ(Log().find("-Entering Destructor"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Remote User is = DOMAIN\\alice"), std::string::npos) << Log();
+  EXPECT_EQ(UsedMinutes("ALICE"), 0) << "the database is left as the requests left it";
+}
+
+TEST_F(TestHostProgramTest, RefusesAnUnknownArgument) {
+  const auto result = Host({"--keep-unloaded"});
+  EXPECT_EQ(result.exit_code, 2);
+  EXPECT_NE(result.output.find("bad argument \"--keep-unloaded\""), std::string::npos);
+}
+
+}  // namespace
