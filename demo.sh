@@ -16,37 +16,42 @@ for port in "$proxy_port" "$web_port"; do
   fi
 done
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C build
+# Only what the demo runs is built; ./test.sh builds the rest into the same folder later.
+build=$(realpath -m "${MINUTRIX_BUILD_DIR:-build}")
+[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build" Minutrix minutrix-machine minutrix-cmd minutrix-db minutrix-squid-helper
 
-demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX)
+demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db=""
+# Ctrl-C is the way to end the demo, so it ends with status 0; any failure keeps its own status.
 cleanup() {
+  local status=$?
   trap - EXIT INT TERM
   echo
   echo "Stopping Squid and nginx..."
   scripts/minutrix-stack stop "$demo" || true
   echo "Minutes used at the end:"
-  build/minutrix-db users "$db" 2>/dev/null || true
+  [ -n "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null || true
   rm -rf "$demo"
-  exit 0
+  exit "$status"
 }
-trap cleanup EXIT INT TERM
+trap cleanup EXIT
+trap 'exit 0' INT TERM
 
 export MINUTRIX_ROOT="$demo/machine"
-build/minutrix-machine init "$MINUTRIX_ROOT" >/dev/null
+"$build"/minutrix-machine init "$MINUTRIX_ROOT" >/dev/null
 product="$MINUTRIX_ROOT/c/Minutrix"
 db="$product/UserTimesDB/UserTimesDB.mdb"
 mkdir -p "$product/UserTimesDB"
-cp build/Minutrix.dll "$product/"
-build/minutrix-db create "$db" >/dev/null
-build/minutrix-db add-user "$db" jsmith 60 >/dev/null
-build/minutrix-db add-user "$db" pjansen -1 >/dev/null
-build/minutrix-db add-user "$db" kim 1 >/dev/null
-build/minutrix-db set-used "$db" kim 1 >/dev/null
-build/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null
-build/minutrix-db set "$db" ServerPort "$web_port" >/dev/null
-build/minutrix-db set "$db" ShowStartMessage yes >/dev/null
-reg() { build/minutrix-machine reg add "$@" /f >/dev/null; }
+cp "$build"/Minutrix.dll "$product/"
+"$build"/minutrix-db create "$db" >/dev/null
+"$build"/minutrix-db add-user "$db" jsmith 60 >/dev/null
+"$build"/minutrix-db add-user "$db" pjansen -1 >/dev/null
+"$build"/minutrix-db add-user "$db" kim 1 >/dev/null
+"$build"/minutrix-db set-used "$db" kim 1 >/dev/null
+"$build"/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null
+"$build"/minutrix-db set "$db" ServerPort "$web_port" >/dev/null
+"$build"/minutrix-db set "$db" ShowStartMessage yes >/dev/null
+reg() { "$build"/minutrix-machine reg add "$@" /f >/dev/null; }
 reg 'HKLM\software\Minutrix' /v MinutrixPath /d 'c:\Minutrix\'
 reg 'HKLM\software\Minutrix' /v MinutrixDebug /d 0
 reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters' /v FilterLoadOrder /d Minutrix
@@ -55,7 +60,7 @@ reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters\Minutrix' /v FilterPath /d
 htpasswd -bc "$demo/htpasswd" 'CORP\jsmith' minutrix 2>/dev/null
 for account in 'CORP\pjansen' 'CORP\kim' 'CORP\carol'; do htpasswd -b "$demo/htpasswd" "$account" minutrix 2>/dev/null; done
 
-scripts/minutrix-stack start "$demo" --proxy-port "$proxy_port" --web-port "$web_port"
+scripts/minutrix-stack start "$demo" --build "$build" --proxy-port "$proxy_port" --web-port "$web_port"
 
 cat <<TXT
 
@@ -78,11 +83,11 @@ Minutrix is running.
     curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\kim:minutrix' http://127.0.0.2:$web_port/
     curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\kim:minutrix' http://127.0.0.2:$web_port/free/
     curl -L -x http://127.0.0.1:$proxy_port -U 'CORP\\carol:minutrix' http://127.0.0.2:$web_port/
-    MINUTRIX_ROOT=$MINUTRIX_ROOT build/minutrix-db users '$db'
+    MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-db users '$db'
   A browser works too: set its HTTP proxy to 127.0.0.1:$proxy_port.
 
   The filter's log: $product/MinutrixOutput*.txt   (detail: set MinutrixDebug to 1 with
-    MINUTRIX_ROOT=$MINUTRIX_ROOT build/minutrix-machine reg add "HKLM\\software\\Minutrix" /v MinutrixDebug /d 1 /f)
+    MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-machine reg add "HKLM\\software\\Minutrix" /v MinutrixDebug /d 1 /f)
 
 Press Ctrl-C to stop everything.
 TXT

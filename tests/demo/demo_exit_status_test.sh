@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# ./demo.sh must exit non-zero when its proxy cannot start, and 0 when Ctrl-C ends it, with
+# Squid and nginx stopped and its folder removed either way.
+set -uo pipefail
+source_dir=$1 build_dir=$2
+for program in squid nginx curl htpasswd; do
+  command -v "$program" >/dev/null || PATH=$PATH:/usr/sbin command -v "$program" >/dev/null ||
+    { echo "SKIP: $program missing"; exit 77; }
+done
+export PATH=$PATH:/usr/sbin MINUTRIX_BUILD_DIR=$build_dir
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+fail() { echo "FAIL: $*"; sed 's/^/  | /' "$scratch/out"; exit 1; }
+demo_dirs() { ls -d /tmp/minutrix-demo.* 2>/dev/null | sort; }
+before=$(demo_dirs)
+
+# The product page and the proxy on one port: nginx takes it, so Squid cannot.
+MINUTRIX_DEMO_PROXY_PORT=13195 MINUTRIX_DEMO_WEB_PORT=13195 timeout 120 \
+  "$source_dir/demo.sh" >"$scratch/out" 2>&1
+status=$?
+[ "$status" -ne 0 ] && [ "$status" -ne 124 ] || fail "a failed start exited $status"
+grep -q "Minutrix is running" "$scratch/out" && fail "a failed start claimed to be running"
+grep -q "did not start" "$scratch/out" || fail "the failure is not named"
+
+# A good start, then Ctrl-C (SIGINT to the demo's process group, as a terminal sends it). Job
+# control gives the demo its own group and keeps SIGINT from being ignored in a background job.
+set -m
+MINUTRIX_DEMO_PROXY_PORT=13195 MINUTRIX_DEMO_WEB_PORT=13196 "$source_dir/demo.sh" >"$scratch/out" 2>&1 &
+runner=$!
+trap 'kill -KILL -- "-$runner" 2>/dev/null; rm -rf "$scratch"' EXIT
+for _ in $(seq 1 600); do grep -q "Minutrix is running" "$scratch/out" 2>/dev/null && break; sleep 0.1; done
+grep -q "Minutrix is running" "$scratch/out" || fail "no start"
+answer=$(curl -s -o /dev/null -w '%{http_code}' -x http://127.0.0.1:13195 -U 'CORP\jsmith:minutrix' \
+  http://127.0.0.2:13196/)
+[ "$answer" = 302 ] || fail "the first request of a period answered $answer, not the start page"
+kill -INT -- "-$runner"
+wait "$runner"
+status=$?
+[ "$status" -eq 0 ] || fail "Ctrl-C ended the demo with status $status"
+grep -q "Minutes used at the end" "$scratch/out" || fail "no closing table"
+if curl -s -o /dev/null --max-time 2 http://127.0.0.2:13196/; then fail "nginx still answers"; fi
+if curl -s -o /dev/null --max-time 2 http://127.0.0.1:13195/; then fail "Squid still answers"; fi
+[ "$(demo_dirs)" = "$before" ] || fail "the demo left its folder behind"
+echo "PASS"
