@@ -4,8 +4,12 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
-# Squid, nginx, curl and htpasswd for the end-to-end tests through a real proxy.
-ensure_packages squid nginx-light curl apache2-utils
+# Squid, nginx, curl and htpasswd for the end-to-end tests through a real proxy; clang-format for
+# the formatting check.
+ensure_packages squid nginx-light curl apache2-utils clang-format
+
+echo "== Formatting"
+scripts/check-format.sh
 
 jobs=$(nproc)
 echo "== Build (build/)"
