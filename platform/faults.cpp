@@ -68,7 +68,10 @@ class FaultTable {
       return ERROR_SUCCESS;
     }
     std::lock_guard lock(mutex_);
-    RefreshLocked(now, /*force=*/false);
+    if (!loaded_ || epoch_.load(std::memory_order_relaxed) != MachineRootEpoch() ||
+        now >= next_check_ms_.load(std::memory_order_relaxed)) {
+      RefreshLocked(now, /*force=*/false);
+    }
     const Rule& rule = rules_[static_cast<size_t>(op)];
     if (rule.nth == 0) return ERROR_SUCCESS;
     const std::uint64_t call = ++calls_[static_cast<size_t>(op)];

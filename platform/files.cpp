@@ -126,8 +126,13 @@ DWORD ReplaceFileDurably(const std::filesystem::path& path, std::string_view con
   const bool had_old = ::stat(target.c_str(), &old) == 0;
   const mode_t mode = had_old ? (old.st_mode & 07777) : 0;
   // A new file gets what fopen would give it; a replaced one keeps its permissions.
-  const int fd =
-      ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, had_old ? 0600 : 0666);
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), flags, had_old ? 0600 : 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Left by a crashed process that had our pid: no living process can be writing it.
+    ::unlink(temp.c_str());
+    fd = ::open(temp.c_str(), flags, had_old ? 0600 : 0666);
+  }
   if (fd < 0) {
     const int error = errno;
     // Windows tells a missing folder from a missing file.
