@@ -1,11 +1,17 @@
-// WinFile over stdio, with CR LF translation in text mode.
+// WinFile over stdio, with CR LF translation in text mode, and the durable replace of a file.
 #include "platform/files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/faults.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
 
@@ -25,6 +31,10 @@ std::unique_ptr<WinFile> WinFile::Open(std::string_view windows_path, std::strin
     host_mode.push_back(c);
   }
   if (host_mode.find('b') == std::string::npos) host_mode.push_back('b');
+  if (host_mode.find_first_of("wa+") != std::string::npos &&
+      InjectedFault(FaultOp::kFileCreate) != ERROR_SUCCESS) {
+    return nullptr;
+  }
   std::FILE* file = std::fopen(host->c_str(), host_mode.c_str());
   if (file == nullptr) {
     const int error = errno;
@@ -57,6 +67,7 @@ bool WinFile::Write(std::string_view text) {
     }
     text = translated;
   }
+  if (InjectedFault(FaultOp::kFileWrite) != ERROR_SUCCESS) return false;
   if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) {
     SetLastErrorFromErrno();
     return false;
@@ -73,6 +84,91 @@ bool WinFile::Close() {
     return false;
   }
   return true;
+}
+
+namespace {
+
+DWORD Failed(DWORD error) {
+  SetLastError(error);
+  return error;
+}
+
+bool WriteAll(int fd, std::string_view content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+}  // namespace
+
+DWORD ReplaceFileDurably(const std::filesystem::path& path, std::string_view content) {
+  std::error_code ec;
+  std::filesystem::path target = path;
+  if (std::filesystem::is_symlink(target, ec)) {
+    target = std::filesystem::weakly_canonical(target, ec);
+    if (ec) return Failed(Win32ErrorFromErrno(ec.value()));
+  }
+  const std::filesystem::path folder =
+      target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+  static std::atomic<unsigned> serial{0};
+  const std::string temp = target.string() + ".tmp." + std::to_string(::getpid()) + "." +
+                           std::to_string(serial.fetch_add(1, std::memory_order_relaxed));
+
+  if (const DWORD fault = InjectedFault(FaultOp::kFileCreate)) return fault;
+  struct stat old;
+  const bool had_old = ::stat(target.c_str(), &old) == 0;
+  const mode_t mode = had_old ? (old.st_mode & 07777) : 0;
+  // A new file gets what fopen would give it; a replaced one keeps its permissions.
+  const int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC;
+  int fd = ::open(temp.c_str(), flags, had_old ? 0600 : 0666);
+  if (fd < 0 && errno == EEXIST) {
+    // Left by a crashed process that had our pid: no living process can be writing it.
+    ::unlink(temp.c_str());
+    fd = ::open(temp.c_str(), flags, had_old ? 0600 : 0666);
+  }
+  if (fd < 0) {
+    const int error = errno;
+    // Windows tells a missing folder from a missing file.
+    return Failed(error == ENOENT || error == ENOTDIR ? ERROR_PATH_NOT_FOUND
+                                                      : Win32ErrorFromErrno(error));
+  }
+  auto abandon = [&](DWORD error) {
+    ::close(fd);
+    ::unlink(temp.c_str());
+    return Failed(error);
+  };
+  if (const DWORD fault = InjectedFault(FaultOp::kFileWrite)) return abandon(fault);
+  if (!WriteAll(fd, content) || (had_old && ::fchmod(fd, mode) != 0) || ::fsync(fd) != 0) {
+    return abandon(Win32ErrorFromErrno(errno));
+  }
+  if (::close(fd) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return Failed(Win32ErrorFromErrno(error));
+  }
+  if (const DWORD fault = InjectedFault(FaultOp::kFileRename)) {
+    ::unlink(temp.c_str());
+    return fault;
+  }
+  if (::rename(temp.c_str(), target.c_str()) != 0) {
+    const int error = errno;
+    ::unlink(temp.c_str());
+    return Failed(Win32ErrorFromErrno(error));
+  }
+  // The new content is in place; a failed fsync of the folder cannot bring the old one back.
+  const int dir_fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_fd >= 0) {
+    ::fsync(dir_fd);
+    ::close(dir_fd);
+  }
+  return ERROR_SUCCESS;
 }
 
 std::optional<std::string> ReadWholeFile(std::string_view windows_path) {

@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "platform/win_types.h"
 
 namespace platform {
 
@@ -29,6 +32,13 @@ class WinFile {
   std::FILE* file_;
   bool text_;
 };
+
+// Replaces the whole content of the host file `path` so that no failure or crash leaves anything
+// but the old or the new content: writes a temporary file in the same folder, fsyncs it, renames
+// it over `path` and fsyncs the folder. Returns ERROR_SUCCESS, or the Win32 error (also the last
+// error) with the old file untouched and the temporary file removed. A symbolic link is followed,
+// the file's permissions are kept.
+DWORD ReplaceFileDurably(const std::filesystem::path& path, std::string_view content);
 
 // Reads a whole file by its Windows name; nullopt (last error set) when it cannot be read.
 std::optional<std::string> ReadWholeFile(std::string_view windows_path);

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/faults.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
@@ -26,6 +27,28 @@ constexpr const char* kSource = "Microsoft Scripting Runtime";
 bool Fail(AutomationError* error, long number, const char* description) {
   if (error != nullptr) *error = AutomationError{number, description, kSource};
   return false;
+}
+
+// An injected Win32 error as the runtime would raise it: its own number where it has one.
+bool FailWin32(AutomationError* error, DWORD code) {
+  switch (code) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+      return Fail(error, 70, "Permission denied");
+    case ERROR_ALREADY_EXISTS:
+      return Fail(error, 58, "File already exists");
+    case ERROR_DISK_FULL:
+      return Fail(error, 61, "Disk full");
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+      return Fail(error, 76, "Path not found");
+    default:
+      if (error != nullptr) {
+        *error = AutomationError{static_cast<long>(0x80070000u | (code & 0xffffu)),
+                                 std::string(SystemErrorText(code)), kSource};
+      }
+      return false;
+  }
 }
 
 bool StatIs(const std::optional<fs::path>& host, mode_t type) {
@@ -65,7 +88,8 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
-std::optional<DriveInfo> DriveOf(char letter) {
+// `fault` gets an injected failure to read the free space (then nullopt).
+std::optional<DriveInfo> DriveOf(char letter, DWORD* fault = nullptr) {
   const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
   const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
   const auto drives = Drives();
@@ -81,6 +105,10 @@ std::optional<DriveInfo> DriveOf(char letter) {
     info.available_space = static_cast<double>(vfs.f_bavail) * static_cast<double>(vfs.f_frsize);
     info.free_space = static_cast<double>(vfs.f_bfree) * static_cast<double>(vfs.f_frsize);
     info.total_size = static_cast<double>(vfs.f_blocks) * static_cast<double>(vfs.f_frsize);
+  }
+  if (const DWORD code = InjectedFault(FaultOp::kDriveFreeSpace)) {
+    if (fault != nullptr) *fault = code;
+    return std::nullopt;
   }
   // A machine may pin a drive's free space (in bytes) in [DriveFreeSpace] of its profile, so
   // that a full or nearly full disk can be tried without filling one.
@@ -123,6 +151,7 @@ bool FileSystemObject::FolderExists(std::string_view path) const {
 bool FileSystemObject::CreateFolder(std::string_view path, AutomationError* error) const {
   const auto host = HostPath(path);
   if (!host || HasWildcard(path)) return Fail(error, 76, "Path not found");
+  if (const DWORD fault = InjectedFault(FaultOp::kFolderCreate)) return FailWin32(error, fault);
   fs::path target = *host;
   if (target.filename().empty()) target = target.parent_path();
   struct stat st;
@@ -151,8 +180,13 @@ std::optional<DriveInfo> FileSystemObject::GetDrive(std::string_view drive_spec,
     Fail(error, 5, "Invalid procedure call or argument");
     return std::nullopt;
   }
-  auto info = DriveOf(drive_spec[0]);
-  if (!info) Fail(error, 68, "Device unavailable");
+  DWORD fault = ERROR_SUCCESS;
+  auto info = DriveOf(drive_spec[0], &fault);
+  if (!info && fault != ERROR_SUCCESS) {
+    FailWin32(error, fault);
+  } else if (!info) {
+    Fail(error, 68, "Device unavailable");
+  }
   return info;
 }
 

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/command_line.h"
+#include "platform/faults.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
@@ -97,6 +98,7 @@ std::optional<fs::path> FindProgram(std::string_view name) {
 }
 
 DWORD StartProcess(std::string_view command_line, WindowStyle style) {
+  if (InjectedFault(FaultOp::kProcessStart) != ERROR_SUCCESS) return 0;
   const std::vector<std::string> words = SplitCommandLine(command_line);
   if (words.empty()) {
     SetLastError(ERROR_FILE_NOT_FOUND);

@@ -170,7 +170,15 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file_name) {
   if (section == nullptr || file_name == nullptr) return FALSE;
+  const auto host = platform::HostPath(file_name);
+  if (!host) {
+    SetLastError(ERROR_PATH_NOT_FOUND);
+    return FALSE;
+  }
   const auto text = platform::ReadWholeFile(file_name);
+  // A file that exists but cannot be read must not be rewritten as an empty profile.
+  if (!text && GetLastError() != ERROR_FILE_NOT_FOUND && GetLastError() != ERROR_PATH_NOT_FOUND)
+    return FALSE;
   auto profile = platform::ProfileFile::Parse(text ? *text : "");
   if (key == nullptr) {
     profile.EraseSection(section);
@@ -179,9 +187,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
   } else {
     profile.Set(section, key, value);
   }
-  auto file = platform::WinFile::Open(file_name, "wb");
-  if (!file) return FALSE;
-  return file->Write(profile.Format()) && file->Close() ? TRUE : FALSE;
+  return platform::ReplaceFileDurably(*host, profile.Format()) == ERROR_SUCCESS ? TRUE : FALSE;
 }
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {

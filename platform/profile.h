@@ -17,7 +17,8 @@
 // fit is cut to size - 1 characters. Surrounding quotes of a value are removed, as Windows does.
 DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value, LPSTR returned,
                                DWORD size, LPCSTR file_name);
-// Sets a value (a null `value` deletes the key, a null `key` the section). FALSE on failure.
+// Sets a value (a null `value` deletes the key, a null `key` the section); the file is replaced
+// durably (see files.h). FALSE, with the last error set, on failure; then the file is unchanged.
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file_name);
 
 typedef struct _OSVERSIONINFOA {

@@ -1,12 +1,13 @@
 // Service configuration from the machine profile and the state file beside it.
 #include "platform/services.h"
 
-#include <unistd.h>
-
-#include <cstdio>
+#include <cerrno>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "platform/files.h"
+#include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
 
@@ -77,22 +78,17 @@ bool ServiceRunning(std::string_view name) {
 
 bool RecordServiceState(std::string_view name, bool running) {
   const std::string path = ServiceStatePath();
-  ProfileFile state = LoadProfile(path).value_or(ProfileFile::Parse(""));
-  state.Set(UpperAscii(name), "State", running ? "running" : "stopped");
-  const std::string temp = path + ".tmp." + std::to_string(::getpid());
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out << state.Format();
-    if (!out.flush()) {
-      std::remove(temp.c_str());
-      return false;
-    }
-  }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::remove(temp.c_str());
+  auto loaded = LoadProfile(path);
+  const int read_error = errno;
+  std::error_code ec;
+  // A state file that exists but cannot be read must not lose the other services' states.
+  if (!loaded && std::filesystem::exists(path, ec)) {
+    SetLastError(Win32ErrorFromErrno(read_error));
     return false;
   }
-  return true;
+  ProfileFile state = loaded.value_or(ProfileFile::Parse(""));
+  state.Set(UpperAscii(name), "State", running ? "running" : "stopped");
+  return ReplaceFileDurably(path, state.Format()) == ERROR_SUCCESS;
 }
 
 }  // namespace platform

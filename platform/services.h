@@ -31,8 +31,8 @@ std::vector<ServiceConfig> AllServices();
 
 // Recorded state; a service that was never started or stopped has its profile's State.
 bool ServiceRunning(std::string_view name);
-// Records the state in "services.state" of the machine root (written whole, then renamed).
-// False when it cannot be written.
+// Records the state in "services.state" of the machine root (a durable replace, see files.h).
+// False, with the last error set, when it cannot be written.
 bool RecordServiceState(std::string_view name, bool running);
 
 // Host path of the state file.

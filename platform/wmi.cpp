@@ -5,6 +5,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/faults.h"
+#include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/profile.h"
@@ -64,6 +66,11 @@ std::optional<WmiServices> WmiServices::Bind(std::string_view moniker, Automatio
 
 std::optional<std::vector<Win32Process>> WmiServices::ExecQuery(std::string_view wql,
                                                                 AutomationError* error) const {
+  if (const DWORD fault = InjectedFault(FaultOp::kWmiQuery)) {
+    Fail(error, static_cast<long>(0x80070000u | (fault & 0xffffu)),
+         std::string(SystemErrorText(fault)), "SWbemServicesEx");
+    return std::nullopt;
+  }
   std::string spaced;
   for (char c : wql) {
     if (c == '=')

@@ -3,11 +3,15 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
 
+#include "platform/registry_format.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -222,6 +226,109 @@ TEST(Registry, BinaryGarbageNeverCrashes) {
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"), "<2>");
   fs::remove(machine.root() / "registry.txt");
   EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"), "<2>");
+}
+
+// What readers could notice of a write: the file's identity and the change counter.
+struct FileState {
+  ino_t inode = 0;
+  long mtime_nsec = 0;
+  long mtime_sec = 0;
+  std::string counter;
+  unsigned long stamp = 0;
+  bool operator==(const FileState&) const = default;
+};
+
+FileState StateOf(const ScratchMachine& machine) {
+  FileState state;
+  struct stat st {};
+  EXPECT_EQ(::stat((machine.root() / "registry.txt").c_str(), &st), 0);
+  state.inode = st.st_ino;
+  state.mtime_sec = st.st_mtim.tv_sec;
+  state.mtime_nsec = st.st_mtim.tv_nsec;
+  state.counter = test_support::ReadFile(machine.root() / "registry.txt.lock").substr(0, 8);
+  state.stamp = platform::RegistryChangeStamp();
+  return state;
+}
+
+struct WriteCase {
+  std::string name;
+  std::function<void()> write;
+  bool changes;
+};
+
+void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
+
+class RegistryWrite : public testing::TestWithParam<WriteCase> {};
+
+TEST_P(RegistryWrite, RewritesTheFileOnlyWhenSomethingChanged) {
+  ScratchMachine machine;
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "software\\Minutrix");
+  SetText(key, "MinutrixDebug", "0");
+  RegCloseKey(key);
+  const FileState before = StateOf(machine);
+  GetParam().write();
+  const FileState after = StateOf(machine);
+  if (GetParam().changes) {
+    EXPECT_NE(after.counter, before.counter);
+    EXPECT_NE(after.inode, before.inode);
+  } else {
+    EXPECT_EQ(after, before);
+  }
+}
+
+void SetRaw(const char* name, DWORD type, const std::string& bytes) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\minutrix");
+  ASSERT_EQ(RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                           static_cast<DWORD>(bytes.size())),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Writes, RegistryWrite,
+    testing::Values(WriteCase{"SameValueAgain",
+                              [] {
+                                SetRaw("minutrixdebug", REG_SZ, {"0\0", 2});
+                              },
+                              false},
+                    WriteCase{"ExistingKey",
+                              [] { RegCloseKey(Create(HKEY_LOCAL_MACHINE, "software")); }, false},
+                    WriteCase{"SameBytesOtherType",
+                              [] {
+                                SetRaw("MinutrixDebug", REG_EXPAND_SZ, {"0\0", 2});
+                              },
+                              true},
+                    WriteCase{"OtherBytes",
+                              [] {
+                                SetRaw("MinutrixDebug", REG_SZ, {"1\0", 2});
+                              },
+                              true},
+                    WriteCase{"NewKey",
+                              [] { RegCloseKey(Create(HKEY_LOCAL_MACHINE, "software\\New")); },
+                              true}),
+    [](const testing::TestParamInfo<WriteCase>& info) { return info.param.name; });
+
+TEST(RegistryFormat, DamagedLinesAreNumberedAndToldWhenTheFileIsRead) {
+  const std::string text =
+      "MINUTRIX-REGISTRY 1\n"
+      "[HKEY_LOCAL_MACHINE\\software]\n"
+      "\"Good\"=dword:00000001\n"
+      "\"Bad\"=dword:1\n"
+      "\n"
+      "[NOWHERE\\x]\n"
+      "\"Orphan\"=sz:\"x\"\n";
+  const auto tree = platform::registry::Parse(text);
+  EXPECT_EQ(tree.damaged_lines, (std::vector<int>{4, 6, 7}));
+  EXPECT_EQ(platform::registry::Parse("not a header\n").damaged_lines, std::vector<int>{1});
+  EXPECT_TRUE(platform::registry::Parse("MINUTRIX-REGISTRY 1\n").damaged_lines.empty());
+
+  ScratchMachine machine;
+  test_support::WriteFile(machine.root() / "registry.txt", text);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(Query(HKEY_LOCAL_MACHINE, "software", "Bad"), "<2>");
+  const std::string told = testing::internal::GetCapturedStderr();
+  EXPECT_NE(told.find("line 4 "), std::string::npos) << told;
+  EXPECT_NE(told.find("line 7 "), std::string::npos) << told;
 }
 
 }  // namespace
