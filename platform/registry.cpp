@@ -279,6 +279,12 @@ std::string RegistryFilePath() { return (MachineRoot() / "registry.txt").string(
 
 unsigned long RegistryParseCount() { return TheStore().parse_count(); }
 
+std::optional<RegistryDamageNote> TakeRegistryDamageNote() {
+  auto note = TheStore().TakeDamageNote();
+  if (!note) return std::nullopt;
+  return RegistryDamageNote{std::move(note->copy_path), std::move(note->lines)};
+}
+
 unsigned long RegistryChangeStamp() {
   registry::Store& store = TheStore();
   if (const auto stamp = store.FastChangeStamp()) return *stamp;

@@ -4,7 +4,9 @@
 // and safe against other processes that use the same machine root.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/win_types.h"
 
@@ -68,6 +70,15 @@ std::string RegistryFilePath();
 // write through these functions, by any process, is seen at once; another change of the file
 // within a second). Cheap enough to ask before every read of a setting that is cached.
 unsigned long RegistryChangeStamp();
+
+// After this process saved a change over a damaged registry file: where the file's text as it
+// stood was kept, and which of its lines could not be read (they are kept in the file as they
+// stood). Cleared by the call; nullopt when there is nothing to tell.
+struct RegistryDamageNote {
+  std::string copy_path;
+  std::vector<int> lines;
+};
+std::optional<RegistryDamageNote> TakeRegistryDamageNote();
 
 // Number of times this process parsed a registry file; lets tests prove that reads of an
 // unchanged file do not parse it again.

@@ -35,7 +35,7 @@ void AddKeyWithParents(Tree& tree, const std::string& path) {
     if (end == std::string::npos) end = path.size();
     prefix = path.substr(0, end);
     const std::string folded = UpperAscii(prefix);
-    if (!tree.keys.count(folded)) tree.keys[folded] = Key{prefix, {}};
+    if (!tree.keys.count(folded)) tree.keys[folded] = Key{prefix, {}, {}};
     start = end + 1;
   }
 }
@@ -227,44 +227,74 @@ std::string FormatValue(const Value& value) {
 
 }  // namespace
 
+namespace {
+
+// Key paths are written bare unless a byte would break the line structure.
+bool NeedsQuotedPath(std::string_view path) {
+  for (unsigned char c : path) {
+    if (c < 0x20 || c == 0x7f) return true;
+  }
+  return !path.empty() && path.front() == '"';
+}
+
+bool ValidKeyPath(const std::string& path) {
+  if (path.empty()) return false;
+  const std::string hive = path.substr(0, path.find('\\'));
+  return IsHive(hive) && path.find("\\\\") == std::string::npos && path.back() != '\\';
+}
+
+}  // namespace
+
 Tree Parse(const std::string& text) {
   Tree tree;
   tree.text = text;
   std::istringstream in(text);
   std::string line;
   Key* current = nullptr;
+  Key* last_section = nullptr;  // where unreadable lines after a bad key line stand
   int number = 0;
-  auto damaged = [&] {
+  auto note = [&] {
     if (tree.damaged_lines.empty() || tree.damaged_lines.back() != number)
       tree.damaged_lines.push_back(number);
+  };
+  auto damaged = [&](const std::string& raw) {
+    note();
+    if (last_section == nullptr) {
+      tree.preamble.push_back(raw);
+    } else {
+      last_section->raw_lines.push_back(RawLine{last_section->values.size(), raw});
+    }
   };
   while (std::getline(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (number == 1) {
       if (line == kHeader) continue;
-      damaged();
+      note();  // a file without its header is read all the same
     }
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       current = nullptr;
-      if (line.back() != ']' || line.size() < 3) {
-        damaged();
-        continue;
+      std::string path;
+      bool ok = line.size() >= 3 && line.back() == ']';
+      if (ok && line[1] == '"') {
+        size_t pos = 1;
+        ok = ParseQuoted(line, pos, path) && pos == line.size() - 1;
+      } else if (ok) {
+        path = line.substr(1, line.size() - 2);
       }
-      const std::string path = line.substr(1, line.size() - 2);
-      const std::string hive = path.substr(0, path.find('\\'));
-      if (!IsHive(hive) || path.find("\\\\") != std::string::npos || path.back() == '\\') {
-        damaged();
+      if (!ok || !ValidKeyPath(path)) {
+        damaged(line);
         continue;
       }
       AddKeyWithParents(tree, path);
       current = &tree.keys[UpperAscii(path)];
+      last_section = current;
       continue;
     }
     Value value;
     if (current == nullptr || !ParseValueLine(line, value)) {
-      damaged();
+      damaged(line);
       continue;
     }
     if (Value* existing = current->Find(value.name)) {
@@ -278,10 +308,19 @@ Tree Parse(const std::string& text) {
 
 std::string Format(const Tree& tree) {
   std::string out = std::string(kHeader) + "\n";
+  for (const std::string& raw : tree.preamble) out += raw + "\n";
   for (const auto& [folded, key] : tree.keys) {
-    if (IsHive(key.path) && key.values.empty()) continue;
-    out += "\n[" + key.path + "]\n";
-    for (const Value& value : key.values) out += FormatValue(value) + "\n";
+    if (IsHive(key.path) && key.values.empty() && key.raw_lines.empty()) continue;
+    out += "\n[" + (NeedsQuotedPath(key.path) ? Quote(key.path) : key.path) + "]\n";
+    // A kept line that opens a (broken) key ends the section for a reader, so it and what came
+    // after it go behind the values: a value added since must stay readable.
+    auto raw = key.raw_lines.begin();
+    for (size_t i = 0; i < key.values.size(); ++i) {
+      for (; raw != key.raw_lines.end() && raw->before <= i && raw->text.front() != '['; ++raw)
+        out += raw->text + "\n";
+      out += FormatValue(key.values[i]) + "\n";
+    }
+    for (; raw != key.raw_lines.end(); ++raw) out += raw->text + "\n";
   }
   return out;
 }

@@ -25,10 +25,31 @@ long CoarseMilliseconds() {
   return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
 }
 
-void KeepDamagedCopy(const std::string& path, const std::string& text) {
-  if (text.empty()) return;
-  std::ofstream out(path + ".damaged-" + std::to_string(std::time(nullptr)), std::ios::binary);
-  out << text;
+// Saves the damaged file's text beside it under a name no other copy has; the path, or "" when
+// the copy could not be made.
+std::string KeepDamagedCopy(const std::string& path, const std::string& text) {
+  const std::string base = path + ".damaged-" + std::to_string(std::time(nullptr));
+  for (int attempt = 1; attempt < 1000; ++attempt) {
+    const std::string name = attempt == 1 ? base : base + "-" + std::to_string(attempt);
+    const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      if (errno == EEXIST) continue;
+      return "";
+    }
+    size_t done = 0;
+    while (done < text.size()) {
+      const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      done += static_cast<size_t>(n);
+    }
+    const bool ok = done == text.size() && ::fsync(fd) == 0;
+    ::close(fd);
+    if (ok) return name;
+    ::unlink(name.c_str());
+    return "";
+  }
+  return "";
 }
 
 // Called with the lock file locked, after the new file is in place.
@@ -115,18 +136,32 @@ LONG Store::Modify(const Change& change) {
   bool modified = false;
   LONG result = change(next, modified);
   if (result == ERROR_SUCCESS && modified) {
-    if (current->damaged()) KeepDamagedCopy(path, current->text);
+    // Unreadable lines are written back as they stood, so a file this store wrote already loses
+    // nothing; one damaged by other hands is kept whole once, as it was found.
+    const bool keep_copy = current->damaged() && Format(*current) != current->text;
+    std::string copy;
+    if (keep_copy) copy = KeepDamagedCopy(path, current->text);
     // The cause of a failed save stays in the last error.
-    if (ReplaceFileDurably(path, Format(next)) != ERROR_SUCCESS) {
+    if (keep_copy && copy.empty()) {
+      result = ERROR_CANTWRITE;  // without its copy, a damaged file is not written over
+    } else if (ReplaceFileDurably(path, Format(next)) != ERROR_SUCCESS) {
       result = ERROR_CANTWRITE;
     } else {
       BumpChangeCounter(lock_fd);
+      if (!copy.empty()) damage_note_ = DamageNote{copy, current->damaged_lines};
     }
     LoadLocked(path);
   }
   ::flock(lock_fd, LOCK_UN);
   ::close(lock_fd);
   return result;
+}
+
+std::optional<Store::DamageNote> Store::TakeDamageNote() {
+  std::lock_guard lock(mutex_);
+  auto note = std::move(damage_note_);
+  damage_note_.reset();
+  return note;
 }
 
 unsigned long Store::parse_count() {

@@ -37,6 +37,14 @@ class Store {
 
   unsigned long parse_count();
 
+  // The copy kept of a damaged file by this process's last change that saved over one, and the
+  // numbers of its unreadable lines; cleared by the call.
+  struct DamageNote {
+    std::string copy_path;
+    std::vector<int> lines;
+  };
+  std::optional<DamageNote> TakeDamageNote();
+
  private:
   struct FileSignature {
     bool exists = false;
@@ -72,6 +80,7 @@ class Store {
   std::string path_;
   FileSignature signature_;
   std::shared_ptr<const Tree> tree_;
+  std::optional<DamageNote> damage_note_;
   unsigned long parse_count_ = 0;
 };
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/machine.h"
+#include "platform/registry.h"
 #include "tools/machine/machine_tool.h"
 
 namespace {
@@ -39,6 +40,22 @@ Example: switch the filter's debug log on:
   minutrix-machine reg add "HKLM\software\Minutrix" /v MinutrixDebug /t REG_SZ /d 1 /f
 )";
 
+// A change saved over a damaged registry file is told, so the administrator can look at it.
+void TellRegistryDamage() {
+  const auto note = platform::TakeRegistryDamageNote();
+  if (!note) return;
+  std::string lines;
+  for (size_t i = 0; i < note->lines.size() && i < 10; ++i)
+    lines += (i == 0 ? "" : ", ") + std::to_string(note->lines[i]);
+  if (note->lines.size() > 10) lines += ", ...";
+  std::fprintf(stderr,
+               "minutrix-machine: %s was damaged: line%s %s could not be read and %s kept in "
+               "the file as %s stood; the file as it was before this change is saved as %s\n",
+               platform::RegistryFilePath().c_str(), note->lines.size() == 1 ? "" : "s",
+               lines.c_str(), note->lines.size() == 1 ? "is" : "are",
+               note->lines.size() == 1 ? "it" : "they", note->copy_path.c_str());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -68,7 +85,9 @@ int main(int argc, char** argv) {
   }
   if (args[0] == "reg") {
     args.erase(args.begin());
-    return machine_tool::Reg(args);
+    const int status = machine_tool::Reg(args);
+    TellRegistryDamage();
+    return status;
   }
   std::fprintf(stderr, "minutrix-machine: unknown command \"%s\" (see --help)\n", args[0].c_str());
   return 2;
