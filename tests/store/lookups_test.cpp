@@ -14,6 +14,11 @@ struct UserCase {
   bool unlimited;
 };
 
+void PrintTo(const UserCase& c, std::ostream* out) {
+  *out << "stored '" << c.stored << "' " << c.used << " of " << c.allowance << ", login '"
+       << c.login << "'";
+}
+
 class UserLookUpTest : public StoreTest, public ::testing::WithParamInterface<UserCase> {};
 
 TEST_P(UserLookUpTest, AnswersAsTheTableSays) {
