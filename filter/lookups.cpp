@@ -68,6 +68,92 @@ class NameMatcher {
   std::uint64_t mask_ = 0;
 };
 
+// The host named by a URL as the proxy passes it ("http://user@host:80/p", or "host:443" for a
+// CONNECT), without and with its port; both empty when the URL names no host (a bare path).
+struct UrlHost {
+  std::string_view host;
+  std::string_view host_and_port;
+};
+
+bool IsScheme(std::string_view text) {
+  for (const char c : text) {
+    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
+    if (!letter && !other) return false;
+  }
+  return true;
+}
+
+UrlHost HostOf(std::string_view url) {
+  std::size_t start = 0;
+  const std::size_t scheme_end = url.find("://");
+  const std::size_t first_stop = url.find_first_of("/?#\\");
+  if (scheme_end != std::string_view::npos && scheme_end > 0 && scheme_end < first_stop &&
+      IsScheme(url.substr(0, scheme_end))) {
+    start = scheme_end + 3;
+  } else if (url.starts_with("//")) {
+    start = 2;
+  } else if (first_stop == 0) {
+    return {};
+  }
+  // A backslash ends the authority too: browsers read it as a slash.
+  std::size_t end = url.find_first_of("/?#\\", start);
+  if (end == std::string_view::npos) end = url.size();
+  std::string_view authority = url.substr(start, end - start);
+  // The user information before an "@" is not the host.
+  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
+    authority.remove_prefix(at + 1);
+  std::size_t host_end = authority.size();
+  if (authority.starts_with('[')) {
+    const std::size_t close = authority.find(']');
+    host_end = close == std::string_view::npos ? authority.size() : close + 1;
+  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
+    host_end = colon;
+  }
+  return {authority.substr(0, host_end), authority};
+}
+
+bool EqualsFolded(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (Fold(a[i]) != Fold(b[i])) return false;
+  }
+  return true;
+}
+
+// Requests to this server itself, the product's own pages among them, are never charged; only
+// the URL's host counts, or anyone could add the name to a query. No name makes nothing free.
+bool IsOwnServer(const UrlHost& url, std::string_view server) {
+  if (server.find_first_not_of(" \t") == std::string_view::npos) return false;
+  return EqualsFolded(url.host, server) || EqualsFolded(url.host_and_port, server);
+}
+
+constexpr std::string_view kHostRowPrefix = "host:";
+
+// A free-site row "host:example.org": the URL's host is example.org or ends in ".example.org".
+bool HostRowMatches(std::string_view row, const UrlHost& url) {
+  std::string_view domain = row.substr(kHostRowPrefix.size());
+  while (!domain.empty() && (domain.front() == ' ' || domain.front() == '.'))
+    domain.remove_prefix(1);
+  while (!domain.empty() && domain.back() == ' ') domain.remove_suffix(1);
+  if (domain.empty() || url.host.size() < domain.size()) return false;
+  const std::string_view tail = url.host.substr(url.host.size() - domain.size());
+  if (!EqualsFolded(tail, domain)) return false;
+  return url.host.size() == domain.size() || url.host[url.host.size() - domain.size() - 1] == '.';
+}
+
+// Whether a free-site row makes the URL free: a host row by host, an empty or blank row never,
+// any other row when the URL contains its text.
+bool RowMatches(const char* row, std::string_view upper_url, const UrlHost& url) {
+  const std::string_view text(row);
+  if (text.find_first_not_of(" \t") == std::string_view::npos) return false;
+  if (text.size() >= kHostRowPrefix.size() &&
+      EqualsFolded(text.substr(0, kHostRowPrefix.size()), kHostRowPrefix)) {
+    return HostRowMatches(text, url);
+  }
+  return ContainsNoCase(upper_url, row);
+}
+
 }  // namespace
 
 void SeekUserInSet(const std::string& userName) {
@@ -114,10 +200,9 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
   DoMessageHandling(server_copy, 0);
   DoMessageHandling(url_copy, 0);
   const std::string upper_url = platform::UpperAscii(url_copy);
-  const std::string upper_server = platform::UpperAscii(server_copy);
   m_pWebSites->MoveFirst();
-  // Requests to this server itself, the product's own pages among them, are never charged.
-  if (upper_url.find(upper_server) != std::string::npos) return 1;
+  const UrlHost host = HostOf(url_copy);
+  if (IsOwnServer(host, server_copy)) return 1;
   while (!m_pWebSites->IsEOF()) {
     DoMessageHandling("[LookUpSiteInSet]Check if the freewebpagename is the standard message", 0);
     if (std::strncmp(FreesitesRecord.PageName, kFreeSitesPlaceholder, kPlaceholderLength) == 0) {
@@ -129,7 +214,7 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
                       std::string_view(FreesitesRecord.PageName), 0);
     static const std::string placeholder = kFreeSitesPlaceholder;
     DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)", placeholder, 0);
-    if (ContainsNoCase(upper_url, FreesitesRecord.PageName)) return 1;
+    if (RowMatches(FreesitesRecord.PageName, upper_url, host)) return 1;
     m_pWebSites->MoveNext();
   }
   return 0;

@@ -12,7 +12,9 @@ void SeekUserInSet(const std::string& userName);
 // after a database error. Takes section 3.
 int LookUpUserInSet(const std::string& userName, bool* hasTime, bool* found);
 
-// 1 when `url` contains this server's name or a free site's text (case-insensitive), else 0.
+// 1 when `url`'s host is this server (with or without its port; an empty name is no server) or a
+// free-site row matches it (case-insensitive): a row "host:NAME" when the host is NAME or ends in
+// ".NAME", an empty or blank row never, any other row when the URL contains its text. Else 0.
 // Moves tblPages; its caller holds section 1. Database errors are raised.
 int LookUpSiteInSet(const char* url, const char* serverName);
 

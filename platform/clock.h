@@ -2,7 +2,9 @@
 // in-process (SetFixedTime / AdvanceFixedTime) and, for a library loaded into another program,
 // the file named by $MINUTRIX_CLOCK_FILE, read at every call. Its one line is either an absolute
 // local time "YYYY-MM-DD HH:MM:SS" (the clock stands there) or a shift "+N" / "-N" in seconds
-// (optionally with suffix m, h or d) added to the real time. Thread-safe.
+// (optionally with suffix m, h or d) added to the real time. A value that is neither, or that
+// does not fit the time type, is an error: it is reported once on standard error and the real
+// time is used. Thread-safe.
 #pragma once
 
 #include <ctime>

@@ -1,6 +1,7 @@
 // Loading the filters and turning their answers into Squid's.
 #include "hosts/squid/filter_chain.h"
 
+#include <cstdio>
 #include <sstream>
 
 #include "platform/machine.h"
@@ -103,8 +104,17 @@ std::string FilterChain::Answer(std::string_view line, const std::string& server
   std::string channel;
   try {
     std::string error;
-    const auto parsed = ParseRequestLine(line, channel, error);
-    if (!parsed) return BrokenAnswer(channel, error);
+    const auto parsed = ParseRequestLine(line, channel, error, extras_);
+    if (!parsed) {
+      // Squid passes a request on after a BH, so a line that cannot be read is refused instead.
+      if (!hinted_) {
+        hinted_ = true;
+        std::fprintf(stderr, "minutrix-squid-helper: %s (%s)\n", ExtrasHint(extras_).c_str(),
+                     error.c_str());
+        std::fflush(stderr);
+      }
+      return BlockAnswer(channel);
+    }
     auto request = isapi_host::MakeRequest(parsed->user, parsed->url, server_name);
     if (!parsed->method.empty()) {
       request.headers["method"] = parsed->method;

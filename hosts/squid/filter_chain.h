@@ -26,10 +26,16 @@ class FilterChain {
   void Load(const std::vector<std::string>& paths, std::vector<std::string>& problems);
   size_t active() const;
 
-  // The answer line for one request line. Never throws.
+  // The form of the extras in the request lines; keyed unless set.
+  void set_extras(Extras extras) { extras_ = extras; }
+
+  // The answer line for one request line. A line that does not fit the extras is refused
+  // (never passed unfiltered), and the first such line says so on standard error. Never throws.
   std::string Answer(std::string_view line, const std::string& server_name);
 
  private:
+  Extras extras_ = Extras::kKeyed;
+  bool hinted_ = false;
   std::vector<std::unique_ptr<isapi_host::LoadedFilter>> filters_;
   std::vector<isapi_host::LoadedFilter*> active_;
 };

@@ -17,9 +17,9 @@
 namespace {
 
 constexpr const char* kHelp =
-    R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME]
+    R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME] [--extras FORM]
        minutrix-squid-helper --squid-config [--server-name NAME] [--product-port PORT]
-                             [--concurrency N] [--filter PATH]...
+                             [--concurrency N] [--extras FORM] [--filter PATH]...
 
 A Squid url_rewrite helper that hosts ISAPI filters. It loads the filters registered with
 the web server of the machine in $MINUTRIX_ROOT (registry HKLM\SYSTEM\ControlSet001\Services\
@@ -32,12 +32,22 @@ per request, in order:
   ERR                          the request passes unchanged
   OK status=302 url="..."      the filter redirected (the product page)
   OK minutrix=block            the filter ended the request; squid.conf makes Squid answer 403
-  BH message="..."             the line could not be read; the helper goes on
+  OK minutrix=block            also for a line that does not fit the extras: it is never
+                               passed unfiltered (the first such line is reported on stderr)
+  BH message="..."             the helper itself failed on this line; it goes on
 
 Options:
   --server-name NAME   the proxy's host name as the browsers know it (SERVER_NAME); the
                        product page is at http://NAME:PORT/Minutrix/Minutrix.asp
-                       (default: this machine's host name)
+                       (default: this machine's host name; it must not be empty). Only a
+                       URL whose host is NAME (with or without a port) is this server's.
+  --extras FORM        the extras Squid appends to each line (url_rewrite_extras):
+                         keyed    "ip=%>a method=%>rm user=%#un" (the default; --squid-config
+                                  prints that line)
+                         default  Squid's own default "%>a/%>A %un %>rm myip=%la myport=%lp",
+                                  when squid.conf sets no url_rewrite_extras; the user name
+                                  runs from the third word up to the method word
+                       The form is never guessed from a line.
   --filter PATH        load this filter library too
   --squid-config       print the squid.conf lines that hook this helper in, and exit
   --product-port PORT  with --squid-config: the port of the product page (ServerPort)
@@ -116,6 +126,18 @@ int main(int argc, char** argv) {
       print_config = true;
     } else if (arg == "--product-port" && has_value) {
       config.product_port = argv[++i];
+    } else if (arg == "--extras" && has_value) {
+      const std::string form = argv[++i];
+      if (form == "keyed") {
+        config.extras = squid::Extras::kKeyed;
+      } else if (form == "default") {
+        config.extras = squid::Extras::kDefault;
+      } else {
+        std::fprintf(stderr,
+                     "minutrix-squid-helper: --extras is \"keyed\" or \"default\", not \"%s\"\n",
+                     form.c_str());
+        return 2;
+      }
     } else if (arg == "--concurrency" && has_value) {
       config.concurrency = std::atoi(argv[++i]);
     } else {
@@ -123,6 +145,15 @@ int main(int argc, char** argv) {
                    arg.c_str());
       return 2;
     }
+  }
+
+  // With no name every URL would be "this server" to some check; refuse rather than guess.
+  if (config.server_name.find_first_not_of(" \t") == std::string::npos) {
+    std::fputs(
+        "minutrix-squid-helper: --server-name must not be empty: give the proxy's host name as "
+        "the browsers know it\n",
+        stderr);
+    return 2;
   }
 
   if (print_config) {
@@ -142,12 +173,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
   paths.insert(paths.end(), filters.begin(), filters.end());
   squid::FilterChain chain;
+  chain.set_extras(config.extras);
   chain.Load(paths, problems);
   for (const auto& problem : problems)
     std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
   std::fprintf(stderr,
-               "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s\n",
-               chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str());
+               "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s, "
+               "%s extras\n",
+               chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str(),
+               config.extras == squid::Extras::kKeyed ? "keyed" : "Squid's default");
 
   LineReader reader;
   std::string line;
@@ -155,9 +189,8 @@ int main(int argc, char** argv) {
   while (reader.Next(line, too_long)) {
     std::string answer;
     if (too_long) {
-      std::string channel, error;
-      squid::ParseRequestLine(line.substr(0, 32), channel, error);
-      answer = squid::BrokenAnswer(channel, "request line too long");
+      // Refused, not BH: Squid would pass the request on after its retries.
+      answer = squid::BlockAnswer(squid::ChannelOf(line));
     } else {
       answer = chain.Answer(line, config.server_name);
     }

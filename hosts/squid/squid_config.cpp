@@ -23,6 +23,7 @@ std::string SquidConfig(const ConfigOptions& o) {
     program += " ";
   }
   program += o.helper_path + " --server-name " + o.server_name;
+  if (o.extras == Extras::kDefault) program += " --extras default";
   for (const auto& filter : o.filters) program += " --filter " + filter;
 
   std::string out;
@@ -34,7 +35,11 @@ std::string SquidConfig(const ConfigOptions& o) {
   out += "# One helper process: the filter keeps its users' counting periods in memory.\n";
   out +=
       "url_rewrite_children 1 startup=1 idle=1 concurrency=" + std::to_string(o.concurrency) + "\n";
-  out += "url_rewrite_extras \"ip=%>a method=%>rm user=%#un\"\n";
+  if (o.extras == Extras::kKeyed) {
+    out += "url_rewrite_extras \"" + std::string(kKeyedExtras) + "\"\n";
+  } else {
+    out += "# No url_rewrite_extras: the helper reads Squid's default extras (--extras default).\n";
+  }
   out += "# Never pass requests unfiltered when the helper is busy.\n";
   out += "url_rewrite_bypass off\n";
   out +=

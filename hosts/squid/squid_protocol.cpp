@@ -75,8 +75,66 @@ std::string PercentDecode(std::string_view text) {
   return out;
 }
 
+namespace {
+
+bool IsMethod(std::string_view word) {
+  if (word.empty()) return false;
+  for (char c : word) {
+    if (!((c >= 'A' && c <= 'Z') || c == '-' || c == '_')) return false;
+  }
+  return true;
+}
+
+bool ParseKeyed(const std::vector<std::string_view>& words, RequestLine& request,
+                std::string& error) {
+  bool seen_ip = false, seen_method = false, seen_user = false;
+  for (std::string_view word : words) {
+    const size_t eq = word.find('=');
+    const std::string_view key = word.substr(0, eq);
+    const std::string_view value = eq == std::string_view::npos ? "" : word.substr(eq + 1);
+    bool* seen = key == "ip"       ? &seen_ip
+                 : key == "method" ? &seen_method
+                 : key == "user"   ? &seen_user
+                                   : nullptr;
+    if (eq == std::string_view::npos || seen == nullptr || *seen) {
+      error = "extras are not \"" + std::string(kKeyedExtras) + "\"";
+      return false;
+    }
+    *seen = true;
+    if (key == "user") request.user = UserOf(value);
+    if (key == "method") request.method = PercentDecode(value);
+    if (key == "ip") request.client = PercentDecode(value);
+  }
+  if (!seen_ip || !seen_method || !seen_user) {
+    error = "extras are not \"" + std::string(kKeyedExtras) + "\"";
+    return false;
+  }
+  return true;
+}
+
+// The user name is not escaped and may hold spaces or anything else, so only the position of
+// the words around it counts: the client before it, the method and Squid's two addresses after.
+bool ParseDefault(std::string_view line, const std::vector<std::string_view>& words,
+                  RequestLine& request, std::string& error) {
+  const size_t n = words.size();
+  if (n < 5 || !words[n - 2].starts_with("myip=") || !words[n - 1].starts_with("myport=") ||
+      words[0].find('/') == std::string_view::npos || !IsMethod(words[n - 3])) {
+    error = "extras are not Squid's default \"" + std::string(kDefaultExtras) + "\"";
+    return false;
+  }
+  request.client = std::string(words[0].substr(0, words[0].find('/')));
+  request.method = std::string(words[n - 3]);
+  const size_t from = static_cast<size_t>(words[1].data() - line.data());
+  const size_t to = static_cast<size_t>(words[n - 4].data() + words[n - 4].size() - line.data());
+  const std::string_view user = line.substr(from, to - from);
+  request.user = user == "-" ? std::string() : std::string(user);
+  return true;
+}
+
+}  // namespace
+
 std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel,
-                                            std::string& error) {
+                                            std::string& error, Extras extras) {
   channel.clear();
   std::vector<std::string_view> words = Words(line);
   if (words.empty()) {
@@ -96,43 +154,30 @@ std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& 
   request.channel = channel;
   request.url = std::string(words[0]);
   words.erase(words.begin());
-
-  bool key_values = false;
-  for (std::string_view word : words) {
-    if (word.starts_with("user=") || word.starts_with("method=") || word.starts_with("ip="))
-      key_values = true;
-  }
-  if (key_values) {
-    for (std::string_view word : words) {
-      const size_t eq = word.find('=');
-      if (eq == std::string_view::npos) continue;
-      const std::string_view key = word.substr(0, eq), value = word.substr(eq + 1);
-      if (key == "user") request.user = UserOf(value);
-      if (key == "method") request.method = PercentDecode(value);
-      if (key == "ip") request.client = PercentDecode(value);
-    }
-    return request;
-  }
-
-  // Squid's default extras: "%>a/%>A %un %>rm myip=%la myport=%lp"; the user name is not
-  // escaped and may span several words, so it is what lies between the client and the method.
-  if (words.empty()) return request;  // no extras: an anonymous request of unknown method
-  size_t end = words.size();
-  while (end > 0 && (words[end - 1].starts_with("myip=") || words[end - 1].starts_with("myport=")))
-    --end;
-  if (end < 2) {
-    error = "unrecognised extras";
-    return std::nullopt;
-  }
-  request.client = std::string(words[0].substr(0, words[0].find('/')));
-  request.method = std::string(words[end - 1]);
-  std::string user;
-  for (size_t i = 1; i + 1 < end; ++i) {
-    if (!user.empty()) user.push_back(' ');
-    user.append(words[i]);
-  }
-  request.user = user == "-" ? std::string() : user;
+  const bool fits = extras == Extras::kKeyed ? ParseKeyed(words, request, error)
+                                             : ParseDefault(line, words, request, error);
+  if (!fits) return std::nullopt;
   return request;
+}
+
+std::string ChannelOf(std::string_view line) {
+  const std::vector<std::string_view> words = Words(line.substr(0, 64));
+  return !words.empty() && AllDigits(words[0]) ? std::string(words[0]) : std::string();
+}
+
+std::string ExtrasHint(Extras extras) {
+  if (extras == Extras::kKeyed) {
+    return std::string(
+               "a request line did not fit the keyed extras this helper reads (squid.conf: "
+               "url_rewrite_extras \"") +
+           kKeyedExtras +
+           "\", as --squid-config prints); such requests are refused. For Squid's default "
+           "extras, start the helper with --extras default.";
+  }
+  return std::string("a request line did not fit Squid's default extras (\"") + kDefaultExtras +
+         "\", no url_rewrite_extras line) that this helper reads with --extras default; such "
+         "requests are refused. For the keyed extras, set url_rewrite_extras \"" +
+         kKeyedExtras + "\" and start the helper without --extras default.";
 }
 
 std::string LocationForSquid(std::string_view location) {

@@ -16,12 +16,28 @@ struct RequestLine {
   std::string client;   // the client address, when the extras give it
 };
 
-// Parses `line` (without its line end). Accepts Squid's default extras
-// ("%>a/%>A %un %>rm myip=%la myport=%lp", where an unescaped user name may hold spaces) and
-// key=value extras ("ip=%>a method=%>rm user=%#un", values percent-encoded). On failure returns
-// nullopt with `error` set and `channel` still filled when the line had one.
+// The extras Squid appends to each line, as configured; the helper never guesses them from a line,
+// since a user name can hold anything that would tell one form from the other.
+enum class Extras {
+  kKeyed,    // url_rewrite_extras "ip=%>a method=%>rm user=%#un", values percent-encoded
+  kDefault,  // Squid's default "%>a/%>A %un %>rm myip=%la myport=%lp", the user name unescaped
+};
+inline constexpr const char* kKeyedExtras = "ip=%>a method=%>rm user=%#un";
+inline constexpr const char* kDefaultExtras = "%>a/%>A %un %>rm myip=%la myport=%lp";
+
+// Parses `line` (without its line end) in the form `extras`. Keyed: exactly the words ip=,
+// method= and user=, in any order. Default: the client word, the user name (from the third word
+// up to the method word, spaces kept), the method, myip= and myport=. On failure returns nullopt
+// with `error` set and `channel` still filled when the line had one.
 std::optional<RequestLine> ParseRequestLine(std::string_view line, std::string& channel,
-                                            std::string& error);
+                                            std::string& error, Extras extras = Extras::kKeyed);
+
+// The channel-ID that leads `line`, or empty.
+std::string ChannelOf(std::string_view line);
+
+// What the helper says once on standard error when a line does not fit `extras`: the form it
+// expected and how to choose the other.
+std::string ExtrasHint(Extras extras);
 
 // "%XX" sequences decoded; a "%" not followed by two hex digits stays as it is.
 std::string PercentDecode(std::string_view text);

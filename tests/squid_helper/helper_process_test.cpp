@@ -90,7 +90,8 @@ TEST_F(HelperTest, AnswersEachRequestInOrderWithItsChannel) {
 
 TEST_F(HelperTest, SquidsDefaultExtrasWork) {
   const auto answers =
-      Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n");
+      Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n",
+             {"--extras", "default"});
   ASSERT_EQ(answers.size(), 1u);
   EXPECT_NE(answers[0].find("UserName=alice&TimeLeft=5"), std::string::npos) << answers[0];
 }
@@ -117,11 +118,13 @@ TEST_F(HelperTest, NeverDiesOnBadInput) {
   input += "http://timeleft/ ip=1 method=GET user=alice";  // last line without its end
   const auto answers = Helper(input);
   ASSERT_EQ(answers.size(), 7u) << result_.output.substr(0, 2000);
-  EXPECT_EQ(answers[0], "BH message=\"empty request line\"");
-  EXPECT_EQ(answers[1], "ERR");  // not a user's request: nothing to decide
-  EXPECT_EQ(answers[2], "ERR");  // a name the server cannot give is no user
-  EXPECT_EQ(answers[4], "9 BH message=\"request line without a URL\"");
-  EXPECT_EQ(answers[5], "BH message=\"request line too long\"");
+  // Lines that do not fit are refused: Squid would pass a request on after a BH.
+  EXPECT_EQ(answers[0], "OK minutrix=block");
+  EXPECT_EQ(answers[1], "OK minutrix=block");  // no extras
+  EXPECT_EQ(answers[2], "ERR");                // a name the server cannot give is no user
+  EXPECT_EQ(answers[3], "OK minutrix=block");
+  EXPECT_EQ(answers[4], "9 OK minutrix=block");
+  EXPECT_EQ(answers[5], "OK minutrix=block");
   EXPECT_NE(answers[6].find("UserName=alice"), std::string::npos);
 }
 
@@ -209,6 +212,107 @@ TEST_F(HelperTest, PrintsTheSquidConfigThatHooksItIn) {
     EXPECT_NE(config.output.find(line), std::string::npos) << line << config.output;
   }
   EXPECT_NE(config.output.find("MINUTRIX_ROOT=" + machine_.root().string()), std::string::npos);
+}
+
+// The ways around the limit that the helper once let through, and the configured line format.
+class HelperLimitTest : public HelperTest {
+ protected:
+  std::vector<std::string> Run(const std::string& input, std::vector<std::string> args) {
+    args.insert(args.begin(), (test_support::kBuildDir / "minutrix-squid-helper").string());
+    result_ = test_support::Run(args, {{"MINUTRIX_CLOCK_FILE", (clock_.path() / "clock").string()}},
+                                input);
+    std::vector<std::string> lines;
+    std::istringstream in(result_.output);
+    for (std::string line; std::getline(in, line);) {
+      if (line.rfind("minutrix-squid-helper: ", 0) != 0) lines.push_back(line);
+    }
+    return lines;
+  }
+  static long Count(const std::string& text, const std::string& part) {
+    long count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+      ++count;
+    return count;
+  }
+};
+
+TEST_F(HelperLimitTest, ServerNameInAQueryFreesNothing) {
+  Db({"set-used", "alice", "5"});
+  const auto answers =
+      Run("http://a.example/?x=proxy.school.test ip=1 method=GET user=alice\n"
+          "http://a.example/proxy.school.test/ ip=1 method=GET user=alice\n"
+          "http://proxy.school.test:80/x ip=1 method=GET user=alice\n",
+          {"--server-name", "proxy.school.test"});
+  ASSERT_EQ(answers.size(), 3u) << result_.output;
+  EXPECT_NE(answers[0].find("&DeniedMessage="), std::string::npos) << answers[0];
+  EXPECT_NE(answers[1].find("&DeniedMessage="), std::string::npos) << answers[1];
+  EXPECT_EQ(answers[2], "ERR") << "the proxy's own host is free";
+}
+
+TEST_F(HelperLimitTest, RefusesToStartWithoutAServerName) {
+  for (const char* name : {"", "  "}) {
+    for (bool config : {false, true}) {
+      std::vector<std::string> args = {"--server-name", name};
+      if (config) args.push_back("--squid-config");
+      const auto answers = Run("http://a.example/ ip=1 method=GET user=alice\n", args);
+      EXPECT_EQ(result_.exit_code, 2) << result_.output;
+      EXPECT_TRUE(answers.empty()) << result_.output;
+      EXPECT_NE(result_.output.find("--server-name must not be empty"), std::string::npos)
+          << result_.output;
+    }
+  }
+}
+
+TEST_F(HelperLimitTest, DefaultExtrasTakeTheWholeNameAsTheUser) {
+  Db({"add-user", "bob", "-1"});
+  Db({"set-used", "alice", "5"});
+  const auto answers =
+      Run("http://a.example/ 127.0.0.1/- mallory user=bob GET myip=127.0.0.1 myport=3128\n"
+          "http://a.example/ 127.0.0.1/- mallory method=GET GET myip=127.0.0.1 myport=3128\n"
+          "http://a.example/ 127.0.0.1/- bob GET myip=127.0.0.1 myport=3128\n"
+          "http://a.example/ 127.0.0.1/- CORP\\alice GET myip=127.0.0.1 myport=3128\n",
+          {"--server-name", "proxy.test", "--extras", "default"});
+  ASSERT_EQ(answers.size(), 4u) << result_.output;
+  EXPECT_NE(answers[0].find("UserName=mallory%20user=bob&TimeLeft=0&"), std::string::npos)
+      << answers[0];
+  EXPECT_NE(answers[1].find("UserName=mallory%20method=GET&TimeLeft=0&"), std::string::npos)
+      << answers[1];
+  EXPECT_EQ(answers[2], "ERR") << "bob is unlimited";
+  EXPECT_NE(answers[3].find("UserName=alice&TimeLeft=0&"), std::string::npos) << answers[3];
+  EXPECT_EQ(Count(result_.output, "did not fit"), 0) << result_.output;
+}
+
+TEST_F(HelperLimitTest, LinesOfTheOtherFormAreRefusedAndReportedOnce) {
+  const std::string default_lines =
+      "1 http://a.example/ 127.0.0.1/- alice GET myip=127.0.0.1 myport=3128\n"
+      "2 http://a.example/ 127.0.0.1/- bob GET myip=127.0.0.1 myport=3128\n";
+  auto answers = Run(default_lines, {"--server-name", "proxy.test"});
+  ASSERT_EQ(answers.size(), 2u) << result_.output;
+  EXPECT_EQ(answers[0], "1 OK minutrix=block");
+  EXPECT_EQ(answers[1], "2 OK minutrix=block");
+  EXPECT_EQ(Count(result_.output, "did not fit the keyed extras"), 1) << result_.output;
+  EXPECT_NE(result_.output.find("--extras default"), std::string::npos) << result_.output;
+
+  answers = Run("1 http://a.example/ ip=1 method=GET user=alice\n2 http://x/ ip=1 method=GET\n",
+                {"--server-name", "proxy.test", "--extras", "default"});
+  ASSERT_EQ(answers.size(), 2u) << result_.output;
+  EXPECT_EQ(answers[0], "1 OK minutrix=block");
+  EXPECT_EQ(answers[1], "2 OK minutrix=block");
+  EXPECT_EQ(Count(result_.output, "did not fit Squid's default extras"), 1) << result_.output;
+  EXPECT_NE(result_.output.find("url_rewrite_extras \"ip=%>a method=%>rm user=%#un\""),
+            std::string::npos)
+      << result_.output;
+}
+
+TEST_F(HelperLimitTest, SquidConfigForDefaultExtrasSetsNoExtrasLine) {
+  Run("", {"--squid-config", "--server-name", "proxy.test", "--extras", "default"});
+  EXPECT_EQ(result_.exit_code, 0);
+  EXPECT_EQ(result_.output.find("url_rewrite_extras \""), std::string::npos) << result_.output;
+  EXPECT_NE(result_.output.find(" --server-name proxy.test --extras default"), std::string::npos)
+      << result_.output;
+  Run("", {"--extras", "guess"});
+  EXPECT_EQ(result_.exit_code, 2);
+  EXPECT_NE(result_.output.find("--extras is \"keyed\" or \"default\""), std::string::npos);
 }
 
 }  // namespace

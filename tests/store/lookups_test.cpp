@@ -14,6 +14,11 @@ struct UserCase {
   bool unlimited;
 };
 
+void PrintTo(const UserCase& c, std::ostream* out) {
+  *out << "stored '" << c.stored << "' " << c.used << " of " << c.allowance << ", login '"
+       << c.login << "'";
+}
+
 class UserLookUpTest : public StoreTest, public ::testing::WithParamInterface<UserCase> {};
 
 TEST_P(UserLookUpTest, AnswersAsTheTableSays) {
@@ -72,6 +77,10 @@ struct SiteCase {
   bool free;
 };
 
+void PrintTo(const SiteCase& c, std::ostream* out) {
+  *out << c.url << " with " << c.pages.size() << " row(s), server '" << c.server << "'";
+}
+
 class SiteLookUpTest : public StoreTest, public ::testing::WithParamInterface<SiteCase> {};
 
 TEST_P(SiteLookUpTest, MatchesBySubstringWithoutCase) {
@@ -93,8 +102,8 @@ INSTANTIATE_TEST_SUITE_P(
                  true},
         SiteCase{{"wikipedia.org"}, "proxy", "http://EN.WIKIPEDIA.ORG/wiki/X", true},
         SiteCase{{"wikipedia.org"}, "proxy", "http://www.example.com/", false},
-        SiteCase{{""}, "proxy", "http://www.example.com/", true},  // empty text: every URL
-        SiteCase{{"bbc"}, "", "http://www.example.com/", true},    // empty server name
+        SiteCase{{""}, "proxy", "http://www.example.com/", false},  // empty text: no URL
+        SiteCase{{"bbc"}, "", "http://www.example.com/", false},    // empty server name: none
         SiteCase{{"bbc"}, "Proxy", "http://proxy/Minutrix/Minutrix.asp", true},  // this server
         SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/O'Reilly%_[X]/", true},
         SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/oXreillyY/", false}));

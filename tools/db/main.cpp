@@ -28,19 +28,28 @@ Commands:
   set-allowance DATABASE NAME MINUTES
                                  Change a user's allowance (-1 for unlimited).
   set-used DATABASE NAME MINUTES Set the minutes a user has used in this period (0 restarts it).
-  sites DATABASE                 List the free sites.
-  add-site DATABASE TEXT         Add a free site: every URL that contains TEXT (in any case)
-                                 costs no time.
-  remove-site DATABASE TEXT      Remove a free site.
+  sites DATABASE                 List the free sites (warns when a plain row would also match
+                                 query strings).
+  add-site DATABASE TEXT         Add a free site: every URL that contains TEXT (in any case,
+                                 anywhere: host, path or query string) costs no time. Use it
+                                 for entries such as 127.0.0.2:8080/free.
+  add-site DATABASE --host NAME  Add a free host: only URLs whose host is NAME or ends in .NAME
+                                 cost no time (stored as the row host:NAME). A user cannot
+                                 make another site free by adding NAME to its query.
+  remove-site DATABASE [--host] TEXT
+                                 Remove a free site.
   settings DATABASE              Show the settings.
   set DATABASE KEY VALUE         Change a setting. KEY is one of
                                    ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,
                                    WarningMode, UsersChanged      (yes or no)
-                                   IdleGapMinutes                 (minutes, 0 or more)
+                                   IdleGapMinutes                 (minutes, 0 or more; 0
+                                                                   charges nothing)
                                    DeniedMessage                  (text, at most 254 bytes)
                                    CurrentUserCommand             (text, at most 49 bytes)
-                                   ServerPort                     (digits, at most 9)
+                                   ServerPort                     (1 to 65535)
 
+Each change prints one line saying what it changed; warnings (a change that was made but is
+likely not what was meant, such as used minutes above the allowance) go to standard error.
 The commands that change users also set UsersChanged, so that a running filter reads the users
 again at its next request.
 
@@ -55,7 +64,7 @@ int UsageError(const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
+  std::vector<std::string> args(argv + 1, argv + argc);
   for (const std::string& arg : args) {
     if (arg == "--help" || arg == "-h" || arg == "help") {
       std::fputs(kUsage, stdout);
@@ -63,9 +72,24 @@ int main(int argc, char** argv) {
     }
   }
   if (args.empty()) return UsageError("no command given.");
-  const std::string& command = args[0];
+  const std::string command = args[0];
+  bool by_host = false;
+  if (command == "add-site" || command == "remove-site") {
+    for (auto it = args.begin() + 1; it != args.end(); ++it) {
+      if (*it == "--host") {
+        by_host = true;
+        args.erase(it);
+        break;
+      }
+    }
+  }
   const auto need = [&](size_t count) { return args.size() == count + 1; };
   namespace db = user_times_db;
+  const auto tell = [](const db::Report& report) {
+    std::printf("%s\n", report.done.c_str());
+    for (const std::string& warning : report.warnings)
+      std::fprintf(stderr, "minutrix-db: warning: %s\n", warning.c_str());
+  };
   try {
     if (command == "create" && (need(1) || (need(2) && args[2] == "--sample"))) {
       db::Create(args[1], args.size() == 3);
@@ -73,25 +97,25 @@ int main(int argc, char** argv) {
     } else if (command == "users" && need(1)) {
       db::ListUsers(args[1], std::cout);
     } else if (command == "add-user" && need(3)) {
-      db::AddUser(args[1], args[2], db::ParseInteger(args[3], "MINUTES"));
+      tell(db::AddUser(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
     } else if (command == "rename-user" && need(3)) {
-      db::RenameUser(args[1], args[2], args[3]);
+      tell(db::RenameUser(args[1], args[2], args[3]));
     } else if (command == "remove-user" && need(2)) {
-      db::RemoveUser(args[1], args[2]);
+      tell(db::RemoveUser(args[1], args[2]));
     } else if (command == "set-allowance" && need(3)) {
-      db::SetAllowance(args[1], args[2], db::ParseInteger(args[3], "MINUTES"));
+      tell(db::SetAllowance(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
     } else if (command == "set-used" && need(3)) {
-      db::SetUsed(args[1], args[2], db::ParseInteger(args[3], "MINUTES"));
+      tell(db::SetUsed(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
     } else if (command == "sites" && need(1)) {
-      db::ListSites(args[1], std::cout);
+      db::ListSites(args[1], std::cout, std::cerr);
     } else if (command == "add-site" && need(2)) {
-      db::AddSite(args[1], args[2]);
+      tell(db::AddSite(args[1], args[2], by_host));
     } else if (command == "remove-site" && need(2)) {
-      db::RemoveSite(args[1], args[2]);
+      tell(db::RemoveSite(args[1], args[2], by_host));
     } else if (command == "settings" && need(1)) {
       db::ShowSettings(args[1], std::cout);
     } else if (command == "set" && need(3)) {
-      db::SetSetting(args[1], args[2], args[3]);
+      tell(db::SetSetting(args[1], args[2], args[3]));
     } else {
       const char* known[] = {"create",      "users",         "add-user", "rename-user",
                              "remove-user", "set-allowance", "set-used", "sites",

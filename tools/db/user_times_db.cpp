@@ -2,9 +2,11 @@
 // written; each change runs in one immediate transaction, so a refusal or failure changes nothing.
 #include "tools/db/user_times_db.h"
 
+#include <cctype>
 #include <charconv>
 #include <climits>
 #include <cstddef>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -43,6 +45,8 @@ constexpr const char* kSchema[] = {
     " WarningMode INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT NOT NULL DEFAULT '')",
 };
+// The row the administration tools leave in tblPages; the filter skips it.
+constexpr const char* kPlaceholder = "Enter free websites here!";
 constexpr const char* kDefaultDeniedMessage = "Your internet time for this period is used up.";
 
 struct SampleUser {
@@ -95,6 +99,24 @@ std::string DataSource(const std::string& path) {
   return windows ? path : platform::WindowsPath(path);
 }
 
+// The database layer's description with the path it names replaced by `path` as it was given.
+std::string AsGiven(std::string text, const std::string& path) {
+  std::error_code ec;
+  for (const std::string& named :
+       {DataSource(path), DataSource(fs::absolute(path, ec).lexically_normal().string())}) {
+    if (named.empty() || named == path) continue;
+    for (size_t at = text.find(named); at != std::string::npos;
+         at = text.find(named, at + path.size())) {
+      text.replace(at, named.size(), path);
+    }
+  }
+  return text;
+}
+
+DbError Failure(const std::string& what, const std::string& path, const ado::ComError& error) {
+  return DbError(what + " " + path + ": " + AsGiven(error.Description(), path));
+}
+
 ado::ConnectionPtr Connect(const std::string& path) {
   try {
     ado::ConnectionPtr connection = ado::CreateConnection();
@@ -110,7 +132,7 @@ ado::ConnectionPtr Connect(const std::string& path) {
     }
     return connection;
   } catch (const ado::ComError& error) {
-    throw DbError("cannot open " + path + ": " + error.Description());
+    throw Failure("cannot open", path, error);
   }
 }
 
@@ -120,7 +142,7 @@ void Change(const std::string& path, const std::function<void(const ado::Connect
   try {
     ado::Execute(connection, "BEGIN IMMEDIATE");
   } catch (const ado::ComError& error) {
-    throw DbError("cannot change " + path + ": " + error.Description());
+    throw Failure("cannot change", path, error);
   }
   try {
     change(connection);
@@ -134,7 +156,7 @@ void Change(const std::string& path, const std::function<void(const ado::Connect
     try {
       throw;
     } catch (const ado::ComError& error) {
-      throw DbError("cannot change " + path + ": " + error.Description());
+      throw Failure("cannot change", path, error);
     }
   }
 }
@@ -163,9 +185,47 @@ void CheckAllowance(std::int64_t allowance) {
 }
 
 void CheckSiteText(const std::string& text) {
-  if (text.empty())
-    throw DbError("a free-site text must not be empty: it would make every site free.");
+  if (text.find_first_not_of(" \t") == std::string::npos)
+    throw DbError("a free-site text must not be empty or blank: it would match no site.");
   if (text.size() > 254) throw DbError("a free-site text holds at most 254 bytes.");
+}
+
+bool IsHostRow(const std::string& text) {
+  const std::string prefix = kHostRowPrefix;
+  return text.size() >= prefix.size() &&
+         platform::EqualsNoCase(text.substr(0, prefix.size()), prefix);
+}
+
+// The row for a host name ("example.org", or a row "host:example.org"): lower case, without a
+// leading dot; refused when it is not a host name alone.
+std::string HostRow(const std::string& given) {
+  std::string name = IsHostRow(given) ? given.substr(std::string(kHostRowPrefix).size()) : given;
+  if (!name.empty() && name.front() == '.') name.erase(0, 1);
+  const bool bracketed = name.size() > 2 && name.front() == '[' && name.back() == ']';
+  bool fits = !name.empty() && name.size() + std::strlen(kHostRowPrefix) <= 254;
+  for (size_t i = 0; fits && i < name.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(name[i]);
+    const bool plain = std::isalnum(c) || c == '.' || c == '-' || c == '_';
+    const bool address =
+        bracketed && (c == ':' || ((c == '[' || c == ']') && (i == 0 || i + 1 == name.size())));
+    fits = plain || address;
+  }
+  if (!fits) {
+    throw DbError("'" + given +
+                  "' is not a host name: give the host alone, such as example.org (no scheme, "
+                  "port, path or spaces).");
+  }
+  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return kHostRowPrefix + name;
+}
+
+std::string SiteRule(const std::string& row) {
+  if (IsHostRow(row)) {
+    const std::string host = row.substr(std::strlen(kHostRowPrefix));
+    return "URLs whose host is " + host + " or ends in ." + host + " cost no time";
+  }
+  return "every URL that contains it, in any case and anywhere (query string included), costs "
+         "no time";
 }
 
 void MarkUsersChanged(const ado::ConnectionPtr& connection) {
@@ -199,7 +259,7 @@ void Create(const std::string& path, bool sample_users) {
   try {
     ado::CreateDatabase("Data Source=" + DataSource(host.string()) + ";");
   } catch (const ado::ComError& error) {
-    throw DbError("cannot create " + path + ": " + error.Description());
+    throw Failure("cannot create", path, error);
   }
   try {
     ado::ConnectionPtr connection = ado::CreateConnection();
@@ -225,7 +285,7 @@ void Create(const std::string& path, bool sample_users) {
     connection->Close();
   } catch (const ado::ComError& error) {
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(host.string() + suffix, ec);
-    throw DbError("cannot create " + path + ": " + error.Description());
+    throw Failure("cannot create", path, error);
   }
 }
 
@@ -249,11 +309,33 @@ void ListUsers(const std::string& path, std::ostream& out) {
           << Limit(left) << "\n";
     }
   } catch (const ado::ComError& error) {
-    throw DbError("cannot read " + path + ": " + error.Description());
+    throw Failure("cannot read", path, error);
   }
 }
 
-void AddUser(const std::string& path, const std::string& name, std::int64_t allowance) {
+namespace {
+
+std::int64_t Allowance(const ado::ConnectionPtr& connection, const std::string& upper) {
+  return ado::QueryInteger(connection, "SELECT MaxInternetTime FROM Users WHERE UserName = ?1",
+                           {upper}, -1);
+}
+std::int64_t UsedMinutes(const ado::ConnectionPtr& connection, const std::string& upper) {
+  return ado::QueryInteger(connection, "SELECT CurrentInternetTime FROM Users WHERE UserName = ?1",
+                           {upper}, 0);
+}
+
+std::string Minutes(std::int64_t minutes) {
+  return minutes == -1 ? "unlimited access" : std::to_string(minutes) + " minutes";
+}
+
+std::string OverAllowance(const std::string& upper, std::int64_t used, std::int64_t allowance) {
+  return upper + " has used " + std::to_string(used) + " minutes, more than the allowance of " +
+         std::to_string(allowance) + ": no time left until the next reset.";
+}
+
+}  // namespace
+
+Report AddUser(const std::string& path, const std::string& name, std::int64_t allowance) {
   const std::string upper = CheckedUserName(name);
   CheckAllowance(allowance);
   Change(path, [&](const ado::ConnectionPtr& connection) {
@@ -267,18 +349,20 @@ void AddUser(const std::string& path, const std::string& name, std::int64_t allo
         {upper, allowance});
     MarkUsersChanged(connection);
   });
+  return {"Added user " + upper + " with " + Minutes(allowance) + ".", {}};
 }
 
-void RemoveUser(const std::string& path, const std::string& name) {
+Report RemoveUser(const std::string& path, const std::string& name) {
   const std::string upper = platform::UpperAscii(name);
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
     ado::Execute(connection, "DELETE FROM Users WHERE UserName = ?1", {upper});
     MarkUsersChanged(connection);
   });
+  return {"Removed user " + upper + ".", {}};
 }
 
-void RenameUser(const std::string& path, const std::string& name, const std::string& new_name) {
+Report RenameUser(const std::string& path, const std::string& name, const std::string& new_name) {
   const std::string upper = platform::UpperAscii(name);
   const std::string new_upper = CheckedUserName(new_name);
   Change(path, [&](const ado::ConnectionPtr& connection) {
@@ -292,45 +376,74 @@ void RenameUser(const std::string& path, const std::string& name, const std::str
                  {upper, new_upper});
     MarkUsersChanged(connection);
   });
+  return {"Renamed user " + upper + " to " + new_upper + ".", {}};
 }
 
-void SetAllowance(const std::string& path, const std::string& name, std::int64_t allowance) {
+Report SetAllowance(const std::string& path, const std::string& name, std::int64_t allowance) {
   const std::string upper = platform::UpperAscii(name);
   CheckAllowance(allowance);
+  Report report;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
+    const std::int64_t before = Allowance(connection, upper);
+    const std::int64_t used = UsedMinutes(connection, upper);
     ado::Execute(connection, "UPDATE Users SET MaxInternetTime = ?2 WHERE UserName = ?1",
                  {upper, allowance});
     MarkUsersChanged(connection);
+    report.done = "Set the allowance of " + upper + " to " + Minutes(allowance) + " (was " +
+                  Minutes(before) + ").";
+    if (allowance != -1 && used > allowance)
+      report.warnings.push_back(OverAllowance(upper, used, allowance));
   });
+  return report;
 }
 
-void SetUsed(const std::string& path, const std::string& name, std::int64_t minutes) {
+Report SetUsed(const std::string& path, const std::string& name, std::int64_t minutes) {
   const std::string upper = platform::UpperAscii(name);
   if (minutes < 0 || minutes > INT32_MAX) throw DbError("used minutes are 0 or more.");
+  Report report;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
+    const std::int64_t before = UsedMinutes(connection, upper);
+    const std::int64_t allowance = Allowance(connection, upper);
     ado::Execute(connection, "UPDATE Users SET CurrentInternetTime = ?2 WHERE UserName = ?1",
                  {upper, minutes});
     MarkUsersChanged(connection);
+    report.done = "Set the minutes used by " + upper + " to " + std::to_string(minutes) + " (was " +
+                  std::to_string(before) + ").";
+    if (allowance != -1 && minutes > allowance)
+      report.warnings.push_back(OverAllowance(upper, minutes, allowance));
   });
+  return report;
 }
 
-void ListSites(const std::string& path, std::ostream& out) {
+void ListSites(const std::string& path, std::ostream& out, std::ostream& warnings) {
   ado::ConnectionPtr connection = Connect(path);
   try {
     ado::RecordsetPtr sites = ado::CreateRecordset();
     sites->Open("tblPages", connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
     SiteRow row{};
     sites->QueryBinding()->BindToRecordset(&row);
-    for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) out << row.PageName << "\n";
+    bool plain = false;
+    for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) {
+      out << row.PageName << "\n";
+      const std::string text = row.PageName;
+      plain = plain || (text.find_first_not_of(" \t") != std::string::npos && !IsHostRow(text) &&
+                        text.rfind(kPlaceholder, 0) != 0);
+    }
+    if (plain) {
+      warnings << "minutrix-db: warning: a plain row matches wherever its text appears in a URL, "
+                  "the query string included (http://any.example/?q=TEXT costs no time either); "
+                  "to match by host only, add the site with add-site --host NAME.\n";
+    }
   } catch (const ado::ComError& error) {
-    throw DbError("cannot read " + path + ": " + error.Description());
+    throw Failure("cannot read", path, error);
   }
 }
 
-void AddSite(const std::string& path, const std::string& text) {
-  CheckSiteText(text);
+Report AddSite(const std::string& path, const std::string& given, bool by_host) {
+  CheckSiteText(given);
+  const std::string text = by_host || IsHostRow(given) ? HostRow(given) : given;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     if (ado::QueryInteger(connection, "SELECT count(*) FROM tblPages WHERE PageName = ?1", {text},
                           0) != 0) {
@@ -338,14 +451,17 @@ void AddSite(const std::string& path, const std::string& text) {
     }
     ado::Execute(connection, "INSERT INTO tblPages (PageName) VALUES (?1)", {text});
   });
+  return {"Added free site '" + text + "': " + SiteRule(text) + ".", {}};
 }
 
-void RemoveSite(const std::string& path, const std::string& text) {
+Report RemoveSite(const std::string& path, const std::string& given, bool by_host) {
+  const std::string text = by_host ? HostRow(given) : given;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     if (ado::Execute(connection, "DELETE FROM tblPages WHERE PageName = ?1", {text}) == 0) {
       throw DbError("free site '" + text + "' is not listed.");
     }
   });
+  return {"Removed free site '" + text + "'.", {}};
 }
 
 void ShowSettings(const std::string& path, std::ostream& out) {
@@ -373,11 +489,11 @@ void ShowSettings(const std::string& path, std::ostream& out) {
       out << "\n";
     }
   } catch (const ado::ComError& error) {
-    throw DbError("cannot read " + path + ": " + error.Description());
+    throw Failure("cannot read", path, error);
   }
 }
 
-void SetSetting(const std::string& path, const std::string& key, const std::string& value) {
+Report SetSetting(const std::string& path, const std::string& key, const std::string& value) {
   const Setting* setting = nullptr;
   for (const Setting& candidate : kSettings) {
     if (platform::EqualsNoCase(candidate.name, key)) setting = &candidate;
@@ -385,13 +501,17 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
   if (setting == nullptr)
     throw DbError("there is no setting '" + key + "'; see minutrix-db --help.");
   ado::Parameter parameter;
+  std::string shown = value;
+  Report report;
   switch (setting->kind) {
     case Kind::kYesNo: {
       const std::string upper = platform::UpperAscii(value);
       if (upper == "YES" || upper == "1" || upper == "TRUE") {
         parameter = std::int64_t{1};
+        shown = "yes";
       } else if (upper == "NO" || upper == "0" || upper == "FALSE") {
         parameter = std::int64_t{0};
+        shown = "no";
       } else {
         throw DbError(std::string(setting->name) + " is yes or no, not '" + value + "'.");
       }
@@ -402,14 +522,28 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
       if (minutes < 0 || minutes > INT32_MAX)
         throw DbError(std::string(setting->name) + " is 0 or more minutes.");
       parameter = minutes;
+      shown = std::to_string(minutes);
+      if (minutes == 0) {
+        report.warnings.push_back(
+            "IdleGapMinutes 0 ends every counting period at its first request: nothing will be "
+            "charged.");
+      }
       break;
     }
-    case Kind::kPort:
-      for (char c : value) {
-        if (c < '0' || c > '9')
-          throw DbError("ServerPort is a port number (digits only), not '" + value + "'.");
+    case Kind::kPort: {
+      std::int64_t port = 0;
+      const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), port);
+      const bool digits =
+          !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+      if (!digits || error != std::errc() || end != value.data() + value.size() || port < 1 ||
+          port > 65535) {
+        throw DbError("ServerPort is a port number from 1 to 65535 (digits only), not '" + value +
+                      "'.");
       }
-      [[fallthrough]];
+      shown = std::to_string(port);
+      parameter = shown;
+      break;
+    }
     case Kind::kText:
       if (value.size() > setting->max_bytes) {
         throw DbError(std::string(setting->name) + " holds at most " +
@@ -420,6 +554,16 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
   }
   Change(path, [&](const ado::ConnectionPtr& connection) {
     const std::string column = ado::QuoteIdentifier(setting->name);
+    const std::string select = "SELECT " + column + " FROM FilterSettings ORDER BY rowid";
+    std::string before;
+    if (setting->kind == Kind::kText || setting->kind == Kind::kPort) {
+      before = ado::QueryText(connection, select, {}, "");
+    } else {
+      const std::int64_t old = ado::QueryInteger(connection, select, {}, 0);
+      before = setting->kind == Kind::kYesNo ? (old != 0 ? "yes" : "no") : std::to_string(old);
+    }
+    report.done =
+        std::string("Set ") + setting->name + " to '" + shown + "' (was '" + before + "').";
     if (ado::Execute(connection,
                      "UPDATE FilterSettings SET " + column +
                          " = ?1, ChangedBy = 'minutrix-db', ChangedAt = ?2",
@@ -427,6 +571,7 @@ void SetSetting(const std::string& path, const std::string& key, const std::stri
       throw DbError("FilterSettings has no row to change.");
     }
   });
+  return report;
 }
 
 std::int64_t ParseInteger(const std::string& text, const char* what) {

@@ -1,6 +1,10 @@
 <!DOCTYPE html>
 <!-- The product page the filter redirects to: start page, time left or denied message.
-     Static; minutrix.js reads the query and fills in the text. -->
+     Static; minutrix.js reads the query and fills in the text.
+     Administrators: this page's host is always free of charge. For other free sites, a row
+     "host:example.org" (minutrix-db add-site DB --host example.org) frees that host and its
+     subdomains only; a plain row such as "127.0.0.2:8080/free" frees every URL that contains
+     it, its query string included. -->
 <html lang="en">
 <head>
 <meta charset="utf-8">
