@@ -10,13 +10,11 @@
 #include "filter/diagnostic_log.h"
 #include "filter/sections.h"
 #include "filter/user_db.h"
-#include "platform/machine.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr std::size_t kPlaceholderLength = 25;
-
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Whether `upper_text` contains `needle` compared without case; no copies, as this runs for every
 // free site of every request.
@@ -24,7 +22,7 @@ bool ContainsNoCase(std::string_view upper_text, const char* needle) {
   const std::size_t length = std::strlen(needle);
   if (length > upper_text.size()) return false;
   if (length == 0) return true;
-  const char first = Fold(needle[0]);
+  const char first = platform::UpperChar(needle[0]);
   const char* const text = upper_text.data();
   const char* const last_start = text + (upper_text.size() - length);
   for (const char* at = text; at <= last_start; ++at) {
@@ -32,7 +30,7 @@ bool ContainsNoCase(std::string_view upper_text, const char* needle) {
         std::memchr(at, first, static_cast<std::size_t>(last_start - at) + 1));
     if (at == nullptr) return false;
     std::size_t i = 1;
-    while (i < length && at[i] == Fold(needle[i])) ++i;
+    while (i < length && at[i] == platform::UpperChar(needle[i])) ++i;
     if (i == length) return true;
   }
   return false;
