@@ -16,7 +16,7 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/shlwapi.h"
 
 namespace {
 
@@ -33,13 +33,8 @@ class Store {
     root_ = ::mkdtemp(pattern);
     platform::SetMachineRoot(root_);
     fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key, nullptr);
-    const std::string dir = "c:\\Minutrix\\";
-    RegSetValueExA(key, "MinutrixPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                   static_cast<DWORD>(dir.size() + 1));
-    RegCloseKey(key);
+    platform::SetValueText(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath",
+                           "c:\\Minutrix\\");
     const std::string create = std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db create " +
                                (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() +
                                " >/dev/null";
