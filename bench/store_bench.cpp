@@ -16,6 +16,7 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/machine.h"
+#include "platform/process.h"
 #include "platform/shlwapi.h"
 
 namespace {
@@ -35,10 +36,12 @@ class Store {
     fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
     platform::SetValueText(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath",
                            "c:\\Minutrix\\");
-    const std::string create = std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db create " +
-                               (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() +
-                               " >/dev/null";
-    if (std::system(create.c_str()) != 0) std::abort();
+    platform::HostCommand create;
+    create.argv = {std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db", "create",
+                   (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string()};
+    create.capture_output = true;
+    const auto created = platform::RunHostCommand(create);
+    if (!created || created->exit_code != 0) std::abort();
 
     admin_ = ado::CreateConnection();
     admin_->Open("Data Source=c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb;", "", "", 0);

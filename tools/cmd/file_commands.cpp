@@ -10,17 +10,13 @@
 #include <fstream>
 
 #include "platform/machine.h"
+#include "platform/text.h"
 #include "tools/cmd/interpreter.h"
 
 namespace cmd {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 bool IsSwitch(const std::string& word) { return word.size() >= 2 && word[0] == '/'; }
 
@@ -95,7 +91,8 @@ std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& p
     }
   }
   std::sort(out.begin(), out.end(), [](const fs::path& a, const fs::path& b) {
-    return Lower(a.filename().string()) < Lower(b.filename().string());
+    return platform::LowerAscii(a.filename().string()) <
+           platform::LowerAscii(b.filename().string());
   });
   return out;
 }
@@ -213,7 +210,7 @@ int Del(const std::vector<std::string>& args) {
   bool force = false, quiet = false, recurse = false;
   std::vector<std::string> names;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/f")
       force = true;
     else if (s == "/q")
@@ -276,7 +273,7 @@ int Attrib(const std::vector<std::string>& args) {
   bool recurse = false, folders = false;
   std::string name;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "+r")
       read_only = 1;
     else if (s == "-r")
@@ -352,7 +349,7 @@ int RemoveDirectory(const std::vector<std::string>& args) {
   bool tree = false, quiet = false;
   std::vector<std::string> names;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/s")
       tree = true;
     else if (s == "/q")

@@ -9,6 +9,7 @@
 #include "platform/command_line.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "tools/cmd/interpreter.h"
 
 namespace {
@@ -33,11 +34,6 @@ constexpr const char* kHelp =
     "with &, && and ||, and redirected with >, >>, 2> and <.\n"
     "\n"
     "Without /C or /K, commands are read from standard input.\n";
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 void Banner() {
   const std::string major = platform::MachineSetting("Windows", "MajorVersion").value_or("5");
@@ -89,7 +85,7 @@ int main(int argc, char** argv) {
     while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '/' &&
            rest[end] != '"')
       ++end;
-    const std::string sw = Lower(rest.substr(1, end - 1));
+    const std::string sw = platform::LowerAscii(rest.substr(1, end - 1));
     if (sw == "?") {
       std::fputs(kHelp, stdout);
       return 0;
