@@ -7,6 +7,8 @@
 #include <map>
 #include <string>
 
+#include "platform/forms.h"
+
 namespace {
 
 struct TrimCase {
@@ -101,6 +103,17 @@ TEST(TextCase, NoCaseLessMakesOneKeyOfEverySpelling) {
   EXPECT_EQ(names.size(), 3u);
   EXPECT_EQ(names.find(std::string_view("hOsT:"))->second, 2);
   EXPECT_EQ(names.count("HOST\xe9"), 1u);
+}
+
+// Forms find controls by name the same way: ASCII letters without case, other bytes exactly.
+TEST(TextCase, FormControlsAreFoundByNameWithBytesAbove127) {
+  platform::forms::Form form("frmTest", "Test");
+  platform::forms::Control accented(&form, platform::forms::ControlKind::kLabel, "lbl\xc9t\xe9");
+  platform::forms::Control plain(&form, platform::forms::ControlKind::kButton, "CmdOk");
+  EXPECT_EQ(form.FindControl("LBL\xc9T\xe9", -1), &accented);
+  EXPECT_EQ(form.FindControl("lbl\xe9t\xe9", -1), nullptr);
+  EXPECT_EQ(form.FindControl("cmdOK", -1), &plain);
+  EXPECT_EQ(form.FindControl("", -1), nullptr);
 }
 
 }  // namespace
