@@ -235,6 +235,10 @@ std::vector<DWORD> RunningProcesses() {
 
 // ---- Waiting, host commands and the standard streams ----
 
+bool IsExecutableFile(const fs::path& host_path) {
+  return IsRegularFile(host_path) && ::access(host_path.c_str(), X_OK) == 0;
+}
+
 namespace {
 
 std::mutex g_reaped_mutex;

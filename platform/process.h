@@ -33,6 +33,9 @@ inline constexpr DWORD kErrorBadExeFormat = 193;
 // names with .com, .exe, .bat and .cmd are tried after the name itself. nullopt when not found.
 std::optional<std::filesystem::path> FindProgram(std::string_view name);
 
+// Whether `host_path` is a regular file this process may execute.
+bool IsExecutableFile(const std::filesystem::path& host_path);
+
 // Starts the program named by the first part of `command_line`; it gets the rest split by the C
 // runtime's rules, and the raw line through the variables of command_line.h. Returns the real
 // process id, or 0 with the last error set (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,

@@ -1,9 +1,6 @@
 // The file commands of cmd: COPY, DEL, ATTRIB, MD, RD and TYPE, on Windows names of the machine.
 // Read-only is the owner's write permission: Windows keeps it when copying and refuses to
 // overwrite or (without /F) delete a read-only file, even for an administrator.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -23,16 +20,19 @@ bool IsSwitch(const std::string& word) { return word.size() >= 2 && word[0] == '
 bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
 
 bool ReadOnly(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  return !ec && fs::exists(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
 void SetReadOnly(const fs::path& path, bool read_only) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return;
-  const mode_t mode = read_only ? (st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
-                                : (st.st_mode | S_IWUSR);
-  ::chmod(path.c_str(), mode & 07777);
+  std::error_code ec;
+  if (read_only) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+  } else {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+  }
 }
 
 // A Windows name split into its folder (host) and last component.
@@ -246,7 +246,8 @@ int Del(const std::vector<std::string>& args) {
           level = 1;
           continue;
         }
-        if (::unlink(f.c_str()) != 0) {
+        std::error_code removed;
+        if (!fs::remove(f, removed) || removed) {
           std::fprintf(stderr,
                        "%s\nThe process cannot access the file because it is being used by another "
                        "process.\n",

@@ -1,9 +1,6 @@
 // Parsing of command lines (quotes, operators, redirections, variables) and running what they name.
 #include "tools/cmd/interpreter.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -169,11 +166,6 @@ class StreamGuard {
   platform::StandardStreamRedirection streams_;
 };
 
-bool IsExecutableFile(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
-
 std::string Stem(const std::string& word) {
   std::string name = word.substr(
       word.find_last_of("\\/:") == std::string::npos ? 0 : word.find_last_of("\\/:") + 1);
@@ -211,7 +203,9 @@ int ChangeFolder(const std::vector<std::string>& args) {
     return 0;
   }
   const auto host = platform::HostPath(target);
-  if (!host || ::chdir(host->c_str()) != 0) {
+  std::error_code ec;
+  if (host) fs::current_path(*host, ec);
+  if (!host || ec) {
     std::fputs("The system cannot find the path specified.\n", stderr);
     return 1;
   }
@@ -268,7 +262,7 @@ int RunCommand(std::string text, bool* exit_requested) {
   // A program of the machine wins; the Windows programs the stand-in carries come next.
   const auto program = platform::FindProgram(word);
   const std::string rest = text.substr(end);
-  if (program && IsExecutableFile(*program)) {
+  if (program && platform::IsExecutableFile(*program)) {
     const int status = RunProgram(text);
     if (status < 0) {
       std::fprintf(stderr, "%s\n", std::string(platform::SystemErrorText(GetLastError())).c_str());

@@ -2,12 +2,14 @@
 // command after cmd's switches, runs it, and with /k keeps the console open in a terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/command_line.h"
 #include "platform/machine.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/text.h"
 #include "tools/cmd/interpreter.h"
@@ -55,12 +57,9 @@ int Console(bool enter_closes, int level) {
       std::fflush(stdout);
     }
     std::string line;
-    char c;
-    ssize_t n = 0;
-    while ((n = ::read(0, &c, 1)) == 1 && c != '\n') {
-      if (c != '\r') line.push_back(c);
-    }
-    if (n <= 0 && line.empty()) return level;
+    const bool whole = platform::ReadStandardInputLine(line);
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    if (!whole && line.empty()) return level;
     if (line.find_first_not_of(" \t") == std::string::npos) {
       if (enter_closes) return level;
       continue;

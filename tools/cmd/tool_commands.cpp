@@ -1,8 +1,5 @@
 // The Windows programs the interpreter stand-in carries: NET START/STOP over the machine's
 // services, REGSVR32, CSCRIPT (scripts are executables with a #! line here) and MSIEXEC.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -104,11 +101,6 @@ void Record(const char* subkey, const std::string& name, const std::string& valu
   }
   RegDeleteValueA(handle, name.c_str());
   RegCloseKey(handle);
-}
-
-bool IsExecutable(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 // Runs `program` (a Windows name) with `args` and returns its status, or -1.
@@ -249,7 +241,7 @@ int CScript(const std::vector<std::string>& args) {
     std::printf("Input Error: Can not find script file \"%s\".\n", script.c_str());
     return 1;
   }
-  if (!IsExecutable(*host)) {
+  if (!platform::IsExecutableFile(*host)) {
     std::printf(
         "CScript Error: \"%s\" cannot run: on this machine scripts are executables with a #! "
         "line.\n",
@@ -293,7 +285,7 @@ int MsiExec(const std::vector<std::string>& args) {
   const std::string name = platform::WindowsPath(*host);
   // A package that is a program of this platform does its own installing; a plain file is only
   // recorded as installed.
-  if (IsExecutable(*host)) {
+  if (platform::IsExecutableFile(*host)) {
     const int status = RunWithArgs(name, rest);
     if (status == 0) Record("Installed Packages", name, mode == "/x" ? "" : "installed");
     return status < 0 ? 1603 : status;
