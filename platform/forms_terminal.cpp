@@ -245,8 +245,7 @@ class TerminalBackend final : public Backend {
       if (c == '\n') break;
       if (c != '\r') line.push_back(c);
     }
-    const size_t b = line.find_first_not_of(" \t");
-    return b == std::string::npos ? "" : line.substr(b, line.find_last_not_of(" \t") - b + 1);
+    return platform::Trim(line);
   }
 
   int in_;
