@@ -16,7 +16,8 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/process.h"
+#include "platform/shlwapi.h"
 
 namespace {
 
@@ -33,17 +34,14 @@ class Store {
     root_ = ::mkdtemp(pattern);
     platform::SetMachineRoot(root_);
     fs::create_directories(root_ / "c/Minutrix/UserTimesDB");
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "software\\Minutrix", 0, nullptr, 0, KEY_ALL_ACCESS,
-                    nullptr, &key, nullptr);
-    const std::string dir = "c:\\Minutrix\\";
-    RegSetValueExA(key, "MinutrixPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                   static_cast<DWORD>(dir.size() + 1));
-    RegCloseKey(key);
-    const std::string create = std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db create " +
-                               (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() +
-                               " >/dev/null";
-    if (std::system(create.c_str()) != 0) std::abort();
+    platform::SetValueText(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath",
+                           "c:\\Minutrix\\");
+    platform::HostCommand create;
+    create.argv = {std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db", "create",
+                   (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string()};
+    create.capture_output = true;
+    const auto created = platform::RunHostCommand(create);
+    if (!created || created->exit_code != 0) std::abort();
 
     admin_ = ado::CreateConnection();
     admin_->Open("Data Source=c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb;", "", "", 0);

@@ -10,13 +10,11 @@
 #include "filter/diagnostic_log.h"
 #include "filter/sections.h"
 #include "filter/user_db.h"
-#include "platform/machine.h"
+#include "platform/text.h"
 
 namespace {
 
 constexpr std::size_t kPlaceholderLength = 25;
-
-char Fold(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Whether `upper_text` contains `needle` compared without case; no copies, as this runs for every
 // free site of every request.
@@ -24,7 +22,7 @@ bool ContainsNoCase(std::string_view upper_text, const char* needle) {
   const std::size_t length = std::strlen(needle);
   if (length > upper_text.size()) return false;
   if (length == 0) return true;
-  const char first = Fold(needle[0]);
+  const char first = platform::UpperChar(needle[0]);
   const char* const text = upper_text.data();
   const char* const last_start = text + (upper_text.size() - length);
   for (const char* at = text; at <= last_start; ++at) {
@@ -32,7 +30,7 @@ bool ContainsNoCase(std::string_view upper_text, const char* needle) {
         std::memchr(at, first, static_cast<std::size_t>(last_start - at) + 1));
     if (at == nullptr) return false;
     std::size_t i = 1;
-    while (i < length && at[i] == Fold(needle[i])) ++i;
+    while (i < length && at[i] == platform::UpperChar(needle[i])) ++i;
     if (i == length) return true;
   }
   return false;
@@ -113,19 +111,12 @@ UrlHost HostOf(std::string_view url) {
   return {authority.substr(0, host_end), authority};
 }
 
-bool EqualsFolded(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-
 // Requests to this server itself, the product's own pages among them, are never charged; only
 // the URL's host counts, or anyone could add the name to a query. No name makes nothing free.
 bool IsOwnServer(const UrlHost& url, std::string_view server) {
   if (server.find_first_not_of(" \t") == std::string_view::npos) return false;
-  return EqualsFolded(url.host, server) || EqualsFolded(url.host_and_port, server);
+  return platform::EqualsNoCase(url.host, server) ||
+         platform::EqualsNoCase(url.host_and_port, server);
 }
 
 constexpr std::string_view kHostRowPrefix = "host:";
@@ -138,7 +129,7 @@ bool HostRowMatches(std::string_view row, const UrlHost& url) {
   while (!domain.empty() && domain.back() == ' ') domain.remove_suffix(1);
   if (domain.empty() || url.host.size() < domain.size()) return false;
   const std::string_view tail = url.host.substr(url.host.size() - domain.size());
-  if (!EqualsFolded(tail, domain)) return false;
+  if (!platform::EqualsNoCase(tail, domain)) return false;
   return url.host.size() == domain.size() || url.host[url.host.size() - domain.size() - 1] == '.';
 }
 
@@ -148,7 +139,7 @@ bool RowMatches(const char* row, std::string_view upper_url, const UrlHost& url)
   const std::string_view text(row);
   if (text.find_first_not_of(" \t") == std::string_view::npos) return false;
   if (text.size() >= kHostRowPrefix.size() &&
-      EqualsFolded(text.substr(0, kHostRowPrefix.size()), kHostRowPrefix)) {
+      platform::EqualsNoCase(text.substr(0, kHostRowPrefix.size()), kHostRowPrefix)) {
     return HostRowMatches(text, url);
   }
   return ContainsNoCase(upper_url, row);

@@ -4,6 +4,7 @@
 #include "installer/functions.h"
 #include "installer/settings.h"
 #include "platform/machine.h"
+#include "platform/text.h"
 #include "platform/vb_app.h"
 
 namespace installer::Install_Functions {
@@ -14,11 +15,7 @@ void Debug(const std::string& text) {
 }
 
 // VB's Trim: spaces only.
-std::string TrimSpaces(const std::string& text) {
-  const size_t begin = text.find_first_not_of(' ');
-  if (begin == std::string::npos) return "";
-  return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
-}
+std::string TrimSpaces(std::string_view text) { return platform::Trim(text, " "); }
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/shared_memory.h"
+#include "platform/text.h"
 
 namespace ado {
 namespace {
@@ -48,12 +49,7 @@ const char* ComCodeText(DWORD code) {
   }
 }
 
-std::string Trim(const std::string& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return text.substr(begin, end - begin);
-}
+std::string Trim(std::string_view text) { return platform::Trim(text, platform::kWhitespace); }
 
 }  // namespace
 

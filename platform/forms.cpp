@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "platform/forms_backend.h"
+#include "platform/text.h"
 #include "platform/vb_app.h"
 
 namespace platform::forms {
@@ -105,9 +106,7 @@ Form::~Form() { Forget(this); }
 
 Control* Form::FindControl(std::string_view name, int index) const {
   for (Control* c : controls_) {
-    if (c->Name().size() == name.size() &&
-        std::equal(name.begin(), name.end(), c->Name().begin(),
-                   [](char a, char b) { return std::tolower(a) == std::tolower(b); })) {
+    if (EqualsNoCase(c->Name(), name)) {
       if (c->Index() == index || (index < 0 && c->Index() == 0)) return c;
     }
   }

@@ -4,26 +4,12 @@
 #include <sstream>
 
 #include "platform/forms_transcript.h"
+#include "platform/text.h"
 
 namespace platform::forms {
 namespace {
 
-std::string Trim(const std::string& s) {
-  const size_t b = s.find_first_not_of(" \t\r");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t\r") - b + 1);
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+std::string Trim(std::string_view s) { return platform::Trim(s, " \t\r"); }
 
 // The first word of `rest` (removed from it).
 std::string TakeWord(std::string& rest) {
@@ -75,19 +61,19 @@ class ScriptBackend final : public Backend {
     const ScriptLine line = Take(asked);
     std::string rest = line.text;
     const std::string target = TakeWord(rest);
-    if (!SameName(target, form.Name())) Mismatch(line, asked);
+    if (!platform::EqualsNoCase(target, form.Name())) Mismatch(line, asked);
     Action action;
     const std::string verb = TakeWord(rest);
-    if (SameName(verb, "close")) {
+    if (platform::EqualsNoCase(verb, "close")) {
       action.kind = Action::Kind::kClose;
     } else {
-      if (SameName(verb, "click")) {
+      if (platform::EqualsNoCase(verb, "click")) {
         action.kind = Action::Kind::kClick;
-      } else if (SameName(verb, "enter")) {
+      } else if (platform::EqualsNoCase(verb, "enter")) {
         action.kind = Action::Kind::kEnter;
-      } else if (SameName(verb, "type")) {
+      } else if (platform::EqualsNoCase(verb, "type")) {
         action.kind = Action::Kind::kType;
-      } else if (SameName(verb, "select")) {
+      } else if (platform::EqualsNoCase(verb, "select")) {
         action.kind = Action::Kind::kSelect;
       } else {
         Bad(line, "unknown action \"" + verb + "\" (click, enter, type, select or close)");
@@ -132,7 +118,7 @@ class ScriptBackend final : public Backend {
         "message box \"" + request.title + "\" (" + TextLines(request.prompt)[0] + ") waits";
     const ScriptLine line = Take(asked);
     std::string rest = line.text;
-    if (!SameName(TakeWord(rest), "box")) Mismatch(line, asked);
+    if (!platform::EqualsNoCase(TakeWord(rest), "box")) Mismatch(line, asked);
     if (!rest.empty() && rest[0] == '"') {
       const size_t close = rest.find('"', 1);
       if (close == std::string::npos) Bad(line, "the box title has no closing quote");
@@ -142,7 +128,7 @@ class ScriptBackend final : public Backend {
     }
     const std::string answer = TakeWord(rest);
     for (const std::string& button : request.buttons) {
-      if (SameName(button, answer) && rest.empty()) {
+      if (platform::EqualsNoCase(button, answer) && rest.empty()) {
         transcript_.Answer("box " + button);
         return button;
       }

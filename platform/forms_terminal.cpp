@@ -8,6 +8,7 @@
 #include <cerrno>
 
 #include "platform/forms_transcript.h"
+#include "platform/text.h"
 
 namespace platform::forms {
 namespace {
@@ -33,11 +34,6 @@ std::vector<std::string> Wrap(const std::string& text, size_t width) {
     out.push_back(line);
   }
   return out;
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
 }
 
 class TerminalBackend final : public Backend {
@@ -73,7 +69,8 @@ class TerminalBackend final : public Backend {
                        "the window): ",
                  out_);
       std::fflush(out_);
-      const std::string answer = Lower(ReadLine("window " + form.Name() + " waits for an action"));
+      const std::string answer =
+          platform::LowerAscii(ReadLine("window " + form.Name() + " waits for an action"));
       if (answer == "x") return Record(form, Action{Action::Kind::kClose, "", -1, ""});
       if (answer == "r" || answer.empty()) {
         Draw(form, numbered);
@@ -145,12 +142,13 @@ class TerminalBackend final : public Backend {
       std::fprintf(out_, "  Your choice (Enter: %s): ",
                    request.buttons.at(static_cast<size_t>(request.default_button)).c_str());
       std::fflush(out_);
-      const std::string answer = Lower(ReadLine("message box \"" + request.title + "\" waits"));
+      const std::string answer =
+          platform::LowerAscii(ReadLine("message box \"" + request.title + "\" waits"));
       std::string chosen;
       if (answer.empty()) chosen = request.buttons[static_cast<size_t>(request.default_button)];
       for (size_t i = 0; i < request.buttons.size() && chosen.empty(); ++i) {
-        if (answer == std::to_string(i + 1) || answer == Lower(request.buttons[i]) ||
-            (answer.size() == 1 && answer[0] == Lower(request.buttons[i])[0])) {
+        if (answer == std::to_string(i + 1) || answer == platform::LowerAscii(request.buttons[i]) ||
+            (answer.size() == 1 && answer[0] == platform::LowerAscii(request.buttons[i])[0])) {
           chosen = request.buttons[i];
         }
       }
@@ -247,8 +245,7 @@ class TerminalBackend final : public Backend {
       if (c == '\n') break;
       if (c != '\r') line.push_back(c);
     }
-    const size_t b = line.find_first_not_of(" \t");
-    return b == std::string::npos ? "" : line.substr(b, line.find_last_not_of(" \t") - b + 1);
+    return platform::Trim(line);
   }
 
   int in_;

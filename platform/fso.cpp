@@ -90,13 +90,12 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 
 // `fault` gets an injected failure to read the free space (then nullopt).
 std::optional<DriveInfo> DriveOf(char letter, DWORD* fault = nullptr) {
-  const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
-  const char upper = static_cast<char>(std::toupper(static_cast<unsigned char>(letter)));
+  const char lower = platform::LowerChar(letter);
+  const char upper = platform::UpperChar(letter);
   const auto drives = Drives();
   if (std::find(drives.begin(), drives.end(), upper) == drives.end()) return std::nullopt;
   DriveInfo info;
-  info.drive_letter =
-      std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(lower))));
+  info.drive_letter = std::string(1, platform::UpperChar(lower));
   info.path = info.drive_letter + ":";
   struct statvfs vfs;
   const fs::path host =

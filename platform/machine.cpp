@@ -13,8 +13,6 @@
 namespace platform {
 namespace {
 
-char FoldChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 bool Exists(const std::string& path) {
   struct stat st;
   return ::lstat(path.c_str(), &st) == 0;
@@ -53,18 +51,6 @@ std::vector<std::string> SplitComponents(std::string_view path) {
 
 }  // namespace
 
-std::string UpperAscii(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = FoldChar(c);
-  return out;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return FoldChar(x) == FoldChar(y);
-         });
-}
-
 std::filesystem::path MachineRoot() {
   const char* root = std::getenv("MINUTRIX_ROOT");
   if (root == nullptr || *root == '\0') return kDefaultMachineRoot;
@@ -98,7 +84,7 @@ std::optional<std::filesystem::path> HostPath(std::string_view windows_path) {
                          std::isalpha(static_cast<unsigned char>(windows_path[0]));
   char drive = 0;
   if (has_drive) {
-    drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windows_path[0])));
+    drive = platform::LowerChar(windows_path[0]);
     rest = windows_path.substr(2);
   } else if (windows_path[0] == '\\' || windows_path[0] == '/') {
     drive = 'c';
@@ -150,9 +136,7 @@ std::string WindowsPath(const std::filesystem::path& host_path) {
     const std::string first = relative.begin()->string();
     if (first.size() == 1 && std::isalpha(static_cast<unsigned char>(first[0])) && first != "z" &&
         first != "Z") {
-      drive =
-          std::string(1, static_cast<char>(std::toupper(static_cast<unsigned char>(first[0])))) +
-          ":";
+      drive = std::string(1, platform::UpperChar(first[0])) + ":";
       tail.clear();
       for (auto it = std::next(relative.begin()); it != relative.end(); ++it) tail /= *it;
     }
@@ -176,7 +160,7 @@ std::vector<char> Drives() {
   while (dirent* e = ::readdir(d)) {
     const std::string_view name = e->d_name;
     if (name.size() != 1 || !std::isalpha(static_cast<unsigned char>(name[0]))) continue;
-    const char letter = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    const char letter = platform::UpperChar(name[0]);
     if (letter == 'Z') continue;
     struct stat st;
     if (::stat((MachineRoot() / std::string(name)).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {

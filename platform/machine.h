@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/text.h"  // UpperAscii and EqualsNoCase, which path look-ups use
+
 namespace platform {
 
 // Used when MINUTRIX_ROOT is unset or empty.
@@ -37,9 +39,5 @@ std::string WindowsPath(const std::filesystem::path& host_path);
 
 // Letters of the drives of the machine: its one-letter folders other than z, in letter order.
 std::vector<char> Drives();
-
-// ASCII case folding as the Windows file system and registry compare names.
-std::string UpperAscii(std::string_view text);
-bool EqualsNoCase(std::string_view a, std::string_view b);
 
 }  // namespace platform

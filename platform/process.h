@@ -2,7 +2,9 @@
 // process ids, and the look-up of running processes that the WMI stand-in answers from.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,6 +33,9 @@ inline constexpr DWORD kErrorBadExeFormat = 193;
 // names with .com, .exe, .bat and .cmd are tried after the name itself. nullopt when not found.
 std::optional<std::filesystem::path> FindProgram(std::string_view name);
 
+// Whether `host_path` is a regular file this process may execute.
+bool IsExecutableFile(const std::filesystem::path& host_path);
+
 // Starts the program named by the first part of `command_line`; it gets the rest split by the C
 // runtime's rules, and the raw line through the variables of command_line.h. Returns the real
 // process id, or 0 with the last error set (ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED,
@@ -46,5 +51,61 @@ std::string ProcessName(DWORD pid);
 
 // Ids of all running processes.
 std::vector<DWORD> RunningProcesses();
+
+inline constexpr DWORD kWaitTimeout = 258;  // WAIT_TIMEOUT
+
+// Waits until the child `pid` of this process (from StartProcess) ends, at most `timeout` (none:
+// as long as it takes). Returns its exit code: the exit status, or 128 + the signal that ended
+// it. nullopt when it still runs at the timeout (last error kWaitTimeout) or is no child of this
+// process (ERROR_INVALID_PARAMETER). A child that ProcessRunning reaped still answers here.
+std::optional<int> WaitForProcess(DWORD pid,
+                                  std::optional<std::chrono::milliseconds> timeout = std::nullopt);
+
+// A program of the host (not of the machine) to run and wait for.
+struct HostCommand {
+  std::vector<std::string> argv;  // argv[0]: a host path, or a name looked for in $PATH
+  std::map<std::string, std::string> extra_env;  // set on top of this process's environment
+  std::filesystem::path working_dir;             // empty: this process's current folder
+  std::optional<std::string> input;  // fed to standard input, then end of input; none: shared
+  bool capture_output = false;  // standard output and error together into `output`; else shared
+};
+
+struct HostCommandResult {
+  int exit_code = -1;  // as WaitForProcess answers it
+  std::string output;  // when captured
+};
+
+// Runs `command` and waits for it. nullopt when it cannot be started: the program is missing or
+// not executable, or the working folder is missing (last error says which). May be called from
+// several threads; the child gets only the standard streams.
+std::optional<HostCommandResult> RunHostCommand(const HostCommand& command);
+
+// Points this process's standard streams (0, 1, 2) elsewhere and puts them back, in reverse
+// order, when destroyed; the redirected streams are what started programs inherit. The standard
+// streams belong to the whole process: use from one thread.
+class StandardStreamRedirection {
+ public:
+  enum class Mode { kRead, kTruncate, kAppend };
+
+  StandardStreamRedirection() = default;
+  ~StandardStreamRedirection();
+  StandardStreamRedirection(const StandardStreamRedirection&) = delete;
+  StandardStreamRedirection& operator=(const StandardStreamRedirection&) = delete;
+
+  // Each returns true, or false with the last error set and `stream` unchanged.
+  bool ToFile(int stream, const std::filesystem::path& host_path, Mode mode);
+  bool ToNullDevice(int stream);
+  // To what the open descriptor `other` names ("2>&1").
+  bool ToStream(int stream, int other);
+
+ private:
+  bool Point(int stream, int fd);
+
+  std::vector<std::pair<int, int>> saved_;  // stream and its saved copy; -1: it was closed
+};
+
+// Reads one line of standard input a byte at a time (so that programs started afterwards see the
+// rest), without its "\n". False when the input ended first; `line` then holds what was read.
+bool ReadStandardInputLine(std::string& line);
 
 }  // namespace platform

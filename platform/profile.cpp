@@ -10,16 +10,14 @@
 #include "platform/files.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
 
-std::string Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r'))
-    --end;
-  return std::string(text.substr(begin, end - begin));
+// A CR of a CR LF line goes at the end only.
+std::string TrimLine(std::string_view text) {
+  return std::string(TrimRight(TrimLeft(text), " \t\r"));
 }
 
 }  // namespace
@@ -30,12 +28,12 @@ ProfileFile ProfileFile::Parse(std::string_view text) {
   std::istringstream in{std::string(text)};
   std::string raw;
   while (std::getline(in, raw)) {
-    const std::string line = Trim(raw);
+    const std::string line = TrimLine(raw);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const size_t close = line.find(']');
       const std::string name =
-          Trim(line.substr(1, close == std::string::npos ? line.size() - 1 : close - 1));
+          TrimLine(line.substr(1, close == std::string::npos ? line.size() - 1 : close - 1));
       current = file.Find(name);
       if (current == nullptr) {
         file.sections_.push_back(Section{name, {}});
@@ -46,7 +44,7 @@ ProfileFile ProfileFile::Parse(std::string_view text) {
     if (current == nullptr) continue;
     const size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    current->entries.emplace_back(Trim(line.substr(0, eq)), Trim(line.substr(eq + 1)));
+    current->entries.emplace_back(TrimLine(line.substr(0, eq)), TrimLine(line.substr(eq + 1)));
   }
   return file;
 }

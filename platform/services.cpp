@@ -10,6 +10,7 @@
 #include "platform/last_error.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 
 namespace platform {
 namespace {
@@ -20,12 +21,6 @@ std::optional<ProfileFile> LoadProfile(const std::string& host_path) {
   std::stringstream text;
   text << in.rdbuf();
   return ProfileFile::Parse(text.str());
-}
-
-std::string Trim(std::string s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ using CHAR = char;
 using LPSTR = char*;
 using LPCSTR = const char*;
 using LPVOID = void*;
+using LPCVOID = const void*;
 using LPBYTE = BYTE*;
 using LPDWORD = DWORD*;
 using PVOID = void*;

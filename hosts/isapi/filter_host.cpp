@@ -132,10 +132,6 @@ bool Ends(DWORD status) {
 
 }  // namespace
 
-bool NoCaseLess::operator()(const std::string& a, const std::string& b) const {
-  return platform::UpperAscii(a) < platform::UpperAscii(b);
-}
-
 Request MakeRequest(const std::string& user, const std::string& url,
                     const std::string& server_name) {
   Request request;

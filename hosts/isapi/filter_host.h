@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "platform/isapi.h"
+#include "platform/text.h"
 
 namespace isapi_host {
 
 // Orders names without regard to case, as the web server compares variable and header names.
-struct NoCaseLess {
-  bool operator()(const std::string& a, const std::string& b) const;
-};
+using NoCaseLess = platform::NoCaseLess;
 
 // A response head the filter sent with SF_REQ_SEND_RESPONSE_HEADER.
 struct SentResponse {

@@ -5,28 +5,13 @@
 #include <sstream>
 
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/shlwapi.h"
+#include "platform/text.h"
 
 namespace squid {
 namespace {
 
-std::string ReadString(HKEY key, const char* name) {
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0)
-    return {};
-  std::string data(size, '\0');
-  if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-      ERROR_SUCCESS) {
-    return {};
-  }
-  return data.substr(0, data.find('\0'));
-}
-
-std::string Trim(std::string text) {
-  while (!text.empty() && text.back() == ' ') text.pop_back();
-  while (!text.empty() && text.front() == ' ') text.erase(text.begin());
-  return text;
-}
+std::string Trim(std::string_view text) { return platform::Trim(text, " "); }
 
 // The Location of a response head the filter sent, or empty.
 std::string LocationOf(const std::string& headers) {
@@ -49,17 +34,12 @@ std::vector<std::string> RegisteredFilterPaths(std::vector<std::string>& problem
   HKEY filters = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kFiltersKey, 0, KEY_READ, &filters) != ERROR_SUCCESS)
     return paths;
-  std::stringstream order(ReadString(filters, "FilterLoadOrder"));
+  std::stringstream order(platform::GetValueText(filters, nullptr, "FilterLoadOrder"));
   std::string name;
   while (std::getline(order, name, ',')) {
     name = Trim(name);
     if (name.empty()) continue;
-    HKEY filter = nullptr;
-    std::string path;
-    if (RegOpenKeyExA(filters, name.c_str(), 0, KEY_READ, &filter) == ERROR_SUCCESS) {
-      path = ReadString(filter, "FilterPath");
-      RegCloseKey(filter);
-    }
+    const std::string path = platform::GetValueText(filters, name.c_str(), "FilterPath");
     if (path.empty()) {
       problems.push_back("filter \"" + name + "\" is in FilterLoadOrder but has no FilterPath");
     } else {

@@ -2,6 +2,7 @@
 // never deadlock. Run under ThreadSanitizer by test.sh as well.
 #include <thread>
 
+#include "platform/text.h"
 #include "tests/filter_host/host_fixture.h"
 
 namespace {
@@ -35,9 +36,7 @@ TEST_F(HostTest, ConcurrentRequestsChargeEachMinuteOnce) {
   }
   // Every user browsed from 09:00 to 09:09 without an idle gap: nine minutes, not more.
   for (const auto& user : users) {
-    std::string upper = user;
-    for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    EXPECT_EQ(UsedMinutes(upper), 9) << user;
+    EXPECT_EQ(UsedMinutes(platform::UpperAscii(user)), 9) << user;
   }
 }
 

@@ -6,6 +6,7 @@
 
 #include "platform/profile.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -34,8 +35,7 @@ TEST(MachineInit, LaysOutAWindows2000ServerWithItsWebServer) {
   char host[256] = {};
   ::gethostname(host, sizeof host - 1);
   std::string expected = host;
-  expected = expected.substr(0, expected.find('.'));
-  for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  expected = platform::UpperAscii(expected.substr(0, expected.find('.')));
   char name[64];
   DWORD size = sizeof name;
   ASSERT_TRUE(GetComputerNameA(name, &size));

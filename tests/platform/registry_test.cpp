@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry_format.h"
+#include "platform/shlwapi.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -27,24 +28,14 @@ HKEY Create(HKEY root, const char* path) {
 }
 
 void SetText(HKEY key, const char* name, const std::string& text) {
-  ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                           static_cast<DWORD>(text.size() + 1)),
-            ERROR_SUCCESS);
+  ASSERT_EQ(platform::SetValueText(key, nullptr, name, text), ERROR_SUCCESS);
 }
 
 // The stored bytes of a value, or "<rc>" on failure.
 std::string Query(HKEY root, const char* path, const char* name, DWORD* type = nullptr) {
-  HKEY key = nullptr;
-  LONG rc = RegOpenKeyExA(root, path, 0, KEY_READ, &key);
-  if (rc != ERROR_SUCCESS) return "<" + std::to_string(rc) + ">";
-  DWORD size = 0;
-  rc = RegQueryValueExA(key, name, nullptr, type, nullptr, &size);
-  std::string data(size, '\xbd');
-  if (rc == ERROR_SUCCESS) {
-    rc = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE*>(data.data()), &size);
-  }
-  RegCloseKey(key);
-  return rc == ERROR_SUCCESS ? data.substr(0, size) : "<" + std::to_string(rc) + ">";
+  DWORD rc = ERROR_SUCCESS;
+  const auto data = platform::GetValueBytes(root, path, name, type, &rc);
+  return data ? *data : "<" + std::to_string(rc) + ">";
 }
 
 TEST(Registry, ValuesComeBackAsStoredBytesWithTheirType) {

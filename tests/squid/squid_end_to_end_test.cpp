@@ -1,7 +1,6 @@
 // Browsers' requests through a real Squid with minutrix-squid-helper and the filter, the product
 // page and a local site served by nginx, all on loopback. The helper's clock follows a file.
 #include <gtest/gtest.h>
-#include <signal.h>
 
 #include <filesystem>
 #include <memory>
@@ -163,7 +162,7 @@ TEST_F(SquidTest, KilledHelperIsRestartedAndLosesAtMostAMinute) {
   ASSERT_EQ(pids.exit_code, 0) << "no helper found";
   for (std::istringstream in(pids.output); in;) {
     int pid = 0;
-    if (in >> pid) ::kill(pid, SIGKILL);
+    if (in >> pid) test_support::Run({"kill", "-KILL", std::to_string(pid)});
   }
   SetClock("2026-12-07 10:03:00");
   Get("dave", kSite);  // answered by a new helper, or passed while Squid starts one

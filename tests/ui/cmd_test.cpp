@@ -5,8 +5,8 @@
 
 #include <filesystem>
 
-#include "platform/registry.h"
 #include "platform/services.h"
+#include "platform/shlwapi.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -149,15 +149,10 @@ TEST_F(CmdTest, ScriptsPackagesAndDlls) {
   test_support::WriteFile(machine_.Host("C:\\WINNT\\system32\\stkit432.dll"), "dll");
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\stkit432.dll").exit_code, 0);
   EXPECT_EQ(Cmd("regsvr32 /s C:\\WINNT\\system32\\none.dll").exit_code, 3);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Minutrix Machine\\Registered Servers", 0,
-                          KEY_READ, &key),
-            ERROR_SUCCESS);
   DWORD size = 0;
-  EXPECT_EQ(
-      RegQueryValueExA(key, "C:\\WINNT\\system32\\stkit432.dll", nullptr, nullptr, nullptr, &size),
-      ERROR_SUCCESS);
-  RegCloseKey(key);
+  EXPECT_EQ(SHGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Minutrix Machine\\Registered Servers",
+                        "C:\\WINNT\\system32\\stkit432.dll", nullptr, nullptr, &size),
+            ERROR_SUCCESS);
 }
 
 TEST_F(CmdTest, UnknownCommandOperatorsAndKeptConsoleWithoutTerminal) {

@@ -1,15 +1,13 @@
 // The file commands of cmd: COPY, DEL, ATTRIB, MD, RD and TYPE, on Windows names of the machine.
 // Read-only is the owner's write permission: Windows keeps it when copying and refuses to
 // overwrite or (without /F) delete a read-only file, even for an administrator.
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 
 #include "platform/machine.h"
+#include "platform/text.h"
 #include "tools/cmd/interpreter.h"
 
 namespace cmd {
@@ -17,26 +15,24 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 bool IsSwitch(const std::string& word) { return word.size() >= 2 && word[0] == '/'; }
 
 bool HasWildcard(const std::string& name) { return name.find_first_of("*?") != std::string::npos; }
 
 bool ReadOnly(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IWUSR) == 0;
+  std::error_code ec;
+  const fs::file_status st = fs::status(path, ec);
+  return !ec && fs::exists(st) && (st.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
 void SetReadOnly(const fs::path& path, bool read_only) {
-  struct stat st;
-  if (::stat(path.c_str(), &st) != 0) return;
-  const mode_t mode = read_only ? (st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
-                                : (st.st_mode | S_IWUSR);
-  ::chmod(path.c_str(), mode & 07777);
+  std::error_code ec;
+  if (read_only) {
+    fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                    fs::perm_options::remove, ec);
+  } else {
+    fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+  }
 }
 
 // A Windows name split into its folder (host) and last component.
@@ -95,7 +91,8 @@ std::vector<fs::path> MatchingFiles(const fs::path& folder, const std::string& p
     }
   }
   std::sort(out.begin(), out.end(), [](const fs::path& a, const fs::path& b) {
-    return Lower(a.filename().string()) < Lower(b.filename().string());
+    return platform::LowerAscii(a.filename().string()) <
+           platform::LowerAscii(b.filename().string());
   });
   return out;
 }
@@ -213,7 +210,7 @@ int Del(const std::vector<std::string>& args) {
   bool force = false, quiet = false, recurse = false;
   std::vector<std::string> names;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/f")
       force = true;
     else if (s == "/q")
@@ -249,7 +246,8 @@ int Del(const std::vector<std::string>& args) {
           level = 1;
           continue;
         }
-        if (::unlink(f.c_str()) != 0) {
+        std::error_code removed;
+        if (!fs::remove(f, removed) || removed) {
           std::fprintf(stderr,
                        "%s\nThe process cannot access the file because it is being used by another "
                        "process.\n",
@@ -276,7 +274,7 @@ int Attrib(const std::vector<std::string>& args) {
   bool recurse = false, folders = false;
   std::string name;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "+r")
       read_only = 1;
     else if (s == "-r")
@@ -352,7 +350,7 @@ int RemoveDirectory(const std::vector<std::string>& args) {
   bool tree = false, quiet = false;
   std::vector<std::string> names;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/s")
       tree = true;
     else if (s == "/q")

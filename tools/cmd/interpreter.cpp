@@ -1,11 +1,6 @@
 // Parsing of command lines (quotes, operators, redirections, variables) and running what they name.
 #include "tools/cmd/interpreter.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -14,23 +9,13 @@
 #include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "platform/vb_app.h"
 
 namespace cmd {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(std::string_view s) {
-  const size_t b = s.find_first_not_of(" \t");
-  if (b == std::string_view::npos) return "";
-  return std::string(s.substr(b, s.find_last_not_of(" \t") - b + 1));
-}
 
 // %NAME% replaced by the variable's value; an unknown name stays as written, as cmd /c leaves it.
 std::string Expand(std::string_view line) {
@@ -147,64 +132,46 @@ bool TakeRedirects(std::string& text, std::vector<Redirect>& redirects) {
   return true;
 }
 
-// Applies redirections for one command and puts the streams back when it goes out of scope.
+// Applies redirections for one command; the streams come back when it goes out of scope.
 class StreamGuard {
  public:
   bool Apply(const std::vector<Redirect>& redirects) {
-    std::fflush(stdout);
-    std::fflush(stderr);
+    using Mode = platform::StandardStreamRedirection::Mode;
     for (const Redirect& r : redirects) {
-      int fd = -1;
+      bool ok = false;
       if (r.target.size() > 1 && r.target[0] == '&') {
-        fd = ::dup(std::atoi(r.target.c_str() + 1));
+        ok = streams_.ToStream(r.fd, std::atoi(r.target.c_str() + 1));
       } else if (platform::EqualsNoCase(r.target, "nul")) {
-        fd = ::open("/dev/null", O_RDWR);
+        ok = streams_.ToNullDevice(r.fd);
       } else {
         const auto host = platform::HostPath(r.target);
         if (!host) {
           std::fputs("The system cannot find the path specified.\n", stderr);
           return false;
         }
-        const int flags =
-            r.fd == 0 ? O_RDONLY : (O_WRONLY | O_CREAT | (r.append ? O_APPEND : O_TRUNC));
-        fd = ::open(host->c_str(), flags, 0666);
+        ok = streams_.ToFile(
+            r.fd, *host, r.fd == 0 ? Mode::kRead : (r.append ? Mode::kAppend : Mode::kTruncate));
       }
-      if (fd < 0) {
+      if (!ok) {
         std::fputs(r.fd == 0 ? "The system cannot find the file specified.\n"
                              : "The system cannot find the path specified.\n",
                    stderr);
         return false;
       }
-      saved_.emplace_back(r.fd, ::dup(r.fd));
-      ::dup2(fd, r.fd);
-      ::close(fd);
     }
     return true;
   }
-  ~StreamGuard() {
-    std::fflush(stdout);
-    std::fflush(stderr);
-    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
-      ::dup2(it->second, it->first);
-      ::close(it->second);
-    }
-  }
 
  private:
-  std::vector<std::pair<int, int>> saved_;
+  platform::StandardStreamRedirection streams_;
 };
-
-bool IsExecutableFile(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
-}
 
 std::string Stem(const std::string& word) {
   std::string name = word.substr(
       word.find_last_of("\\/:") == std::string::npos ? 0 : word.find_last_of("\\/:") + 1);
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos) name = name.substr(0, dot);
-  return Lower(name);
+  return platform::LowerAscii(name);
 }
 
 int Echo(const std::string& rest_raw) {
@@ -229,14 +196,16 @@ int Version() {
 int ChangeFolder(const std::vector<std::string>& args) {
   std::string target;
   for (const auto& a : args) {
-    if (Lower(a) != "/d") target += (target.empty() ? "" : " ") + a;
+    if (platform::LowerAscii(a) != "/d") target += (target.empty() ? "" : " ") + a;
   }
   if (target.empty()) {
     std::puts(CurrentFolder().c_str());
     return 0;
   }
   const auto host = platform::HostPath(target);
-  if (!host || ::chdir(host->c_str()) != 0) {
+  std::error_code ec;
+  if (host) fs::current_path(*host, ec);
+  if (!host || ec) {
     std::fputs("The system cannot find the path specified.\n", stderr);
     return 1;
   }
@@ -250,8 +219,8 @@ int RunCommand(std::string text, bool* exit_requested) {
     std::fputs("The syntax of the command is incorrect.\n", stderr);
     return 1;
   }
-  text = Trim(text);
-  while (!text.empty() && text[0] == '@') text = Trim(text.substr(1));
+  text = platform::Trim(text);
+  while (!text.empty() && text[0] == '@') text = platform::Trim(text.substr(1));
   if (text.empty()) return 0;
   StreamGuard guard;
   if (!guard.Apply(redirects)) return 1;
@@ -268,7 +237,7 @@ int RunCommand(std::string text, bool* exit_requested) {
     if (end == std::string::npos) end = text.size();
     word = text.substr(0, end);
   }
-  const std::string builtin = Lower(text.substr(0, text.find_first_of(" \t/.\"")));
+  const std::string builtin = platform::LowerAscii(text.substr(0, text.find_first_of(" \t/.\"")));
   const std::string after_builtin = text.substr(std::min(text.size(), builtin.size()));
   const std::vector<std::string> args = Words(after_builtin);
 
@@ -279,7 +248,7 @@ int RunCommand(std::string text, bool* exit_requested) {
   if (builtin == "exit") {
     *exit_requested = true;
     for (const auto& a : args) {
-      if (Lower(a) != "/b") return std::atoi(a.c_str());
+      if (platform::LowerAscii(a) != "/b") return std::atoi(a.c_str());
     }
     return 0;
   }
@@ -293,7 +262,7 @@ int RunCommand(std::string text, bool* exit_requested) {
   // A program of the machine wins; the Windows programs the stand-in carries come next.
   const auto program = platform::FindProgram(word);
   const std::string rest = text.substr(end);
-  if (program && IsExecutableFile(*program)) {
+  if (program && platform::IsExecutableFile(*program)) {
     const int status = RunProgram(text);
     if (status < 0) {
       std::fprintf(stderr, "%s\n", std::string(platform::SystemErrorText(GetLastError())).c_str());
@@ -370,10 +339,7 @@ bool MatchesPattern(std::string_view name, std::string_view pattern) {
   if (pattern == "*.*" || pattern == "*") return true;
   // Classic wildcard match with backtracking on the last star.
   size_t n = 0, p = 0, star = std::string_view::npos, mark = 0;
-  const auto same = [](char a, char b) {
-    return std::tolower(static_cast<unsigned char>(a)) ==
-           std::tolower(static_cast<unsigned char>(b));
-  };
+  const auto same = [](char a, char b) { return platform::LowerChar(a) == platform::LowerChar(b); };
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == '?' || same(pattern[p], name[n]))) {
       ++n;
@@ -408,11 +374,7 @@ int RunLine(std::string_view line, bool* exit_requested) {
 int RunProgram(const std::string& command_line) {
   const DWORD pid = platform::StartProcess(command_line, platform::WindowStyle::kNormalFocus);
   if (pid == 0) return -1;
-  int status = 0;
-  while (::waitpid(static_cast<pid_t>(pid), &status, 0) < 0) {
-    if (errno != EINTR) return -1;
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return platform::WaitForProcess(pid).value_or(-1);
 }
 
 std::string CurrentFolder() {
@@ -426,11 +388,8 @@ bool AskYesNo(const std::string& question) {
   std::fputs(question.c_str(), stdout);
   std::fflush(stdout);
   std::string answer;
-  char c;
-  ssize_t n;
-  while ((n = ::read(0, &c, 1)) == 1 && c != '\n') answer.push_back(c);
-  if (n <= 0) std::fputc('\n', stdout);
-  answer = Trim(answer);
+  if (!platform::ReadStandardInputLine(answer)) std::fputc('\n', stdout);
+  answer = platform::Trim(answer);
   return !answer.empty() && (answer[0] == 'y' || answer[0] == 'Y');
 }
 

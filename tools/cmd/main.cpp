@@ -2,13 +2,16 @@
 // command after cmd's switches, runs it, and with /k keeps the console open in a terminal.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "platform/command_line.h"
 #include "platform/machine.h"
+#include "platform/process.h"
 #include "platform/profile.h"
+#include "platform/text.h"
 #include "tools/cmd/interpreter.h"
 
 namespace {
@@ -34,11 +37,6 @@ constexpr const char* kHelp =
     "\n"
     "Without /C or /K, commands are read from standard input.\n";
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 void Banner() {
   const std::string major = platform::MachineSetting("Windows", "MajorVersion").value_or("5");
   const std::string minor = platform::MachineSetting("Windows", "MinorVersion").value_or("0");
@@ -59,12 +57,9 @@ int Console(bool enter_closes, int level) {
       std::fflush(stdout);
     }
     std::string line;
-    char c;
-    ssize_t n = 0;
-    while ((n = ::read(0, &c, 1)) == 1 && c != '\n') {
-      if (c != '\r') line.push_back(c);
-    }
-    if (n <= 0 && line.empty()) return level;
+    const bool whole = platform::ReadStandardInputLine(line);
+    line.erase(std::remove(line.begin(), line.end(), '\r'), line.end());
+    if (!whole && line.empty()) return level;
     if (line.find_first_not_of(" \t") == std::string::npos) {
       if (enter_closes) return level;
       continue;
@@ -89,7 +84,7 @@ int main(int argc, char** argv) {
     while (end < rest.size() && rest[end] != ' ' && rest[end] != '\t' && rest[end] != '/' &&
            rest[end] != '"')
       ++end;
-    const std::string sw = Lower(rest.substr(1, end - 1));
+    const std::string sw = platform::LowerAscii(rest.substr(1, end - 1));
     if (sw == "?") {
       std::fputs(kHelp, stdout);
       return 0;

@@ -1,17 +1,15 @@
 // The Windows programs the interpreter stand-in carries: NET START/STOP over the machine's
 // services, REGSVR32, CSCRIPT (scripts are executables with a #! line here) and MSIEXEC.
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
 #include "platform/command_line.h"
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/process.h"
 #include "platform/services.h"
+#include "platform/shlwapi.h"
+#include "platform/text.h"
 #include "tools/cmd/interpreter.h"
 
 namespace cmd {
@@ -21,26 +19,14 @@ namespace fs = std::filesystem;
 
 constexpr const char* kRecordsKey = "SOFTWARE\\Minutrix Machine";
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // Runs a host command of a service with /bin/sh in the machine root; its exit status.
 int RunHost(const std::string& command) {
   if (command.empty()) return 0;
-  std::fflush(stdout);
-  const pid_t pid = ::fork();
-  if (pid < 0) return 1;
-  if (pid == 0) {
-    if (::chdir(platform::MachineRoot().c_str()) != 0) ::_exit(127);
-    ::execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  int status = 0;
-  while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  platform::HostCommand run;
+  run.argv = {"/bin/sh", "-c", command};
+  run.working_dir = platform::MachineRoot();
+  const auto result = platform::RunHostCommand(run);
+  return result ? result->exit_code : 127;
 }
 
 std::optional<platform::ServiceConfig> FindByNameOrDisplay(const std::string& name) {
@@ -104,23 +90,17 @@ std::vector<platform::ServiceConfig> RunningDependents(const platform::ServiceCo
 
 void Record(const char* subkey, const std::string& name, const std::string& value) {
   const std::string key = std::string(kRecordsKey) + "\\" + subkey;
+  if (!value.empty()) {
+    platform::SetValueText(HKEY_LOCAL_MACHINE, key.c_str(), name.c_str(), value);
+    return;
+  }
   HKEY handle = nullptr;
   if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
                       &handle, nullptr) != ERROR_SUCCESS) {
     return;
   }
-  if (value.empty()) {
-    RegDeleteValueA(handle, name.c_str());
-  } else {
-    RegSetValueExA(handle, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                   static_cast<DWORD>(value.size() + 1));
-  }
+  RegDeleteValueA(handle, name.c_str());
   RegCloseKey(handle);
-}
-
-bool IsExecutable(const fs::path& path) {
-  struct stat st;
-  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
 // Runs `program` (a Windows name) with `args` and returns its status, or -1.
@@ -136,7 +116,7 @@ int Net(const std::vector<std::string>& args) {
   std::vector<std::string> words;
   bool yes = false;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/y" || s == "/yes")
       yes = true;
     else if (s == "/n" || s == "/no")
@@ -144,7 +124,7 @@ int Net(const std::vector<std::string>& args) {
     else
       words.push_back(a);
   }
-  const std::string verb = words.empty() ? "" : Lower(words[0]);
+  const std::string verb = words.empty() ? "" : platform::LowerAscii(words[0]);
   if (verb != "start" && verb != "stop") {
     std::puts("The syntax of this command is:\n\nNET [ START | STOP ] [service]\n");
     return 1;
@@ -199,7 +179,7 @@ int Regsvr32(const std::vector<std::string>& args) {
   bool silent = false, unregister = false;
   std::string file;
   for (const auto& a : args) {
-    const std::string s = Lower(a);
+    const std::string s = platform::LowerAscii(a);
     if (s == "/s")
       silent = true;
     else if (s == "/u")
@@ -237,7 +217,7 @@ int CScript(const std::vector<std::string>& args) {
   std::vector<std::string> script_args;
   for (const auto& a : args) {
     if (script.empty() && a.rfind("//", 0) == 0) {
-      if (Lower(a) == "//nologo") logo = false;
+      if (platform::LowerAscii(a) == "//nologo") logo = false;
       continue;
     }
     if (script.empty()) {
@@ -261,7 +241,7 @@ int CScript(const std::vector<std::string>& args) {
     std::printf("Input Error: Can not find script file \"%s\".\n", script.c_str());
     return 1;
   }
-  if (!IsExecutable(*host)) {
+  if (!platform::IsExecutableFile(*host)) {
     std::printf(
         "CScript Error: \"%s\" cannot run: on this machine scripts are executables with a #! "
         "line.\n",
@@ -277,7 +257,7 @@ int MsiExec(const std::vector<std::string>& args) {
   std::string package;
   std::vector<std::string> rest;
   for (size_t i = 0; i < args.size(); ++i) {
-    const std::string s = Lower(args[i]);
+    const std::string s = platform::LowerAscii(args[i]);
     if ((s == "/i" || s == "/x" || s == "/a" || s == "/f") && package.empty() &&
         i + 1 < args.size()) {
       mode = s;
@@ -305,7 +285,7 @@ int MsiExec(const std::vector<std::string>& args) {
   const std::string name = platform::WindowsPath(*host);
   // A package that is a program of this platform does its own installing; a plain file is only
   // recorded as installed.
-  if (IsExecutable(*host)) {
+  if (platform::IsExecutableFile(*host)) {
     const int status = RunWithArgs(name, rest);
     if (status == 0) Record("Installed Packages", name, mode == "/x" ? "" : "installed");
     return status < 0 ? 1603 : status;

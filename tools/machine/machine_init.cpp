@@ -12,7 +12,7 @@
 
 #include "platform/machine.h"
 #include "platform/profile.h"
-#include "platform/registry.h"
+#include "platform/shlwapi.h"
 #include "tools/machine/machine_tool.h"
 
 namespace machine_tool {
@@ -44,29 +44,11 @@ std::string ComputerName() {
 }
 
 bool SetString(HKEY root, const char* key, const char* name, const std::string& value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  const LONG rc =
-      RegSetValueExA(handle, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                     static_cast<DWORD>(value.size() + 1));
-  RegCloseKey(handle);
-  return rc == ERROR_SUCCESS;
+  return platform::SetValueText(root, key, name, value) == ERROR_SUCCESS;
 }
 
 bool SetDword(HKEY root, const char* key, const char* name, DWORD value) {
-  HKEY handle = nullptr;
-  if (RegCreateKeyExA(root, key, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &handle, nullptr) !=
-      ERROR_SUCCESS) {
-    return false;
-  }
-  const BYTE bytes[4] = {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8),
-                         static_cast<BYTE>(value >> 16), static_cast<BYTE>(value >> 24)};
-  const LONG rc = RegSetValueExA(handle, name, 0, REG_DWORD, bytes, 4);
-  RegCloseKey(handle);
-  return rc == ERROR_SUCCESS;
+  return platform::SetValueDword(root, key, name, value) == ERROR_SUCCESS;
 }
 
 bool CreateKey(HKEY root, const char* key) {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/machine.h"
-#include "platform/registry.h"
+#include "platform/shlwapi.h"
 #include "tools/machine/machine_tool.h"
 
 namespace machine_tool {
@@ -226,12 +226,9 @@ void PrintValue(const std::string& name, DWORD type, const std::string& data) {
 }
 
 bool ReadValue(HKEY key, const std::string& name, DWORD& type, std::string& data) {
-  DWORD size = 0;
-  if (RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
-    return false;
-  data.assign(size, '\0');
-  return RegQueryValueExA(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                          &size) == ERROR_SUCCESS;
+  auto bytes = platform::GetValueBytes(key, nullptr, name.c_str(), &type);
+  if (bytes) data = std::move(*bytes);
+  return bytes.has_value();
 }
 
 void QueryTree(HKEY key, const std::string& full_name, bool recursive, int& values_shown) {
