@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <limits>
 #include <optional>
+#include <ostream>
 
 #include "installer/functions.h"
 #include "installer/install_functions_checks.h"
@@ -53,6 +54,8 @@ struct WinVerCase {
   std::int16_t version_class;
   const char* debug_line;  // null: MsgWrongOS is shown instead
 };
+
+void PrintTo(const WinVerCase& c, std::ostream* os) { *os << c.name; }
 
 class GetWinVerTest : public ::testing::TestWithParam<WinVerCase> {
  protected:
@@ -114,6 +117,8 @@ struct NameCase {
   const char* expected;
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.name; }
+
 class GetCompNameTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(GetCompNameTest, NameOfTheMachine) {
@@ -155,6 +160,8 @@ struct DiskCase {
   const char* shown_free;      // the free kilobytes of the debug message
   const char* available_text;  // the available kilobytes of the error text
 };
+
+void PrintTo(const DiskCase& c, std::ostream* os) { *os << c.name; }
 
 class CheckDiskSpaceTest : public ::testing::TestWithParam<DiskCase> {};
 
@@ -230,6 +237,8 @@ struct FormatCase {
   int decimals;
   const char* expected;
 };
+
+void PrintTo(const FormatCase& c, std::ostream* os) { *os << c.name; }
 
 class FormatNumberTest : public ::testing::TestWithParam<FormatCase> {};
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 
 #include "installer/functions.h"
 #include "installer/install_functions_checks.h"
@@ -83,6 +84,8 @@ struct VersionCase {
   bool ok;
   Flag install_flag;  // bRestartNeeded or bInstallJET afterwards
 };
+
+void PrintTo(const VersionCase& c, std::ostream* os) { *os << c.name; }
 
 std::string CaseName(const ::testing::TestParamInfo<VersionCase>& info) { return info.param.name; }
 
@@ -235,6 +238,8 @@ struct AccessCase {
   bool ok;
   const char* found;  // the path found
 };
+
+void PrintTo(const AccessCase& c, std::ostream* os) { *os << c.name; }
 
 class AccessVersionTest : public PrerequisiteTest,
                           public ::testing::WithParamInterface<AccessCase> {};

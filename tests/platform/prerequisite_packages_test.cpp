@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <ostream>
 
 #include "platform/fso.h"
 #include "platform/last_error.h"
@@ -107,6 +108,8 @@ struct Refusal {
   const char* installs;  // the file that must not appear or change
 };
 
+void PrintTo(const Refusal& c, std::ostream* os) { *os << c.name; }
+
 class RefusalTest : public PackageTest, public ::testing::WithParamInterface<Refusal> {};
 
 TEST_P(RefusalTest, OtherSwitchesAreRefusedAndInstallNothing) {
@@ -176,6 +179,8 @@ struct FreeSpaceCase {
   const char* pinned;
   std::optional<double> bytes;  // nullopt: the pin is not understood, the host's space counts
 };
+
+void PrintTo(const FreeSpaceCase& c, std::ostream* os) { *os << c.name; }
 
 class PinnedFreeSpaceTest : public ::testing::TestWithParam<FreeSpaceCase> {};
 
