@@ -12,6 +12,7 @@
 #include "installer/functions.h"
 #include "installer/install_functions_checks.h"
 #include "installer/settings.h"
+#include "platform/locale_info.h"
 #include "platform/profile.h"
 #include "tests/installer/scripted_ui.h"
 #include "tests/support/test_support.h"
@@ -257,6 +258,53 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"HalfToEvenUp", 3.5, 0, "4"}, FormatCase{"Negative", -1234.5, 0, "-1,234"},
         FormatCase{"NotANumber", std::numeric_limits<double>::quiet_NaN(), 0, "0"}),
     [](const ::testing::TestParamInfo<FormatCase>& info) { return std::string(info.param.name); });
+
+// A locale of its own, compiled into a scratch folder that LOCPATH names: its numbers use ","
+// for decimals and "." between groups of three, then two.
+class OwnLocale {
+ public:
+  OwnLocale() {
+    test_support::WriteFile(dir_.path() / "xx.src",
+                            "LC_NUMERIC\ndecimal_point \",\"\nthousands_sep \".\"\ngrouping 3;2\n"
+                            "END LC_NUMERIC\n");
+    // Other categories are missing on purpose (-c), so localedef warns and exits 1.
+    test_support::Run({"/usr/bin/localedef", "-c", "-i", (dir_.path() / "xx.src").string(), "-f",
+                       "UTF-8", (dir_.path() / "xx_XX.UTF-8").string()});
+    ready_ = fs::exists(dir_.path() / "xx_XX.UTF-8" / "LC_NUMERIC");
+    if (const char* old = std::getenv("LOCPATH")) saved_ = old;
+    ::setenv("LOCPATH", dir_.path().c_str(), 1);
+  }
+  ~OwnLocale() {
+    if (saved_) {
+      ::setenv("LOCPATH", saved_->c_str(), 1);
+    } else {
+      ::unsetenv("LOCPATH");
+    }
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  test_support::ScratchDir dir_;
+  std::optional<std::string> saved_;
+  bool ready_ = false;
+};
+
+TEST(CheckDiskSpace, NumbersFollowTheLocaleOfTheEnvironment) {
+  test_support::ScratchMachine machine;
+  ScriptedUi ui;
+  OwnLocale own;
+  if (!own.ready()) GTEST_SKIP() << "localedef cannot make a locale here";
+  LocaleEnvironment locale("xx_XX.UTF-8");
+  char text[8] = {};
+  ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SGROUPING, text, sizeof text), 0);
+  EXPECT_STREQ(text, "3;2;0");
+  EXPECT_EQ(FormatNumber(1234567, 0), "12.34.567");
+  EXPECT_EQ(FormatNumber(22120.5, 2), "22.120,50");
+  LoadMessages("ENG");
+  SetProfile("DriveFreeSpace", "C", "22120.5 KB");
+  EXPECT_FALSE(CheckDiskSpace());
+  EXPECT_EQ(strError, MsgNotEnoughDiskSpace + "22.120/22.120,50\r\n");
+}
 
 TEST(IsEnvironmentOK, AlwaysTrue) { EXPECT_TRUE(IsEnvironmentOK()); }
 

@@ -101,6 +101,12 @@ TEST_F(PackageTest, MsiExecOfTheMachineInstallsTheAccessRuntime) {
   EXPECT_STREQ(recorded, "installed");
 }
 
+TEST_F(PackageTest, MsiExecAnswersHelp) {
+  const auto result = RunPackage("C:\\WINNT\\system32\\MSIExec.exe", {"/?"});
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_NE(result.output.find("msiexec /Option"), std::string::npos) << result.output;
+}
+
 struct Refusal {
   const char* name;
   const char* package;

@@ -12,6 +12,10 @@ int main(int argc, char** argv) {
   const std::string line = platform::ProcessCommandLine(argc, argv);
   std::vector<std::string> args = platform::SplitCommandLine(line);
   if (!args.empty()) args.erase(args.begin());
+  if (args.size() == 1 && (args[0] == "/?" || args[0] == "--help" || args[0] == "-h")) {
+    cmd::MsiExec({});  // with no package it prints its usage
+    return 0;
+  }
   const int status = cmd::MsiExec(args);
   std::fflush(stdout);
   return status;
