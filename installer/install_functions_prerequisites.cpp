@@ -1,5 +1,6 @@
 // Unit Install_Functions: the prerequisites MDAC, Jet and Access, their version checks and the
 // runs of their installers through the command interpreter.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +30,9 @@ double Val(const std::string& text) {
   while (*begin == ' ') ++begin;
   char* end = nullptr;
   const double value = std::strtod(begin, &end);
-  return end == begin || !std::isfinite(value) ? 0 : value;
+  if (end == begin || !std::isfinite(value)) return 0;
+  // Four characters hold no more than "9e99"; kept in a range that hundredths can count.
+  return std::clamp(value, -1e9, 1e9);
 }
 
 // A number brought to two decimals, as the debug lines print it.

@@ -116,6 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
                       VersionCase{"Mdac280Passes", "2.80.1022.0", true, kFalse},
                       VersionCase{"Mdac269NeedsMdac", "2.69.1.0", false, kTrue},
                       VersionCase{"Major10Passes", "10.0.1.0", true, kFalse},
+                      VersionCase{"ExponentPasses", "9e99.1", true, kFalse},
                       // A version that cannot be read ends the check without an install.
                       VersionCase{"NoVersionFails", "", false, kFalse},
                       VersionCase{"MissingDllNeedsMdac", nullptr, false, kTrue}),
