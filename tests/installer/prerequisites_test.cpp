@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <ostream>
 
 #include "installer/functions.h"
@@ -328,6 +329,56 @@ TEST_F(PrerequisiteTest, AccessRuntimeWaitFailure) {
   bDebug = kTrue;
   EXPECT_FALSE(CanInstallAccessRuntime());
   EXPECT_EQ(strError, MsgAccessRuntimeError + "\r\nError : 0 \r\nSource : ");
+}
+
+// Every file of the machine root (but the registry's lock) with its content.
+std::map<std::string, std::string> Snapshot(const fs::path& root) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (!entry.is_regular_file() || entry.path().filename() == "registry.txt.lock") continue;
+    files[fs::relative(entry.path(), root).string()] = test_support::ReadFile(entry.path());
+  }
+  return files;
+}
+
+class PrerequisitePhaseTest : public PrerequisiteTest {
+ protected:
+  PrerequisitePhaseTest() : PrerequisiteTest("box \"System Restart!\" Yes\n") {}
+};
+
+TEST_F(PrerequisitePhaseTest, NewMachineGetsMdacAndAccessAndNothingElse) {
+  const auto before = Snapshot(machine_.root());
+  ASSERT_FALSE(IsMDACOK(strWindowsDir));
+  ASSERT_EQ(bRestartNeeded, kTrue);
+  ASSERT_TRUE(InstallMDAC(strComputerName, strAppPath)) << strError;
+  EXPECT_TRUE(IsMDACOK(strWindowsDir));
+  EXPECT_TRUE(IsJETOK(strWindowsDir));
+  EXPECT_EQ(bInstallJET, kFalse);
+  ASSERT_FALSE(isAccessOK(strAccessPath));
+  ASSERT_TRUE(CanInstallAccessRuntime()) << strError;
+  EXPECT_EQ(strAccessPath, kOfficeAccess);
+  const auto after = Snapshot(machine_.root());
+
+  std::vector<std::string> changed;
+  for (const auto& [path, text] : after) {
+    const auto old = before.find(path);
+    if (old == before.end() || old->second != text) changed.push_back(path);
+  }
+  for (const auto& [path, text] : before) {
+    if (!after.count(path)) changed.push_back("removed " + path);
+  }
+  EXPECT_EQ(changed, (std::vector<std::string>{
+                         "c/Program Files/Common Files/System/ado/MsAdo15.dll",
+                         "c/Program Files/Microsoft Office/Office/msaccess.exe",
+                         "registry.txt",
+                     }));
+  // The registry gained only the record of the installed package.
+  const std::string registry = after.at("registry.txt");
+  EXPECT_NE(registry.find("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Minutrix Machine\\Installed Packages]"),
+            std::string::npos)
+      << registry;
+  EXPECT_NE(registry.find("\"D:\\\\Runtime\\\\AccessRT.msi\"=sz:\"installed\""), std::string::npos)
+      << registry;
 }
 
 TEST_F(PrerequisiteTest, ReadFileVersion) {
