@@ -46,6 +46,7 @@ void ResetSettings() {
   bRestartNeeded = kFalse;
   bNoCommonFiles = kFalse;
   bInstallJET = kFalse;
+  strAccessPath.clear();
   strError.clear();
 #define X(name, english, dutch) name.clear();
 #include "installer/messages.def"

@@ -43,6 +43,8 @@ inline Flag bNoInstall = kFalse;
 inline Flag bRestartNeeded = kFalse;
 inline Flag bNoCommonFiles = kFalse;
 inline Flag bInstallJET = kFalse;
+// Full path of the Access program that isAccessOK found; empty when none.
+inline std::string strAccessPath;
 inline std::string strError;
 
 // Fixed values.

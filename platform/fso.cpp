@@ -88,6 +88,20 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
   return out;
 }
 
+// A pinned free space: bytes, or a number with the unit KB, MB or GB (1024 based) after it, so
+// that a boundary such as 22120.5 KB can be written as it is meant.
+std::optional<double> PinnedBytes(const std::string& text) {
+  char* end = nullptr;
+  const double number = std::strtod(text.c_str(), &end);
+  if (end == text.c_str() || !(number >= 0)) return std::nullopt;
+  const std::string unit = UpperAscii(platform::Trim(end));
+  if (unit.empty() || unit == "B") return number;
+  if (unit == "KB") return number * 1024;
+  if (unit == "MB") return number * 1024 * 1024;
+  if (unit == "GB") return number * 1024 * 1024 * 1024;
+  return std::nullopt;
+}
+
 // `fault` gets an injected failure to read the free space (then nullopt).
 std::optional<DriveInfo> DriveOf(char letter, DWORD* fault = nullptr) {
   const char lower = platform::LowerChar(letter);
@@ -112,11 +126,9 @@ std::optional<DriveInfo> DriveOf(char letter, DWORD* fault = nullptr) {
   // A machine may pin a drive's free space (in bytes) in [DriveFreeSpace] of its profile, so
   // that a full or nearly full disk can be tried without filling one.
   if (const auto pinned = MachineSetting("DriveFreeSpace", info.drive_letter)) {
-    char* end = nullptr;
-    const double bytes = std::strtod(pinned->c_str(), &end);
-    if (end != pinned->c_str() && bytes >= 0) {
-      info.available_space = bytes;
-      info.free_space = bytes;
+    if (const auto bytes = PinnedBytes(*pinned)) {
+      info.available_space = *bytes;
+      info.free_space = *bytes;
     }
   }
   return info;

@@ -181,6 +181,8 @@ struct ScriptLineCase {
   const char* yields;
 };
 
+void PrintTo(const ScriptLineCase& c, std::ostream* os) { *os << '[' << c.line << ']'; }
+
 class ParseScriptLineTest : public ::testing::TestWithParam<ScriptLineCase> {};
 
 TEST_P(ParseScriptLineTest, ClassifiesAndRewrites) {

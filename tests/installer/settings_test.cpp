@@ -22,6 +22,8 @@ struct CommandCase {
   const char* title;  // MsgInstallTitle after parsing
 };
 
+void PrintTo(const CommandCase& c, std::ostream* os) { *os << '[' << c.command << ']'; }
+
 class ParseCommandLineTest : public ::testing::TestWithParam<CommandCase> {};
 
 TEST_P(ParseCommandLineTest, SetsFlagsAndLoadsMessages) {

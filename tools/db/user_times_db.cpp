@@ -92,11 +92,14 @@ struct SiteRow {
   }
 };
 
+bool IsWindowsPath(const std::string& path) {
+  return path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+         (path[2] == '\\' || path[2] == '/');
+}
+
 // The Windows name of a host path, or the argument itself when it is one already.
 std::string DataSource(const std::string& path) {
-  const bool windows = path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) &&
-                       path[1] == ':' && (path[2] == '\\' || path[2] == '/');
-  return windows ? path : platform::WindowsPath(path);
+  return IsWindowsPath(path) ? path : platform::WindowsPath(path);
 }
 
 // The database layer's description with the path it names replaced by `path` as it was given.
@@ -253,7 +256,15 @@ std::string Limit(std::int64_t allowance) {
 
 void Create(const std::string& path, bool sample_users) {
   std::error_code ec;
-  const fs::path host = fs::absolute(path, ec);
+  // A Windows path names a file of the machine root, not one below the current folder.
+  fs::path host;
+  if (IsWindowsPath(path)) {
+    const auto mapped = platform::HostPath(path);
+    if (!mapped) throw DbError("cannot create " + path + ": the name maps to no file.");
+    host = *mapped;
+  } else {
+    host = fs::absolute(path, ec);
+  }
   if (fs::exists(host, ec)) throw DbError(path + " exists already; remove it first.");
   if (host.has_parent_path()) fs::create_directories(host.parent_path(), ec);
   try {

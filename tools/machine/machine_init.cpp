@@ -150,6 +150,50 @@ void InstallInterpreter() {
                  ec.message().c_str());
 }
 
+// What a fresh Windows 2000 server carries of the data components, as stand-in files with their
+// versions in them: MDAC 2.5 (older than the 2.7 the product needs) and Jet 4.0 SP3, no Access.
+struct Component {
+  const char* path;
+  const char* text;
+};
+constexpr Component kComponents[] = {
+    {"C:\\Program Files\\Common Files\\System\\ado\\MsAdo15.dll",
+     "MsAdo15.dll: stand-in for the ADO library of MDAC 2.5 SP3\r\nFileVersion=2.53.6200.0\r\n"},
+    {"C:\\WINNT\\system32\\msjet40.dll",
+     "msjet40.dll: stand-in for the Jet 4.0 SP3 database engine\r\nFileVersion=4.0.2927.4\r\n"},
+};
+
+bool InstallComponents() {
+  std::error_code ec;
+  for (const Component& component : kComponents) {
+    const auto host = platform::HostPath(component.path);
+    if (!host) return false;
+    fs::create_directories(host->parent_path(), ec);
+    std::ofstream out(*host, std::ios::binary);
+    out << component.text;
+    if (!out.flush()) return false;
+  }
+  return true;
+}
+
+// The machine's Windows Installer, C:\WINNT\system32\MSIExec.exe, is a copy of minutrix-msiexec.
+void InstallWindowsInstaller() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const fs::path program = self.parent_path() / "minutrix-msiexec";
+  const auto target = platform::HostPath("C:\\WINNT\\system32\\MSIExec.exe");
+  if (ec || !target || !fs::is_regular_file(program, ec)) {
+    std::fprintf(stderr,
+                 "minutrix-machine: warning: no minutrix-msiexec beside this program; the machine "
+                 "has no MSIExec.exe\n");
+    return;
+  }
+  fs::copy_file(program, *target, fs::copy_options::overwrite_existing, ec);
+  if (ec)
+    std::fprintf(stderr, "minutrix-machine: warning: cannot install MSIExec.exe: %s\n",
+                 ec.message().c_str());
+}
+
 }  // namespace
 
 int Init(const std::string& dir) {
@@ -192,6 +236,11 @@ int Init(const std::string& dir) {
     return 1;
   }
   InstallInterpreter();
+  if (!InstallComponents()) {
+    std::fprintf(stderr, "minutrix-machine: cannot write the data components of the machine\n");
+    return 1;
+  }
+  InstallWindowsInstaller();
   std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(),
               computer.c_str());
   return 0;

@@ -22,8 +22,10 @@ Commands:
                     C:\WINNT\system32, C:\Inetpub\wwwroot, C:\Program Files\Common Files,
                     the Start Menu folders, the machine profile machine.ini (with the
                     services W3SVC, IISADMIN and winmgmt), the command interpreter
-                    C:\WINNT\system32\cmd.exe (minutrix-cmd) and a registry with what a
-                    Windows 2000 server with its web server holds.
+                    C:\WINNT\system32\cmd.exe (minutrix-cmd), the Windows Installer
+                    C:\WINNT\system32\MSIExec.exe (minutrix-msiexec), MDAC 2.5 (MsAdo15.dll
+                    2.53.6200.0), Jet 4.0 (msjet40.dll 4.0.2927.4), no Access, and a registry
+                    with what a Windows 2000 server with its web server holds.
   reg add KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]
                     Add a key or set a value. TYPE: REG_SZ (default), REG_EXPAND_SZ,
                     REG_DWORD (decimal or 0x hex), REG_BINARY (hex digits), REG_MULTI_SZ
