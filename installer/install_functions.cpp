@@ -20,10 +20,26 @@ std::string TrimSpaces(const std::string& text) {
   return text.substr(begin, text.find_last_not_of(' ') - begin + 1);
 }
 
+// A folder or file of the script that would leave the folder it is under: a ".." component, a
+// drive, or a name from the root.
+bool ReachesOutside(const std::string& name) {
+  if (name.find(':') != std::string::npos) return true;
+  if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return true;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("\\/", start);
+    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 bool ParseScriptLine(std::string& line, int& kind) {
   kind = kScriptSkip;
+  const std::string original = line;
   if (!line.empty()) {
     if (line.compare(0, 2, "//") == 0) {
       kind = kScriptSkip;
@@ -55,6 +71,10 @@ bool ParseScriptLine(std::string& line, int& kind) {
     }
   }
   line = TrimSpaces(line);
+  if ((kind == kScriptFolder || kind == kScriptFile) && ReachesOutside(line)) {
+    strError = MsgScriptError + kCrLf + "Line : " + original;
+    return false;
+  }
   return true;
 }
 
