@@ -72,7 +72,7 @@ bool StepTest::Exists(const std::string& windows_path) const {
 
 std::string StepTest::SettingsFileText() {
   return "[ProgramGroup]\r\n"
-         "GroupName=\\Korvane\\Minutrix\r\n"
+         "GroupName=\\Minutrix\r\n"
          "LookUpProgramRegistryName=Programs\r\n"
          "[UnInstallFolderGroupValues]\r\n"
          "GroupName=Minutrix\r\n"
