@@ -1,10 +1,13 @@
 // Test helper for the installer's steps that change the machine.
 #include "tests/installer/step_fixture.h"
 
+#include <cstdio>
 #include <fstream>
+#include <functional>
 #include <sstream>
 
 #include "installer/functions.h"
+#include "platform/machine.h"
 #include "platform/profile.h"
 
 namespace installer_test {
@@ -43,10 +46,60 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     if (entry.is_directory()) {
       files[name + "/"] = "";
     } else {
-      files[name] = test_support::ReadFile(entry.path());
+      // Size and hash: the maps stay small enough to print when they differ.
+      const std::string content = test_support::ReadFile(entry.path());
+      files[name] = std::to_string(content.size()) + " bytes, hash " +
+                    std::to_string(std::hash<std::string>{}(content));
     }
   }
   return files;
+}
+
+namespace {
+
+void DumpKey(HKEY key, const std::string& path, std::map<std::string, std::string>& out) {
+  out[platform::UpperAscii(path) + "\\"] = "";
+  for (DWORD i = 0;; ++i) {
+    char name[1024];
+    DWORD name_size = sizeof name;
+    std::string data(1 << 16, '\0');
+    DWORD data_size = static_cast<DWORD>(data.size());
+    DWORD type = REG_NONE;
+    if (RegEnumValueA(key, i, name, &name_size, nullptr, &type,
+                      reinterpret_cast<BYTE*>(data.data()), &data_size) != ERROR_SUCCESS)
+      break;
+    std::string text = std::to_string(type) + ":";
+    for (DWORD b = 0; b < data_size; ++b) {
+      char hex[4];
+      std::snprintf(hex, sizeof hex, "%02x", static_cast<unsigned char>(data[b]));
+      text += hex;
+    }
+    out[platform::UpperAscii(path) + "\\[" + platform::UpperAscii(name) + "]"] = text;
+  }
+  for (DWORD i = 0;; ++i) {
+    char name[1024];
+    DWORD name_size = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &name_size, nullptr, nullptr, nullptr, nullptr) !=
+        ERROR_SUCCESS)
+      break;
+    HKEY sub = nullptr;
+    if (RegOpenKeyExA(key, name, 0, KEY_READ, &sub) == ERROR_SUCCESS) {
+      DumpKey(sub, path + "\\" + name, out);
+      RegCloseKey(sub);
+    }
+  }
+}
+
+}  // namespace
+
+std::map<std::string, std::string> RegistryDump() {
+  std::map<std::string, std::string> out;
+  const std::pair<HKEY, const char*> roots[] = {{HKEY_LOCAL_MACHINE, "HKLM"},
+                                                {HKEY_CURRENT_USER, "HKCU"},
+                                                {HKEY_CLASSES_ROOT, "HKCR"},
+                                                {HKEY_USERS, "HKU"}};
+  for (const auto& [root, name] : roots) DumpKey(root, name, out);
+  return out;
 }
 
 StepTest::StepTest(const std::string& ui_script) : ui_(ui_script) {

@@ -25,9 +25,13 @@ struct RegValue {
 std::optional<RegValue> ReadValue(HKEY root, const std::string& key, const std::string& name);
 bool KeyExists(HKEY root, const std::string& key);
 
-// Every file of the machine root (relative path -> content; folders end in "/"), and the registry
-// file without its change counter, for before-and-after comparisons.
+// Every file of the machine root (relative path -> its size and hash; folders end in "/"), and the
+// registry file without its change counter, for before-and-after comparisons.
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& root);
+
+// The whole registry: "ROOT\\key\\" for each key, "ROOT\\key\\[name]" -> "type:hex bytes" for each
+// value (names upper-cased, as they compare without case).
+std::map<std::string, std::string> RegistryDump();
 
 class StepTest : public ::testing::Test {
  protected:
