@@ -11,6 +11,7 @@
 #include "installer/registry_functions.h"
 #include "installer/settings.h"
 #include "installer/uninstall_functions.h"
+#include "platform/services.h"
 #include "tests/installer/step_fixture.h"
 
 namespace {
@@ -262,6 +263,47 @@ TEST_F(StepTest, RegisterFileRecordsTheServer) {
                                "C:\\WINNT\\system32\\stkit432.dll");
   ASSERT_TRUE(value);
   EXPECT_EQ(value->bytes, std::string("registered") + '\0');
+}
+
+}  // namespace
+
+namespace {
+
+using installer_test::StepTest;
+using namespace installer;
+
+class ScriptRunTest : public StepTest {
+ protected:
+  ScriptRunTest()
+      : StepTest("box \"Korvane Minutrix Install\" OK\nbox \"Korvane Minutrix Install\" OK\n") {
+    MakeDistribution("RegisterISAPIFilter.VBS\r\nUnRegisterISAPIFilter.VBS\r\n");
+    MakeDir(strFiltersDirPath);
+    EXPECT_TRUE(FilesCopied(strAppPath, strFiltersDirPath, strComputerName)) << strError;
+  }
+};
+
+// In debug mode the console of the script stays open (/k) until it is closed; without a terminal
+// it closes at once and the step goes on.
+TEST_F(ScriptRunTest, DebugModeStillWaitsForTheScript) {
+  bDebug = kTrue;
+  EXPECT_TRUE(RegisterFilter());
+  EXPECT_TRUE(installer_test::KeyExists(
+      HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters\\Minutrix"));
+  EXPECT_TRUE(UnRegisterFilter());
+  EXPECT_FALSE(installer_test::KeyExists(
+      HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters\\Minutrix"));
+}
+
+// A wait that cannot ask for the process fails the step with a box; the script's own result
+// never counts.
+TEST_F(ScriptRunTest, FailedWaitIsReportedInABox) {
+  ASSERT_TRUE(platform::RecordServiceState("winmgmt", false));
+  strError.clear();
+  EXPECT_FALSE(RegisterFilter());
+  EXPECT_EQ(strError.rfind("Error : ", 0), 0u) << strError;
+  EXPECT_NE(strError.find(MsgWmiError), std::string::npos) << strError;
+  EXPECT_FALSE(UnRegisterFilter());
+  EXPECT_EQ(ui_.Lines("box \"Korvane Minutrix Install\"").size(), 2u) << ui_.Transcript();
 }
 
 }  // namespace
