@@ -77,8 +77,10 @@ bool FilesDeleted(const std::string& distribution, const std::string& product_fo
       const std::string original = line;
       int kind = kScriptSkip;
       if (!ParseScriptLine(line, kind)) {
-        // A line that would reach outside the product's folders stops the walk as a failure.
-        if (strError.find(MsgScriptError) != std::string::npos) result = false;
+        // A folder line without its "]" only ends the walk; a line refused for reaching outside
+        // the product's folders (a file line, or a folder line with its "]") is a failure.
+        const size_t close = original.find(']');
+        if (kind == kScriptFile || (close != std::string::npos && close + 1 >= 6)) result = false;
         break;
       }
       if (kind == kScriptFolder) {

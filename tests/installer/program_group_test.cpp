@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "installer/functions.h"
@@ -59,6 +60,9 @@ struct SettingLength {
   size_t read;
 };
 
+// Cases are shown by their names.
+void PrintTo(const SettingLength& c, std::ostream* os) { *os << c.name; }
+
 class SettingLengthTest : public GroupTest, public ::testing::WithParamInterface<SettingLength> {};
 
 TEST_P(SettingLengthTest, ValuesUpTo63CharactersAreReadWhole) {
@@ -109,6 +113,9 @@ struct EmptyName {
   const char* name;
   const char* settings;
 };
+
+// Cases are shown by their names.
+void PrintTo(const EmptyName& c, std::ostream* os) { *os << c.name; }
 
 class EmptyNameTest : public GroupTest, public ::testing::WithParamInterface<EmptyName> {};
 
@@ -177,6 +184,9 @@ struct LibraryCase {
   const char* error;
 };
 
+// Cases are shown by their names.
+void PrintTo(const LibraryCase& c, std::ostream* os) { *os << c.name; }
+
 class ShortcutLibraryTest : public GroupTest, public ::testing::WithParamInterface<LibraryCase> {};
 
 TEST_P(ShortcutLibraryTest, LibraryThatDoesNotLoadFailsTheGroup) {
@@ -200,6 +210,9 @@ struct AllUsersCase {
   int version_class;
   const char* all_users;
 };
+
+// Cases are shown by their names.
+void PrintTo(const AllUsersCase& c, std::ostream* os) { *os << c.name; }
 
 class AllUsersTest : public GroupTest, public ::testing::WithParamInterface<AllUsersCase> {};
 

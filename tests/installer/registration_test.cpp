@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <ostream>
 #include <string>
 
 #include "installer/functions.h"
@@ -38,6 +39,9 @@ struct LengthCase {
   size_t length;  // characters of the stored value; the stored data has one zero more
   bool readable;
 };
+
+// Cases are shown by their names.
+void PrintTo(const LengthCase& c, std::ostream* os) { *os << c.name; }
 
 class ValueLengthTest : public StepTest, public ::testing::WithParamInterface<LengthCase> {};
 
@@ -159,6 +163,9 @@ struct RefusedLine {
   const char* line;
 };
 
+// Cases are shown by their names.
+void PrintTo(const RefusedLine& c, std::ostream* os) { *os << c.name; }
+
 class RefusedLineTest : public CopyTest, public ::testing::WithParamInterface<RefusedLine> {};
 
 // Neither the copy nor the deletion follows a line out of the folders the script names.
@@ -221,6 +228,9 @@ struct ScriptCall {
   const char* script;
   std::vector<std::string> args;
 };
+
+// Cases are shown by their names.
+void PrintTo(const ScriptCall& c, std::ostream* os) { *os << c.name; }
 
 class ScriptUsageTest : public StepTest, public ::testing::WithParamInterface<ScriptCall> {};
 

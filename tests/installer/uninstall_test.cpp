@@ -247,3 +247,24 @@ TEST_F(FromProductFolderTest, SetupAndScriptStayWithTheFolders) {
 }
 
 }  // namespace
+
+namespace {
+
+using installer_test::StepTest;
+using namespace installer;
+
+using ScriptEndTest = StepTest;
+
+// A folder line without its "]" ends the deletion without failing it, as an unreadable script
+// end; the files before it are deleted.
+TEST_F(ScriptEndTest, FolderLineWithoutBracketEndsTheWalk) {
+  Put("C:\\dist\\InstallScript.txt", "a.txt\r\n[DIR:Data\r\nb.txt\r\n");
+  Put("C:\\Minutrix\\a.txt", "a");
+  Put("C:\\Minutrix\\b.txt", "b");
+  EXPECT_TRUE(FilesDeleted(strAppPath, strFiltersDirPath, strComputerName));
+  EXPECT_EQ(strError, MsgScriptError + "\r\nLine : [DIR:Data");
+  EXPECT_FALSE(Exists("C:\\Minutrix\\a.txt"));
+  EXPECT_TRUE(Exists("C:\\Minutrix\\b.txt"));
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "platform/registry.h"
@@ -52,6 +53,9 @@ struct LinkCase {
   const char* arguments;
   const char* expected;  // the entry after its first line
 };
+
+// Cases are shown by their names.
+void PrintTo(const LinkCase& c, std::ostream* os) { *os << c.name; }
 
 class ShellLinkEntryTest : public ShellLinkTest, public ::testing::WithParamInterface<LinkCase> {};
 
