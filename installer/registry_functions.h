@@ -44,7 +44,8 @@ LONG DeleteRegistryKey(const std::string& key_path);
 bool LoadProgramGroupStrings(const std::string& folder);
 std::string ReadSettingsString(const std::string& folder, const std::string& section,
                                const std::string& key);
-// The uninstall entry under HKLM\...\UnInstall\ + strUninstallKeyName.
+// The uninstall entry under HKLM\...\UnInstall\ + strUninstallKeyName; false, with strError =
+// MsgProgramGroupError and nothing written, when that name is empty or leaves the key.
 bool AddRegistryItem();
 // The program group with its three shortcuts in the Programs folder of all users.
 bool CreateProgramGroup(int version_class);

@@ -95,8 +95,13 @@ bool AddRegistryItem() {
       ERROR_SUCCESS) {
     return true;
   }
-  // An empty entry name would write the values into the Uninstall key itself.
-  if (UsableName(strUninstallKeyName)) {
+  // An empty entry name would write the values into the Uninstall key itself; the driver notes
+  // the failure and the install goes on.
+  bool result = true;
+  if (!UsableName(strUninstallKeyName)) {
+    strError = MsgProgramGroupError;
+    result = false;
+  } else {
     HKEY entry = CreateRegistryKey(uninstall, strUninstallKeyName);
     if (entry != nullptr) {
       SetRegistryString(entry, strDisplayNameEntry, strDisplayNameValue);
@@ -110,7 +115,7 @@ bool AddRegistryItem() {
     }
   }
   RegCloseKey(uninstall);
-  return true;
+  return result;
 }
 
 bool CreateProgramGroup(int version_class) {

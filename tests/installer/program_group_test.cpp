@@ -129,7 +129,8 @@ TEST_P(EmptyNameTest, UninstallKeyAndProgramsFoldersStayAsTheyAre) {
   Put("C:\\dist\\MinutrixRegSettings.ini", GetParam().settings);
   const auto before = Snapshot(machine_.root());
   ASSERT_TRUE(LoadProgramGroupStrings(strAppPath));
-  EXPECT_TRUE(AddRegistryItem());
+  EXPECT_FALSE(AddRegistryItem());
+  EXPECT_EQ(strError, MsgProgramGroupError);
   EXPECT_FALSE(CreateProgramGroup(2));
   RemoveProgramGroup(2);
   RemoveUninstallEntry();

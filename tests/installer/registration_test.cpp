@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <ostream>
 #include <string>
 
@@ -260,7 +261,12 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(StepTest, ReadOnlyFilesOfTheProductFolderBecomeWritable) {
   Put("C:\\Minutrix\\sub\\r.txt", "r");
   ::chmod(Host("C:\\Minutrix\\sub\\r.txt").c_str(), 0444);
+  bDebug = kTrue;
   EXPECT_TRUE(RemoveReadOnlyAttribute("c:\\Minutrix"));
+  const auto list = ui_.List();
+  EXPECT_NE(
+      std::find(list.begin(), list.end(), "[RemoveReadOnlyAttribute]Attrib -r c:\\Minutrix\\ /s/d"),
+      list.end());
   struct stat st {};
   ASSERT_EQ(::stat(Host("C:\\Minutrix\\sub\\r.txt").c_str(), &st), 0);
   EXPECT_TRUE(st.st_mode & S_IWUSR);

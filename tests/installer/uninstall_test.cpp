@@ -219,6 +219,24 @@ TEST_F(DeclinedRestartTest, NoToTheRestartStillRemovesTheRest) {
   EXPECT_FALSE(Exists("C:\\Minutrix\\Minutrix.dll"));
 }
 
+class AlreadyRemovedTest : public InstalledTest {
+ protected:
+  AlreadyRemovedTest() : InstalledTest("") {}
+};
+
+// With bNoInstall the filter and the service are left alone; no question is asked.
+TEST_F(AlreadyRemovedTest, NoInstallSkipsUnregistrationAndRestart) {
+  Install();
+  bNoInstall = kTrue;
+  std::string log;
+  EXPECT_TRUE(DoUnInstall(log));
+  EXPECT_TRUE(ui_.Lines("box ").empty()) << ui_.Transcript();
+  EXPECT_TRUE(
+      KeyExists(HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters\\Minutrix"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+  EXPECT_FALSE(Exists("C:\\Minutrix\\Minutrix.dll"));
+}
+
 class FromProductFolderTest : public InstalledTest {
  protected:
   FromProductFolderTest() : InstalledTest("box \"WARNING!\" Yes\n") {}
