@@ -24,8 +24,9 @@ std::string ErrText(const ErrObject& err) {
          "Source : " + err.Source;
 }
 
-// A registration script's console stays open in debug mode, in front, until it is closed.
-bool RunScriptCommand(const std::string& command) {
+}  // namespace
+
+bool RunRegistrationScript(const std::string& command) {
   ErrObject err;
   try {
     const bool debug = bDebug == kTrue;
@@ -42,12 +43,10 @@ bool RunScriptCommand(const std::string& command) {
   return false;
 }
 
-}  // namespace
-
 bool RegisterFilter() {
   const std::string command = "CScript \"" + strFiltersDirPath + "RegisterISAPIFilter.VBS" +
                               "\" \"" + kFilterDllPath + "\" -n " + "Minutrix";
-  return RunScriptCommand(command);
+  return RunRegistrationScript(command);
 }
 
 bool AddPathToReg() {

@@ -21,6 +21,10 @@ inline const std::string kShellFoldersKey =
 inline const std::string kSettingsFileName = "MinutrixRegSettings.ini";
 inline const std::string kProductWebSite = "http://www.korvane.nl/minutrix/";
 
+// Runs a registration script's command through the interpreter and waits for it; in debug mode
+// its console stays open, in front, until it is closed. False, with strError and a box, when the
+// wait fails.
+bool RunRegistrationScript(const std::string& command);
 // Runs the product's registration script for c:\Minutrix\Minutrix.DLL and waits for it.
 bool RegisterFilter();
 // Writes MinutrixPath and MinutrixDebug under HKLM\software\Minutrix.

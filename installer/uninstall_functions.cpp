@@ -10,7 +10,6 @@
 #include "installer/registry_functions.h"
 #include "installer/runtime_error.h"
 #include "installer/settings.h"
-#include "platform/forms.h"
 #include "platform/fso.h"
 #include "platform/last_error.h"
 #include "platform/process.h"
@@ -31,22 +30,8 @@ std::string ErrText(const ErrObject& err) {
 }  // namespace
 
 bool UnRegisterFilter() {
-  const std::string command =
-      "CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" + "\" " + "Minutrix";
-  ErrObject err;
-  try {
-    const bool debug = bDebug == kTrue;
-    const double pid =
-        Shell(CommandLineFor(command, debug),
-              debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
-    if (WaitForProcess(pid, strComputerName)) return true;
-    err = {0, strError, "Setup"};
-  } catch (...) {
-    err = CaughtErr();
-  }
-  strError = ErrText(err);
-  platform::forms::MsgBox(strError, platform::forms::vbOKOnly, kProgramTitle);
-  return false;
+  return RunRegistrationScript("CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" +
+                               "\" " + "Minutrix");
 }
 
 bool RemovePathFromReg() {
