@@ -17,10 +17,26 @@ void Debug(const std::string& text) {
 // VB's Trim: spaces only.
 std::string TrimSpaces(std::string_view text) { return platform::Trim(text, " "); }
 
+// A folder or file of the script that would leave the folder it is under: a ".." component, a
+// drive, or a name from the root.
+bool ReachesOutside(const std::string& name) {
+  if (name.find(':') != std::string::npos) return true;
+  if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return true;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("\\/", start);
+    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
+      return true;
+    if (end == std::string::npos) return false;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 bool ParseScriptLine(std::string& line, int& kind) {
   kind = kScriptSkip;
+  const std::string original = line;
   if (!line.empty()) {
     if (line.compare(0, 2, "//") == 0) {
       kind = kScriptSkip;
@@ -52,6 +68,10 @@ bool ParseScriptLine(std::string& line, int& kind) {
     }
   }
   line = TrimSpaces(line);
+  if ((kind == kScriptFolder || kind == kScriptFile) && ReachesOutside(line)) {
+    strError = MsgScriptError + kCrLf + "Line : " + original;
+    return false;
+  }
   return true;
 }
 

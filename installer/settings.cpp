@@ -48,6 +48,14 @@ void ResetSettings() {
   bInstallJET = kFalse;
   strAccessPath.clear();
   strError.clear();
+  for (std::string* text :
+       {&strProgramGroupName, &strLookUpProgramRegistryName, &strUninstallKeyName,
+        &strDisplayNameValue, &strDisplayVersionValue, &strPublisherValue, &strURLInfoAboutValue,
+        &strURLUpdateInfoValue, &strHelpLinkValue, &strDisplayNameEntry, &strUninstallStringEntry,
+        &strDisplayVersionEntry, &strPublisherEntry, &strURLInfoAboutEntry, &strURLUpdateInfoEntry,
+        &strHelpLinkEntry}) {
+    text->clear();
+  }
 #define X(name, english, dutch) name.clear();
 #include "installer/messages.def"
 #undef X

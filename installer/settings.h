@@ -47,6 +47,25 @@ inline Flag bInstallJET = kFalse;
 inline std::string strAccessPath;
 inline std::string strError;
 
+// The program group and uninstall entry, from MinutrixRegSettings.ini (LoadProgramGroupStrings).
+inline std::string strProgramGroupName;           // [ProgramGroup] GroupName, begins with "\\"
+inline std::string strLookUpProgramRegistryName;  // [ProgramGroup] LookUpProgramRegistryName
+inline std::string strUninstallKeyName;           // [UnInstallFolderGroupValues] GroupName
+inline std::string strDisplayNameValue;
+inline std::string strDisplayVersionValue;
+inline std::string strPublisherValue;
+inline std::string strURLInfoAboutValue;
+inline std::string strURLUpdateInfoValue;
+inline std::string strHelpLinkValue;
+// Names of the uninstall entry's values ([UnInstallFolderGroupStringEntries]).
+inline std::string strDisplayNameEntry;
+inline std::string strUninstallStringEntry;
+inline std::string strDisplayVersionEntry;
+inline std::string strPublisherEntry;
+inline std::string strURLInfoAboutEntry;
+inline std::string strURLUpdateInfoEntry;
+inline std::string strHelpLinkEntry;
+
 // Fixed values.
 inline const std::string strFiltersDirPath = "c:\\Minutrix\\";
 inline const std::string kFilterDllPath = "c:\\Minutrix\\Minutrix.DLL";

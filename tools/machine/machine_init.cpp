@@ -194,6 +194,19 @@ void InstallWindowsInstaller() {
                  ec.message().c_str());
 }
 
+// The machine's reg.exe is a copy of this tool, which acts as reg.exe under that name: the
+// product's scripts change the registry with it.
+void InstallRegTool() {
+  std::error_code ec;
+  const fs::path self = fs::read_symlink("/proc/self/exe", ec);
+  const auto target = platform::HostPath("C:\\WINNT\\system32\\reg.exe");
+  if (ec || !target) return;
+  fs::copy_file(self, *target, fs::copy_options::overwrite_existing, ec);
+  if (ec)
+    std::fprintf(stderr, "minutrix-machine: warning: cannot install reg.exe: %s\n",
+                 ec.message().c_str());
+}
+
 }  // namespace
 
 int Init(const std::string& dir) {
@@ -241,6 +254,7 @@ int Init(const std::string& dir) {
     return 1;
   }
   InstallWindowsInstaller();
+  InstallRegTool();
   std::printf("Machine root %s ready (computer %s, Windows 5.0, drive C:).\n", root.c_str(),
               computer.c_str());
   return 0;

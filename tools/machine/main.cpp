@@ -1,4 +1,5 @@
 // minutrix-machine: makes and inspects the folder that stands in for the Windows server.
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -62,6 +63,11 @@ void TellRegistryDamage() {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
+  // Copied into a machine as reg.exe, the tool is that machine's reg.exe.
+  std::string self = argc > 0 ? argv[0] : "";
+  self = self.substr(self.find_last_of('/') + 1);
+  for (char& c : self) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (self == "reg.exe") return machine_tool::Reg(args);
   if (args.empty() || args[0] == "--help" || args[0] == "-h" || args[0] == "/?") {
     std::fputs(kHelp, args.empty() ? stderr : stdout);
     return args.empty() ? 2 : 0;

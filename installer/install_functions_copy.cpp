@@ -1,0 +1,132 @@
+// Unit Install_Functions: FilesCopied and the folder tokens of the install script.
+#include "installer/install_functions_copy.h"
+
+#include <cstdint>
+
+#include "installer/functions.h"
+#include "installer/install_functions.h"
+#include "installer/runtime_error.h"
+#include "installer/settings.h"
+#include "platform/forms.h"
+#include "platform/fso.h"
+#include "platform/machine.h"
+
+namespace installer::Install_Functions {
+namespace {
+
+void Debug(const std::string& text) {
+  if (bDebug == kTrue) ShowMessage(text);
+}
+
+bool HasDriveRoot(const std::string& folder) {
+  return folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\';
+}
+
+}  // namespace
+
+void ResolveScriptDirectory(std::string& folder, bool& token) {
+  token = true;
+  if (!folder.empty() && folder[0] == '<') {
+    const size_t close = folder.find('>', 1);
+    const std::string name =
+        folder.substr(1, close == std::string::npos ? std::string::npos : close - 1);
+    // The tail skips the ">" and the separator after it.
+    const std::string tail =
+        close == std::string::npos || close + 2 > folder.size() ? "" : folder.substr(close + 2);
+    const std::string upper = platform::UpperAscii(name);
+    if (upper == "DEFAULT WEBSITE") {
+      folder = strWWWRoot + tail;
+      return;
+    }
+    if (upper == "SYSTEM32") {
+      folder = strSystemPath;
+      return;
+    }
+  }
+  token = false;
+}
+
+bool ResolvedFolderAllowed(const std::string& folder, bool token, const std::string& line) {
+  if (!token || HasDriveRoot(folder)) return true;
+  strError = MsgScriptError + kCrLf + "Line : " + line;
+  return false;
+}
+
+bool FilesCopied(const std::string& distribution, const std::string& product_folder,
+                 const std::string& computer_name) {
+  bool result = true;
+  std::int16_t count = 0;
+  std::string folder;
+  bool token = false;
+  std::string name;
+  std::string source;
+  ErrObject err;
+  Debug("[FilesCopied] Initializing oFSO");
+  try {
+    const platform::FileSystemObject fso;
+    platform::AutomationError error;
+    const auto script = fso.OpenTextFile(distribution + "InstallScript.txt", &error);
+    if (!script) throw RunTimeError(error.number, error.description, error.source);
+    bool failed = false;
+    while (!script->AtEndOfStream()) {
+      std::string line = script->ReadLine();
+      const std::string original = line;
+      int kind = kScriptSkip;
+      if (!ParseScriptLine(line, kind)) {
+        failed = true;
+        break;
+      }
+      if (kind == kScriptFolder) {
+        Debug("[FilesCopied] DIR: " + line);
+        ResolveScriptDirectory(line, token);
+        folder = line;
+        if (!ResolvedFolderAllowed(folder, token, original)) {
+          failed = true;
+          break;
+        }
+        const std::string target = token ? folder : product_folder + folder;
+        if (!MakeDir(target)) {
+          result = false;
+          strError = MsgCopyError + kCrLf + "Dir : " + target;
+        }
+      } else if (kind == kScriptFile) {
+        name = line;
+        Debug("[FilesCopied] FILENAME: " + name);
+        source = token ? distribution + name : distribution + folder + name;
+        const std::string destination = token ? folder + name : product_folder + folder + name;
+        if (InstallFile(source, destination, computer_name, true)) {
+          ++count;
+        } else {
+          result = false;
+          const std::string text =
+              MsgCopyError + kCrLf + "File : " + source + " -> " + destination + kCrLf;
+          if (token) {
+            strError = text;
+            Debug("[FileExists] " + strError);
+          } else {
+            strError += text;
+          }
+        }
+      }
+    }
+    if (failed) throw RunTimeError(0, "", "");
+  } catch (...) {
+    err = CaughtErr();
+    result = false;
+    if (strError.empty()) {
+      strError = MsgCopyError + kCrLf + "File : " + name + kCrLf +
+                 "Files copied : " + std::to_string(count) + kCrLf +
+                 "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
+                 "Source : " + err.Source;
+    }
+    if (bDebug == kTrue) {
+      platform::forms::MsgBox("[FILESCOPIED]" + strError, platform::forms::vbCritical,
+                              "Error occured!");
+    }
+  }
+  if (!strError.empty()) ShowMessage(strError);
+  Debug(std::to_string(count) + " files were copied.");
+  return result;
+}
+
+}  // namespace installer::Install_Functions
