@@ -42,6 +42,9 @@ constexpr const char* kSchema[] = {
     " ChangedAt TEXT NOT NULL DEFAULT '',"
     " WarningMode INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT NOT NULL DEFAULT '')",
+    // The filter's last reset decision (local time "YYYY-MM-DD HH:MM:SS"); its first start
+    // fills it in.
+    "CREATE TABLE ResetMarker (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)",
 };
 constexpr const char* kDefaultDeniedMessage = "Your internet time for this period is used up.";
 
