@@ -131,7 +131,7 @@ void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
   if (marker) lastReset = *marker;
   if (!reset) return;
   TimesMap.clear();
-  for (long i = 0; i < users; ++i) DoMessageHandling("[ResetUserTimes] User reset!\n", 1);
+  DoMessageHandlingRepeated("[ResetUserTimes] User reset!\n", 1, users);
 }
 
 void Log(const char* format, long long value) { DoMessageHandling(format, value, 0); }
