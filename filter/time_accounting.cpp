@@ -327,7 +327,7 @@ void ReadResetMarker() {
   m_pConnection->SetCommandTimeout(std::chrono::milliseconds(kMarkerWaitMs));
   try {
     WriteMarker(loaded);
-    DoMessageHandling("[ReadResetMarker] Marker set to the load time", 1);
+    DoMessageHandling("[ReadResetMarker] Marker set to the load time", 0);
   } catch (const ado::ComError& error) {
     ReportStoreError("[ReadResetMarker] The marker could not be written, using the load time",
                      error);
