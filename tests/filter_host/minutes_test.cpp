@@ -151,6 +151,33 @@ TEST_F(MinutesTest, DatabaseWithoutTheMarkerStillWorks) {
   EXPECT_EQ(Sql(kMarker), "2026-12-08 08:00:00");
 }
 
+struct BadMarkerCase {
+  const char* name;
+  const char* text;
+};
+
+class BadMarkerTest : public MinutesTest, public ::testing::WithParamInterface<BadMarkerCase> {};
+
+TEST_P(BadMarkerTest, IsLoggedAndReplacedByTheLoadTime) {
+  Sql(std::string("INSERT INTO ResetMarker (LastReset) VALUES ('") + GetParam().text + "')");
+  ASSERT_EQ(Load(), TRUE);
+  EXPECT_TRUE(Logged(Log(), std::string("-[ReadResetMarker] Unreadable marker '") +
+                                GetParam().text + "', using the load time"));
+  EXPECT_EQ(Sql(kMarker), "2026-12-07 09:00:00");
+  Browse("2026-12-07 10:", 2);
+  EXPECT_EQ(UsedMinutes("ALICE"), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Markers, BadMarkerTest,
+                         ::testing::Values(BadMarkerCase{"Words", "yesterday"},
+                                           BadMarkerCase{"NoSuchMonth", "2026-13-01 00:00:00"},
+                                           BadMarkerCase{"TrailingText",
+                                                         "2026-12-06 10:00:00 or so"},
+                                           BadMarkerCase{"DateOnly", "2026-12-06"}),
+                         [](const ::testing::TestParamInfo<BadMarkerCase>& info) {
+                           return std::string(info.param.name);
+                         });
+
 TEST_F(MinutesTest, FreeSiteNeverChargesPastTheAllowance) {
   Db("add-user", {"bob", "5"});
   Db("add-site", {"free.example.org"});
