@@ -69,10 +69,10 @@ class MinutesTest : public HostTest {
     HostTest::SetUp();
     Db("add-user", {"alice", "30"});
   }
-  // Charges alice `minutes` minutes from `start` ("YYYY-MM-DD HH:"), one request a minute.
+  // Charges alice `minutes` minutes from `hour` ("YYYY-MM-DD HH:"), one request a minute.
   void Browse(const std::string& hour, int minutes) {
     for (int minute = 0; minute <= minutes; ++minute) {
-      char at[8];
+      char at[16];
       std::snprintf(at, sizeof at, "%02d:00", minute);
       At(hour + at);
       Send("alice", "http://a.example/");
