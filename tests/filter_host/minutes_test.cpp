@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <ostream>
 #include <thread>
 
 #include "tests/filter_host/host_fixture.h"
@@ -155,6 +156,7 @@ struct BadMarkerCase {
   const char* name;
   const char* text;
 };
+void PrintTo(const BadMarkerCase& c, std::ostream* os) { *os << c.name; }
 
 class BadMarkerTest : public MinutesTest, public ::testing::WithParamInterface<BadMarkerCase> {};
 
@@ -198,6 +200,7 @@ struct TimeLeftCase {
   int used;
   const char* told;
 };
+void PrintTo(const TimeLeftCase& c, std::ostream* os) { *os << c.name; }
 
 class TimeLeftTest : public MinutesTest, public ::testing::WithParamInterface<TimeLeftCase> {};
 
@@ -227,6 +230,7 @@ struct ReplacedCase {
   const char* name;
   bool restore_backup;  // else: a new database renamed into place
 };
+void PrintTo(const ReplacedCase& c, std::ostream* os) { *os << c.name; }
 
 class ReplacedTest : public MinutesTest, public ::testing::WithParamInterface<ReplacedCase> {};
 
