@@ -28,7 +28,8 @@ pair (the two run back to back, in alternating order); the target is a median pa
   --keep        keep the run folder (configs, logs, database) and print its path
   --check       exit 1 when the target is missed at either concurrency
 
-Needs squid, nginx, wrk, curl and htpasswd (apache2-utils); run as root (Squid and its helpers
+Needs squid, nginx, wrk, curl and htpasswd (apache2-utils), and installs those missing with
+apt-get; run as root (Squid and its helpers
 run as the user proxy). Everything stays on loopback; everything started is stopped at the end.
 USAGE
 }
@@ -55,6 +56,17 @@ while [ $# -gt 0 ]; do
   shift
 done
 PATH=$PATH:/usr/sbin:/usr/local/sbin
+# A fresh machine lacks some of them (wrk above all): install their Debian packages when root.
+missing=()
+for tool in squid:squid nginx:nginx wrk:wrk curl:curl htpasswd:apache2-utils; do
+  command -v "${tool%%:*}" >/dev/null || missing+=("${tool#*:}")
+done
+if [ ${#missing[@]} -gt 0 ] && [ "$(id -u)" = 0 ] && command -v apt-get >/dev/null; then
+  echo "squid_bench.sh: installing ${missing[*]}" >&2
+  DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}" >&2 ||
+    { apt-get update >&2 && DEBIAN_FRONTEND=noninteractive apt-get install -y \
+        --no-install-recommends "${missing[@]}" >&2; }
+fi
 for tool in squid nginx wrk curl htpasswd; do
   command -v "$tool" >/dev/null || { echo "squid_bench.sh: $tool is not installed" >&2; exit 2; }
 done

@@ -165,6 +165,28 @@ void BM_DroppedDetailLine(benchmark::State& state) {
 }
 BENCHMARK(BM_DroppedDetailLine);
 
+// The daily reset: every user's minutes to 0 and the marker moved, in one transaction. Wall time:
+// the commit waits for the disk.
+void BM_DailyReset(benchmark::State& state) {
+  Store store(static_cast<int>(state.range(0)));
+  for (auto _ : state) {
+    state.PauseTiming();
+    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = 1");
+    platform::AdvanceFixedTime(24 * 60 * 60);
+    m_pRstUsers->MoveFirst();  // the outside change is read outside the timing
+    state.ResumeTiming();
+    CheckResetSchedule();
+  }
+  if (ado::QueryInteger(store.admin(), "SELECT max(CurrentInternetTime) FROM Users", {}, -1) != 0)
+    state.SkipWithError("not reset");
+}
+BENCHMARK(BM_DailyReset)
+    ->Arg(1000)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
 }  // namespace
 
 BENCHMARK_MAIN();

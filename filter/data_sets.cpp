@@ -8,6 +8,7 @@
 #include "filter/sections.h"
 #include "filter/status_file.h"
 #include "filter/tempogate.h"
+#include "filter/time_accounting.h"
 #include "filter/user_db.h"
 #include "platform/never_destroyed.h"
 
@@ -20,6 +21,7 @@ ado::RecordBindingPtr& gblPicUsersRS = platform::NeverDestroyed<ado::RecordBindi
 ado::RecordBindingPtr& gblPicSettingsR = platform::NeverDestroyed<ado::RecordBindingPtr>();
 ado::RecordBindingPtr& gblPicWebSitesR = platform::NeverDestroyed<ado::RecordBindingPtr>();
 UsersRow UserSet;
+bool gblUsersIndexed = false;
 SettingsRow SettingsRecord;
 FreeSiteRow FreesitesRecord;
 
@@ -98,6 +100,7 @@ bool ClsTempogate::InitializeFilter() {
       DoMessageHandling("[InitializeUserSet] Error: ReadSetsFromDB returned FALSE!", 3);
       return false;
     }
+    ReadResetMarker();
     m_bDataSetsLoaded = 1;
     return true;
   } catch (const ado::ComError& error) {
@@ -174,6 +177,15 @@ bool ReadDataSetsFromDB() {
     DoMessageHandling("Binding pointers initialized successfully", 0);
     gblPicUsersRS->BindToRecordset(&UserSet);
     gblPicSettingsR->BindToRecordset(&SettingsRecord);
+    gblUsersIndexed = false;
+    try {
+      m_pRstUsers->SetIndex("UserName");
+      m_pRstUsers->Seek("");  // raises unless UserName is the bound text column
+      gblUsersIndexed = true;
+    } catch (const ado::ComError&) {
+      // A table whose first column is named otherwise is scanned, as before.
+    }
+    m_pRstUsers->MoveFirst();
     DoMessageHandling("[ReadDataSetsFromDB] Above BindToRecordset", 0);
     return true;
   } catch (const ado::ComError& error) {
@@ -183,6 +195,15 @@ bool ReadDataSetsFromDB() {
 }
 
 void CountMonitoredUsers() {
+  // A file deleted, renamed or restored from a backup under the running filter: nothing may be
+  // charged into the old one, so the connection follows the name.
+  if (m_pConnection->FileReplaced()) {
+    DoMessageHandling("[CountMonitoredUsers] The database file was replaced, opening it again", 2);
+    SectionLock section(3);
+    m_pConnection->Reopen();
+    DoMessageHandling("[CountMonitoredUsers] Database opened again", 2);
+    ReadResetMarker();  // the file's own last reset, which a backup may hold older
+  }
   m_pSettingsRecord->MoveFirst();
   if (!SettingsRecord.UsersChanged) return;
   SectionLock section(3);

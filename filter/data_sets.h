@@ -47,6 +47,8 @@ extern ado::RecordBindingPtr& gblPicUsersRS;
 extern ado::RecordBindingPtr& gblPicSettingsR;
 extern ado::RecordBindingPtr& gblPicWebSitesR;
 extern UsersRow UserSet;
+// Users has its index on UserName, through which SeekUserInSet seeks; set at start-up.
+extern bool gblUsersIndexed;
 extern SettingsRow SettingsRecord;
 extern FreeSiteRow FreesitesRecord;
 

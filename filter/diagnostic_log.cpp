@@ -147,8 +147,8 @@ std::string FormatText(std::string_view format, std::string_view value) {
   return Literal(format.substr(0, c.begin)) + inserted + Literal(format.substr(c.end));
 }
 
-// Writes one entry; throws when the file cannot be written.
-void AppendLine(std::string_view message, int severity) {
+// Writes one entry, `count` times in one append; throws when the file cannot be written.
+void AppendLine(std::string_view message, int severity, long count = 1) {
   std::string path;
   {
     LogState& state = State();
@@ -179,9 +179,20 @@ void AppendLine(std::string_view message, int severity) {
       line = "Unknown severity!";
       break;
   }
-  if (line.empty()) return;
+  if (line.empty() || count < 1) return;
+  line += "\n";
   auto file = platform::WinFile::Open(path, "a");
-  if (!file || !file->Write(line + "\n") || !file->Close()) throw std::runtime_error("log write");
+  if (!file) throw std::runtime_error("log write");
+  constexpr std::size_t kChunk = 64 * 1024;
+  std::string text;
+  for (long i = 0; i < count; ++i) {
+    text += line;
+    if (text.size() >= kChunk || i + 1 == count) {
+      if (!file->Write(text)) throw std::runtime_error("log write");
+      text.clear();
+    }
+  }
+  if (!file->Close()) throw std::runtime_error("log write");
 }
 
 // A detail line that will not be written: the log is set up and debugging is off. Formatting
@@ -196,6 +207,15 @@ void DoMessageHandling(std::string_view message, int severity) noexcept {
   try {
     if (Dropped(severity)) return;
     AppendLine(message, severity);
+  } catch (...) {
+    WriteFallbackRecord("[DoMessageHandling normal]");
+  }
+}
+
+void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept {
+  try {
+    if (Dropped(severity)) return;
+    AppendLine(message, severity, count);
   } catch (...) {
     WriteFallbackRecord("[DoMessageHandling normal]");
   }

@@ -8,6 +8,9 @@
 // Severity 0 (">", only while debugging is on), 1 ("]"), 2 ("-"), 3 ("*"); any other severity
 // writes "Unknown severity!". Several threads may log at once; each entry is one whole line.
 void DoMessageHandling(std::string_view message, int severity) noexcept;
+// The same entry `count` times, as that many calls would write it, in one append: a reset of
+// thousands of users logs one line for each.
+void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept;
 // `format` with one printf conversion for `value` (its length modifier is honoured).
 void DoMessageHandling(const char* format, long long value, int severity) noexcept;
 // `format` with one "%s" for `value` (up to its first zero byte, as a C string).

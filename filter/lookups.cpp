@@ -149,8 +149,13 @@ bool RowMatches(const char* row, std::string_view upper_url, const UrlHost& url)
 
 void SeekUserInSet(const std::string& userName) {
   const std::string upper = platform::UpperAscii(userName);
-  const NameMatcher matches(upper.c_str());
   ado::Recordset& users = *m_pRstUsers.operator->();
+  // The index finds the first match in table order, as the scan below does, without the scan.
+  if (gblUsersIndexed) {
+    users.Seek(upper, ado::adSeekFirstEQ);
+    return;
+  }
+  const NameMatcher matches(upper.c_str());
   users.MoveFirst();
   if (matches(UserSet.UserName) && !users.IsEOF()) return;
   for (;;) {

@@ -12,11 +12,14 @@
 namespace {
 
 // Time left of the row SeekUserInSet reached. A user who is not in Users reaches no row; such a
-// user is told 0 rather than another user's minutes.
+// user is told 0 rather than another user's minutes. A limited user over the allowance is told
+// 0 too: -1 is what the page shows as unlimited.
 long TimeLeftOfSoughtUser() {
   if (m_pRstUsers->IsEOF()) return 0;
-  return static_cast<long>(UserSet.MaxInternetTime) -
-         static_cast<long>(UserSet.CurrentInternetTime);
+  const long left =
+      static_cast<long>(UserSet.MaxInternetTime) - static_cast<long>(UserSet.CurrentInternetTime);
+  if (UserSet.MaxInternetTime != -1 && left < 0) return 0;
+  return left;
 }
 
 }  // namespace

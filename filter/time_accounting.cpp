@@ -2,6 +2,8 @@
 // written to the database whenever that number grows.
 #include "filter/time_accounting.h"
 
+#include <chrono>
+#include <cstdio>
 #include <optional>
 
 #include "filter/data_sets.h"
@@ -10,6 +12,7 @@
 #include "filter/request_state.h"
 #include "filter/sections.h"
 #include "filter/user_db.h"
+#include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/never_destroyed.h"
 
@@ -37,6 +40,98 @@ UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   record.ctimeLastRequest = now;
   record.iOldMinutes = old_minutes;
   return record;
+}
+
+constexpr int kMarkerWaitMs = 200;
+
+// Days since 1970-01-01 of a proleptic Gregorian date (month 1 to 12).
+long long DaysFromCivil(long long year, int month, int day) {
+  year -= month <= 2;
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long of_era = year - era * 400;
+  const long long of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  const long long days = of_era * 365 + of_era / 4 - of_era / 100 + of_year;
+  return era * 146097 + days - 719468;
+}
+long long LocalDay(const std::tm& tm) {
+  return DaysFromCivil(tm.tm_year + 1900LL, tm.tm_mon + 1, tm.tm_mday);
+}
+// The local date of the Monday that starts the week of `tm`.
+long long WeekStart(const std::tm& tm) { return LocalDay(tm) - (tm.tm_wday + 6) % 7; }
+long long LocalMonth(const std::tm& tm) { return (tm.tm_year + 1900LL) * 12 + tm.tm_mon; }
+
+std::string MarkerText(std::time_t t) {
+  const std::tm tm = platform::LocalTime(t);
+  char text[32];
+  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return std::string(text, n);
+}
+
+std::optional<std::time_t> ParseMarker(const std::string& text) {
+  std::tm tm{};
+  char tail = 0;
+  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
+                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6) {
+    return std::nullopt;
+  }
+  if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
+      tm.tm_min > 59 || tm.tm_sec > 60) {
+    return std::nullopt;
+  }
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  tm.tm_isdst = -1;
+  const std::time_t t = std::mktime(&tm);
+  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
+  return t;
+}
+
+// Writes the marker row (making the table first in a database older than it), as part of the
+// caller's transaction when one is open.
+void WriteMarker(std::time_t t) {
+  ado::Execute(m_pConnection, std::string("CREATE TABLE IF NOT EXISTS ") + kResetMarkerTable +
+                                  " (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)");
+  const std::string text = MarkerText(t);
+  if (ado::Execute(m_pConnection,
+                   std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1",
+                   {text}) == 0) {
+    ado::Execute(m_pConnection,
+                 std::string("INSERT INTO ") + kResetMarkerTable + " (LastReset) VALUES (?1)",
+                 {text});
+  }
+}
+
+// Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
+// transaction; lastReset and TimesMap change only once it is committed.
+void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
+  SectionLock section(3);
+  if (reset) {
+    m_pRstUsers->MoveFirst();
+    if (m_pRstUsers->IsEOF()) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
+  }
+  long users = 0;
+  m_pConnection->BeginTrans();
+  try {
+    while (reset && !m_pRstUsers->IsEOF()) {
+      UserSet.CurrentInternetTime = 0;
+      gblPicUsersRS->Update(&UserSet);
+      m_pRstUsers->MoveNext();
+      ++users;
+    }
+    if (marker) WriteMarker(*marker);
+    m_pConnection->CommitTrans();
+  } catch (...) {
+    try {
+      m_pConnection->RollbackTrans();
+    } catch (...) {
+      // Already rolled back by the failed commit.
+    }
+    throw;
+  }
+  if (marker) lastReset = *marker;
+  if (!reset) return;
+  TimesMap.clear();
+  DoMessageHandlingRepeated("[ResetUserTimes] User reset!\n", 1, users);
 }
 
 void Log(const char* format, long long value) { DoMessageHandling(format, value, 0); }
@@ -113,7 +208,12 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       } else if (gblFreeSite) {
         const int minutes = WholeMinutes(copy.ctimeFirstRequest, now);
         const int used = UserSet.CurrentInternetTime;
-        UserSet.CurrentInternetTime = copy.iOldMinutes + minutes;
+        // Capped as a charged request is: a free site never carries a user past the allowance.
+        int charged = copy.iOldMinutes + minutes;
+        if (UserSet.MaxInternetTime >= 0 && charged > UserSet.MaxInternetTime) {
+          charged = UserSet.MaxInternetTime;
+        }
+        UserSet.CurrentInternetTime = charged;
         gblPicUsersRS->Update(&UserSet);
         UserTimesRecord record = NewPeriod(now, used);
         record.dwPassedMinutes = minutes;
@@ -188,31 +288,49 @@ void CheckResetSchedule() {
   DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
   const std::tm today = platform::LocalTime(now);
-  constexpr int kMonday = 1;
-  if (today.tm_mon != platform::LocalTime(lastReset).tm_mon && SettingsRecord.ResetMonthly) {
-    lastReset = now;
-    ResetUserTimes();
+  // Calendar dates, not fields alone: the same day of a later month is another day.
+  if (LocalMonth(today) != LocalMonth(platform::LocalTime(lastReset)) &&
+      SettingsRecord.ResetMonthly) {
+    ResetAndMark(true, now);
   }
-  if (today.tm_wday == kMonday && platform::LocalTime(lastReset).tm_wday != kMonday &&
-      SettingsRecord.ResetWeekly) {
-    lastReset = now;
-    ResetUserTimes();
+  if (WeekStart(today) != WeekStart(platform::LocalTime(lastReset)) && SettingsRecord.ResetWeekly) {
+    ResetAndMark(true, now);
   }
-  if (today.tm_mday != platform::LocalTime(lastReset).tm_mday) {
-    lastReset = now;
-    if (SettingsRecord.ResetDaily) ResetUserTimes();
+  if (LocalDay(today) != LocalDay(platform::LocalTime(lastReset))) {
+    ResetAndMark(SettingsRecord.ResetDaily != 0, now);
   }
 }
 
-void ResetUserTimes() {
-  SectionLock section(3);
-  m_pRstUsers->MoveFirst();
-  if (m_pRstUsers->IsEOF()) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
-  TimesMap.clear();
-  while (!m_pRstUsers->IsEOF()) {
-    DoMessageHandling("[ResetUserTimes] User reset!\n", 1);
-    UserSet.CurrentInternetTime = 0;
-    gblPicUsersRS->Update(&UserSet);
-    m_pRstUsers->MoveNext();
+void ResetUserTimes() { ResetAndMark(true, std::nullopt); }
+
+void ReadResetMarker() {
+  if (!m_pConnection) return;
+  const std::time_t loaded = lastReset;
+  try {
+    const std::string text = ado::QueryText(
+        m_pConnection, std::string("SELECT LastReset FROM ") + kResetMarkerTable + " LIMIT 1", {},
+        "");
+    if (const auto marker = ParseMarker(text)) {
+      lastReset = *marker;
+      DoMessageHandling("[ReadResetMarker] Last reset decision: %s", text, 0);
+      return;
+    }
+    // No row yet (a new database) is normal; a row that is not a time is worth a line.
+    if (!text.empty()) {
+      DoMessageHandling("[ReadResetMarker] Unreadable marker '%s', using the load time", text, 2);
+    }
+  } catch (const ado::ComError&) {
+    // A database made before the marker existed: it gets one below.
   }
+  // Start-up does not wait long for a locked file: the next reset decision writes the marker.
+  const auto timeout = m_pConnection->CommandTimeout();
+  m_pConnection->SetCommandTimeout(std::chrono::milliseconds(kMarkerWaitMs));
+  try {
+    WriteMarker(loaded);
+    DoMessageHandling("[ReadResetMarker] Marker set to the load time", 0);
+  } catch (const ado::ComError& error) {
+    ReportStoreError("[ReadResetMarker] The marker could not be written, using the load time",
+                     error);
+  }
+  m_pConnection->SetCommandTimeout(timeout);
 }

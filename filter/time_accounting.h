@@ -22,8 +22,18 @@ struct UserTimesRecord {
 // Guarded by section 1 (the request decision) and section 3.
 extern std::map<std::string, UserTimesRecord>& TimesMap;
 
-// Time of the last reset decision; the library's load time at first.
+// Time of the last reset decision, as kept in the database (table ResetMarker); the library's
+// load time until ReadResetMarker has read it.
 extern std::time_t lastReset;
+
+// The table that keeps the last reset decision across restarts: one row, LastReset holding the
+// server's local time as "YYYY-MM-DD HH:MM:SS".
+inline constexpr const char* kResetMarkerTable = "ResetMarker";
+
+// Reads lastReset from the database at start-up. A database without the marker (made before it
+// existed) gets one holding the load time; a marker that cannot be read or written is logged and
+// the load time is used. Never raises.
+void ReadResetMarker();
 
 // Charges `userName` for this request (gblFreeSite tells a free site). Returns 1 when done, 0 when
 // the time could not be charged (user gone, database error; logged),
@@ -36,5 +46,6 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT* context, int*
 // Runs the reset that a new month, week (Monday) or day calls for. Database errors are raised.
 void CheckResetSchedule();
 
-// Sets every user's used minutes to 0 and empties TimesMap. Takes section 3; errors are raised.
+// Sets every user's used minutes to 0 in one transaction and then empties TimesMap; on failure
+// nothing is changed. Takes section 3; errors are raised.
 void ResetUserTimes();

@@ -163,6 +163,7 @@ bool ConnectionImpl::ReadWalHeader(WalHeader& header) const noexcept {
 }
 
 void ConnectionImpl::CloseDb() noexcept {
+  in_transaction = false;
   if (wal_index != nullptr) ::munmap(const_cast<unsigned char*>(wal_index), kWalIndexMapped);
   wal_index = nullptr;
   if (data_version != nullptr) sqlite3_finalize(data_version);
@@ -193,7 +194,14 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
     c.Raise(kErrorObjectOpen, kConnectionSource,
             "Operation is not allowed when the object is open.");
   }
-  const std::string source = ConnectionStringValue(connection_string, "Data Source");
+  c.OpenFile(connection_string);
+}
+
+void ConnectionImpl::OpenFile(const std::string& text) {
+  ConnectionImpl& c = *this;
+  c.connection_string = text;
+  c.in_transaction = false;
+  const std::string source = ConnectionStringValue(text, "Data Source");
   c.data_source = source;
   if (source.empty())
     c.Raise(kErrorFail, kEngineSource, "The connection string names no Data Source.");
@@ -202,12 +210,18 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
   if (!host || !std::filesystem::is_regular_file(*host, ec)) {
     c.Raise(kErrorFail, kEngineSource, "Could not find file '" + source + "'.");
   }
+  struct stat identity {};
+  if (::stat(host->c_str(), &identity) == 0) {
+    c.device = identity.st_dev;
+    c.inode = identity.st_ino;
+  }
+  c.host_path = host->string();
   const int rc =
       sqlite3_open_v2(host->c_str(), &c.db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string text = "Cannot open '" + source + "': " + sqlite3_errstr(rc);
+    const std::string message = "Cannot open '" + source + "': " + sqlite3_errstr(rc);
     c.CloseDb();
-    c.Raise(kErrorFail, kEngineSource, text);
+    c.Raise(kErrorFail, kEngineSource, message);
   }
   sqlite3_extended_result_codes(c.db, 1);
   sqlite3_busy_timeout(c.db, c.busy_timeout_ms);
@@ -220,7 +234,7 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
   };
   const int pragma_rc = sqlite3_exec(c.db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;",
                                      remember_mode, &journal_mode, &message);
-  std::string text = message != nullptr ? message : "";
+  std::string failure = message != nullptr ? message : "";
   sqlite3_free(message);
   if (pragma_rc == SQLITE_OK) {
     try {
@@ -228,7 +242,7 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
       if (platform::EqualsNoCase(journal_mode, "wal")) c.MapWalIndex();
       return;
     } catch (const ComError&) {
-      text = c.errors.empty() ? text : c.errors.front().Description;
+      failure = c.errors.empty() ? failure : c.errors.front().Description;
     }
   }
   const int primary = pragma_rc & 0xff;
@@ -236,7 +250,11 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
   if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) {
     c.Raise(kErrorFail, kEngineSource, "Unrecognized database format '" + source + "'.");
   }
-  c.Raise(kErrorFail, kEngineSource, "Cannot open '" + source + "': " + text);
+  c.Raise(kErrorFail, kEngineSource, "Cannot open '" + source + "': " + failure);
+}
+
+void ConnectionImpl::ForgetCachedRows() noexcept {
+  for (auto& [table, writes] : table_writes) ++writes;
 }
 
 long Connection::State() const noexcept {
@@ -251,9 +269,90 @@ void Connection::Close() {
   impl_->CloseDb();
 }
 
+namespace {
+
+void RequireOpen(ConnectionImpl& c) {
+  if (c.db == nullptr) {
+    c.Raise(kErrorObjectClosed, kConnectionSource,
+            "Operation is not allowed when the object is closed.");
+  }
+}
+
+}  // namespace
+
+long Connection::BeginTrans() {
+  ConnectionImpl& c = *impl_;
+  RequireOpen(c);
+  if (c.in_transaction) {
+    c.Raise(kErrorFail, kConnectionSource, "A transaction is already open on this connection.");
+  }
+  // IMMEDIATE: the write lock is taken (or refused) here, not halfway through the changes.
+  const int rc = sqlite3_exec(c.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) c.RaiseEngine(rc, "Starting a transaction");
+  c.in_transaction = true;
+  return 1;
+}
+
+void Connection::CommitTrans() {
+  ConnectionImpl& c = *impl_;
+  RequireOpen(c);
+  if (!c.in_transaction) {
+    c.Raise(kErrorFail, kConnectionSource, "No transaction is open on this connection.");
+  }
+  const int rc = sqlite3_exec(c.db, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK) {
+    c.in_transaction = false;
+    return;
+  }
+  // Nothing of the transaction reached the file: the cached rows that it changed are stale.
+  if (!sqlite3_get_autocommit(c.db)) sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  c.in_transaction = false;
+  c.ForgetCachedRows();
+  c.RaiseEngine(rc, "Committing a transaction");
+}
+
+void Connection::RollbackTrans() {
+  ConnectionImpl& c = *impl_;
+  RequireOpen(c);
+  if (!c.in_transaction) {
+    c.Raise(kErrorFail, kConnectionSource, "No transaction is open on this connection.");
+  }
+  c.in_transaction = false;
+  c.ForgetCachedRows();
+  const int rc = sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK && !sqlite3_get_autocommit(c.db)) {
+    c.RaiseEngine(rc, "Rolling back a transaction");
+  }
+}
+
+bool Connection::FileReplaced() const noexcept {
+  const ConnectionImpl& c = *impl_;
+  if (c.db == nullptr) return !c.connection_string.empty();
+  struct stat identity {};
+  if (::stat(c.host_path.c_str(), &identity) != 0) return true;
+  return identity.st_dev != c.device || identity.st_ino != c.inode;
+}
+
+void Connection::Reopen() {
+  ConnectionImpl& c = *impl_;
+  // SQLite does not clear the write-ahead log of a file that has moved when it closes it, and the
+  // log is found by name: emptied here, it cannot be laid over the file now named.
+  if (c.db != nullptr) {
+    sqlite3_wal_checkpoint_v2(c.db, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+  }
+  c.CloseDb();
+  ++c.generation;
+  c.ForgetCachedRows();
+  c.OpenFile(c.connection_string);
+}
+
 void Connection::SetCommandTimeout(std::chrono::milliseconds timeout) {
   impl_->busy_timeout_ms = static_cast<int>(timeout.count());
   if (impl_->db != nullptr) sqlite3_busy_timeout(impl_->db, impl_->busy_timeout_ms);
+}
+
+std::chrono::milliseconds Connection::CommandTimeout() const noexcept {
+  return std::chrono::milliseconds(impl_->busy_timeout_ms);
 }
 
 long Connection::ErrorCount() const noexcept { return static_cast<long>(impl_->errors.size()); }

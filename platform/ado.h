@@ -41,6 +41,7 @@ enum CursorTypeEnum {
 enum LockTypeEnum { adLockReadOnly = 1, adLockPessimistic = 2, adLockOptimistic = 3 };
 enum CommandTypeEnum { adCmdText = 1, adCmdTable = 2 };
 enum ObjectStateEnum { adStateClosed = 0, adStateOpen = 1 };
+enum SeekEnum { adSeekFirstEQ = 1 };
 inline constexpr long adOptionUnspecified = -1;
 
 // A raised database error, as _com_error carries it.
@@ -104,6 +105,23 @@ class Connection {
   void Close();
   // How long an operation waits for a database locked by another program before it raises.
   void SetCommandTimeout(std::chrono::milliseconds timeout);
+  std::chrono::milliseconds CommandTimeout() const noexcept;
+  // Transactions as ADO's Connection offers them: the changes made through this connection from
+  // BeginTrans on are written together by CommitTrans, or none of them after RollbackTrans (or a
+  // failed CommitTrans). BeginTrans takes the file's write lock at once, waiting as long as any
+  // write would, and returns the nesting level (1; nesting is not supported). Each raises ComError
+  // on failure; record sets opened on the connection read their tables again after a rollback.
+  long BeginTrans();
+  void CommitTrans();
+  void RollbackTrans();
+  // Whether the file that the Data Source names is no longer the file this connection opened: it
+  // was deleted, renamed away or replaced by another file. True as well while the connection is
+  // closed after a failed Reopen. One stat call.
+  bool FileReplaced() const noexcept;
+  // Opens the Data Source again (an open transaction is lost); record sets opened on the
+  // connection read their whole tables again at their next scan. Raises ComError on failure, and
+  // the connection stays closed until a later Reopen succeeds.
+  void Reopen();
   // Errors of the latest failed operation on this connection.
   long ErrorCount() const noexcept;
   ConnectionError ErrorItem(long index) const;
@@ -190,6 +208,15 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   bool IsEOF() const { return scan_.Usable() ? scan_.current >= scan_.count : IsEOFChecked(); }
   // Reads the set of rows again and moves to the first.
   void Requery(long options);
+  // The index that Seek uses, named by its column (as Jet tables opened directly offer indexes).
+  // Raises ComError when the table has no such column.
+  void SetIndex(const std::string& column);
+  // Moves to the first row, in table order, whose indexed column holds exactly `key` as the bound
+  // record's text field holds it (cut to the field; a key that does not fit never matches), past
+  // the end when there is none (the bound record then holds the last row, as after a scan that
+  // found nothing). Rereads the table first when it changed, as MoveFirst does. Costs
+  // a hash look-up, not a scan; needs SetIndex and a bound record that binds the column as text.
+  void Seek(const std::string& key, SeekEnum option = adSeekFirstEQ);
   void Close();
   // The binding interface of this record set.
   RecordBindingPtr QueryBinding();

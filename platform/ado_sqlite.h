@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sqlite3.h>
+#include <sys/types.h>
 
 #include <array>
 #include <cstdint>
@@ -23,7 +24,14 @@ struct ConnectionImpl {
   ~ConnectionImpl();
 
   sqlite3* db = nullptr;
-  std::string data_source;  // as the connection string names it, for messages
+  std::string data_source;        // as the connection string names it, for messages
+  std::string connection_string;  // for Reopen
+  std::string host_path;          // the file opened, and its identity then
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool in_transaction = false;
+  // Moves when the file is opened again: record sets then read their whole tables anew.
+  std::uint64_t generation = 0;
   int busy_timeout_ms = kDefaultBusyTimeoutMs;
   std::vector<ConnectionError> errors;
   // Writes made through this connection per table; PRAGMA data_version misses them.
@@ -45,6 +53,10 @@ struct ConnectionImpl {
   bool ReadWalHeader(WalHeader& header) const noexcept;
   void MapWalIndex() noexcept;
   void CloseDb() noexcept;
+  // Opens `connection_string`'s Data Source; raises on failure, leaving db null.
+  void OpenFile(const std::string& connection_string);
+  // Makes every record set on this connection read its table again at its next scan.
+  void ForgetCachedRows() noexcept;
 };
 
 // Double-quoted SQL identifier.

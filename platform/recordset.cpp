@@ -8,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string_view>
+#include <unordered_map>
 #include <variant>
 
 #include "platform/ado.h"
@@ -105,8 +107,15 @@ struct Recordset::Impl {
   bool open = false;
   std::vector<std::string> columns;
   std::vector<Row> rows;
-  Seen values_seen;  // values read
-  Seen keyset_seen;  // set of rows read
+  Seen values_seen;              // values read
+  Seen keyset_seen;              // set of rows read
+  std::uint64_t generation = 0;  // the connection's, when the rows were read
+
+  // Seek's index: the bound text of one column, row by row, to the first row holding it. The keys
+  // view `images`, so the index is built again whenever they change.
+  int index_ordinal = 0;  // 0: none set
+  std::unordered_map<std::string_view, size_t> index;
+  bool index_built = false;
 
   void* record = nullptr;
   std::span<const FieldBinding> fields;
@@ -187,14 +196,24 @@ struct Recordset::Impl {
     seen.writes = TableWrites();
     values_seen = seen;
     if (!keep_keyset) keyset_seen = seen;
+    generation = c.generation;
     BuildImages();
   }
 
-  // The record's fields as row `index` fills them.
-  void BuildImage(size_t index) {
-    char* image = images.data() + index * record_size;
+  // The record's fields as row `row_index` fills them.
+  void BuildImage(size_t row_index) {
+    char* image = images.data() + row_index * record_size;
+    // The index stays valid unless this row's key changes (a charge writes another column).
+    const FieldBinding* key = nullptr;
+    std::string old_key;
+    if (index_built) {
+      for (const FieldBinding& field : fields) {
+        if (field.ordinal == index_ordinal && field.type == FieldType::kText) key = &field;
+      }
+      if (key != nullptr) old_key.assign(image + key->offset, key->size);
+    }
     std::memset(image, 0, record_size);
-    const Row& row = rows[index];
+    const Row& row = rows[row_index];
     for (const FieldBinding& field : fields) {
       char* at = image + field.offset;
       const size_t column = static_cast<size_t>(field.ordinal - 1);
@@ -212,9 +231,13 @@ struct Recordset::Impl {
         std::memcpy(at, &number, sizeof number);
       }
     }
+    if (key == nullptr || old_key.compare(0, key->size, image + key->offset, key->size) != 0) {
+      index_built = false;
+    }
   }
 
   void BuildImages() {
+    index_built = false;
     images.assign(record_size * rows.size(), '\0');
     for (size_t i = 0; i < rows.size() && record_size > 0; ++i) BuildImage(i);
     Publish();
@@ -240,6 +263,34 @@ struct Recordset::Impl {
     for (const FieldBinding& field : fields) {
       std::memcpy(static_cast<char*>(record) + field.offset, image + field.offset, field.size);
     }
+  }
+
+  // Brings the cached rows up to date before a scan: all of them after the file was opened again,
+  // otherwise when the table changed (keeping the keyset unless `requery`).
+  void Refresh(bool requery) {
+    if (generation != connection->generation) {
+      Load(false);
+    } else if (Changed(requery ? keyset_seen : values_seen)) {
+      Load(!requery);
+    }
+  }
+
+  const FieldBinding& IndexField() {
+    for (const FieldBinding& field : fields) {
+      if (field.ordinal == index_ordinal && field.type == FieldType::kText) return field;
+    }
+    connection->Raise(kErrorInvalidArgument, kRecordsetSource,
+                      "Seek needs an index on a column that the bound record holds as text.");
+  }
+
+  void BuildIndex(const FieldBinding& field) {
+    index.clear();
+    index.reserve(rows.size());
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const char* at = images.data() + i * record_size + field.offset;
+      index.emplace(std::string_view(at, ::strnlen(at, field.size)), i);  // the first one stays
+    }
+    index_built = true;
   }
 
   void CheckFields(std::span<const FieldBinding> bound) {
@@ -313,7 +364,7 @@ long Recordset::RecordCount() const {
 
 void Recordset::MoveFirst() {
   impl_->Connected(kRecordsetSource);
-  if (impl_->Changed(impl_->values_seen)) impl_->Load(true);
+  impl_->Refresh(false);
   scan_.current = 0;
   impl_->Fill();
 }
@@ -339,9 +390,49 @@ bool Recordset::IsEOFChecked() const {
 
 void Recordset::Requery(long) {
   impl_->Connected(kRecordsetSource);
-  if (impl_->Changed(impl_->keyset_seen)) impl_->Load(false);
+  impl_->Refresh(true);
   scan_.current = 0;
   impl_->Fill();
+}
+
+void Recordset::SetIndex(const std::string& column) {
+  ConnectionImpl& c = impl_->Connected(kRecordsetSource);
+  for (size_t i = 0; i < impl_->columns.size(); ++i) {
+    if (platform::EqualsNoCase(impl_->columns[i], column)) {
+      impl_->index_ordinal = static_cast<int>(i + 1);
+      impl_->index_built = false;
+      return;
+    }
+  }
+  c.Raise(kErrorInvalidArgument, kRecordsetSource,
+          "Table " + impl_->table + " has no column " + column + " to index.");
+}
+
+void Recordset::Seek(const std::string& key, SeekEnum) {
+  Impl& r = *impl_;
+  r.Connected(kRecordsetSource);
+  if (r.index_ordinal == 0 || r.record == nullptr) {
+    r.connection->Raise(kErrorInvalidArgument, kRecordsetSource,
+                        "Seek needs an index and a bound record.");
+  }
+  r.Refresh(false);
+  const FieldBinding& field = r.IndexField();
+  if (!r.index_built) r.BuildIndex(field);
+  const std::string_view wanted(key.c_str());  // a C string: up to its first zero byte
+  if (wanted.size() < field.size) {
+    const auto found = r.index.find(wanted);
+    if (found != r.index.end()) {
+      scan_.current = found->second;
+      r.Fill();
+      return;
+    }
+  }
+  // Not found: past the end, the bound record holding the last row, as a scan leaves it.
+  if (!r.rows.empty()) {
+    scan_.current = r.rows.size() - 1;
+    r.Fill();
+  }
+  scan_.current = r.rows.size();
 }
 
 void Recordset::Close() {

@@ -327,4 +327,126 @@ TEST(ConnectionString, ValuesByKeyWithoutCase) {
   EXPECT_EQ(ado::ConnectionStringValue(text, "Mode"), "");
 }
 
+// ---- transactions, Seek and a replaced file ----
+
+std::vector<std::int64_t> AllMinutes(const ado::ConnectionPtr& connection) {
+  std::vector<std::int64_t> minutes;
+  for (const char* name : {"ANN", "BOB", "CAROLINE-LONGER"}) {
+    minutes.push_back(ado::QueryInteger(connection, "SELECT Minutes FROM People WHERE Name = ?1",
+                                        {std::string(name)}, -1));
+  }
+  return minutes;
+}
+
+void ZeroAll(const ado::RecordsetPtr& people, const ado::RecordBindingPtr& binding, Person& row) {
+  for (people->MoveFirst(); !people->IsEOF(); people->MoveNext()) {
+    row.Minutes = 0;
+    binding->Update(&row);
+  }
+}
+
+TEST_F(RecordsetTest, TransactionIsWrittenWholeAtCommitOnly) {
+  EXPECT_EQ(connection_->BeginTrans(), 1);
+  ZeroAll(people_, binding_, row_);
+  EXPECT_EQ(AllMinutes(other_), (std::vector<std::int64_t>{10, 10, 10}));  // not yet visible
+  connection_->CommitTrans();
+  EXPECT_EQ(AllMinutes(other_), (std::vector<std::int64_t>{0, 0, 0}));
+}
+
+TEST_F(RecordsetTest, RollbackLeavesTheFileAndTheRowsAsTheyWere) {
+  connection_->BeginTrans();
+  ZeroAll(people_, binding_, row_);
+  connection_->RollbackTrans();
+  EXPECT_EQ(AllMinutes(other_), (std::vector<std::int64_t>{10, 10, 10}));
+  people_->MoveFirst();  // the cached rows are read again
+  EXPECT_EQ(row_.Minutes, 10);
+  row_.Minutes = 12;
+  binding_->Update(&row_);  // and a later update is not refused as a conflict
+  EXPECT_EQ(MinutesOf("ANN"), 12);
+}
+
+TEST_F(RecordsetTest, TransactionWaitsForAnotherProgramsLockThenRaises) {
+  connection_->SetCommandTimeout(std::chrono::milliseconds(100));
+  ado::Execute(other_, "BEGIN IMMEDIATE");
+  EXPECT_THROW(connection_->BeginTrans(), ado::ComError);
+  ado::Execute(other_, "ROLLBACK");
+  EXPECT_THROW(connection_->CommitTrans(), ado::ComError);  // none is open
+  connection_->BeginTrans();
+  EXPECT_THROW(connection_->BeginTrans(), ado::ComError);  // no nesting
+  connection_->RollbackTrans();
+}
+
+TEST_F(RecordsetTest, SeekFindsTheFirstRowInTableOrder) {
+  ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES ('BOB', 99)");
+  people_->Requery(ado::adOptionUnspecified);  // the keyset takes the new row
+  people_->SetIndex("name");
+  people_->Seek("BOB");
+  ASSERT_FALSE(people_->IsEOF());
+  EXPECT_EQ(row_.Minutes, 10);  // the first BOB, as a scan from the first row finds
+  people_->Seek("bob");         // exact, byte for byte
+  EXPECT_TRUE(people_->IsEOF());
+  EXPECT_STREQ(row_.Name, "BOB");  // the last row, as a scan that found nothing leaves it
+  EXPECT_EQ(row_.Minutes, 99);
+  people_->Seek("CAROLIN");  // the text as the field holds it
+  ASSERT_FALSE(people_->IsEOF());
+  people_->Seek("CAROLINE-LONGER");  // longer than the field: never
+  EXPECT_TRUE(people_->IsEOF());
+  people_->Seek("");
+  EXPECT_TRUE(people_->IsEOF());
+}
+
+TEST_F(RecordsetTest, SeekFollowsUpdatesAndOutsideChanges) {
+  people_->SetIndex("Name");
+  people_->Seek("ANN");
+  row_.Minutes = 3;
+  binding_->Update(&row_);
+  people_->Seek("ANN");
+  EXPECT_EQ(row_.Minutes, 3);
+  std::strcpy(row_.Name, "ZED");
+  binding_->Update(&row_);
+  people_->Seek("ANN");
+  EXPECT_TRUE(people_->IsEOF());
+  people_->Seek("ZED");
+  EXPECT_FALSE(people_->IsEOF());
+  ado::Execute(other_, "UPDATE People SET Name = 'ANN', Minutes = 7 WHERE Name = 'BOB'");
+  people_->Seek("ANN");
+  ASSERT_FALSE(people_->IsEOF());
+  EXPECT_EQ(row_.Minutes, 7);
+  EXPECT_THROW(people_->SetIndex("Nothing"), ado::ComError);
+}
+
+TEST_F(RecordsetTest, ReplacedFileIsNoticedAndOpenedAgain) {
+  const fs::path file = machine_.root() / "c/data/people.mdb";
+  EXPECT_FALSE(connection_->FileReplaced());
+  people_->MoveFirst();
+  row_.Minutes = 11;
+  binding_->Update(&row_);
+  other_->Close();
+  // Another database with the same table, renamed into place.
+  ado::CreateDatabase("Data Source=c:\\Data\\other.mdb;");
+  {
+    ado::ConnectionPtr maker = ado::CreateConnection();
+    maker->Open("Data Source=c:\\Data\\other.mdb;", "", "", 0);
+    ado::Execute(maker, "CREATE TABLE People (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
+    ado::Execute(maker, "INSERT INTO People (Name, Minutes) VALUES ('NEW', 1)");
+  }
+  fs::create_hard_link(file, machine_.root() / "c/data/old.mdb");
+  fs::rename(machine_.root() / "c/data/other.mdb", file);
+  EXPECT_TRUE(connection_->FileReplaced());
+  connection_->Reopen();
+  EXPECT_FALSE(connection_->FileReplaced());
+  EXPECT_EQ(Scan(), (std::vector<std::string>{"NEW"}));
+  // The old file kept its rows, including the one written through its write-ahead log.
+  ado::ConnectionPtr old = ado::CreateConnection();
+  old->Open("Data Source=c:\\Data\\old.mdb;", "", "", 0);
+  EXPECT_EQ(ado::QueryInteger(old, "SELECT Minutes FROM People WHERE Name = 'ANN'", {}, -1), 11);
+  EXPECT_EQ(ado::QueryInteger(old, "SELECT count(*) FROM People", {}, -1), 3);
+  // Deleted: noticed, and a reopen fails until a file is there again.
+  fs::remove(file);
+  EXPECT_TRUE(connection_->FileReplaced());
+  EXPECT_THROW(connection_->Reopen(), ado::ComError);
+  EXPECT_THROW(people_->MoveFirst(), ado::ComError);
+  EXPECT_TRUE(connection_->FileReplaced());
+}
+
 }  // namespace

@@ -126,4 +126,16 @@ TEST(SampleDatabase, BuildPutsItBesideTheFilterLibrary) {
   EXPECT_NE(users.output.find("PJANSEN"), std::string::npos) << users.output;
 }
 
+TEST_F(DbToolTest, CreateMakesTheResetMarkerThatTheFilterFillsIn) {
+  const auto tables = test_support::Run({"/usr/bin/sqlite3", db_.string(), ".tables"});
+  EXPECT_NE(tables.output.find("ResetMarker"), std::string::npos) << tables.output;
+  const auto rows =
+      test_support::Run({"/usr/bin/sqlite3", db_.string(), "SELECT count(*) FROM ResetMarker"});
+  EXPECT_EQ(rows.output, "0\n");
+  // A database made before the marker existed is still one the tool works on.
+  test_support::Run({"/usr/bin/sqlite3", db_.string(), "DROP TABLE ResetMarker"});
+  EXPECT_EQ(Tool({"add-user", db_.string(), "jsmith", "60"}).exit_code, 0);
+  EXPECT_NE(Users().find("JSMITH"), std::string::npos);
+}
+
 }  // namespace

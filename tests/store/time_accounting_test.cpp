@@ -296,5 +296,50 @@ TEST_F(AccountingTest, DailyResetWithDailyOffMovesTheDecisionOnly) {
   EXPECT_FALSE(TimesMap.empty());
 }
 
+// ---- the reset as one transaction with its marker ----
+
+TEST_F(AccountingTest, ResetRefusedByALockChangesNothingAndIsDoneNextTime) {
+  ASSERT_TRUE(Start());
+  Request("jsmith");
+  Advance(4);
+  Request("jsmith");
+  Sql("UPDATE Users SET CurrentInternetTime = 9 WHERE UserName = 'PJANSEN'");
+  const std::time_t before = lastReset;
+  const std::string marker = ado::QueryText(admin_, "SELECT LastReset FROM ResetMarker", {}, "");
+  m_pConnection->SetCommandTimeout(std::chrono::milliseconds(100));
+  Sql("BEGIN IMMEDIATE");
+  platform::SetFixedTime(At(2026, 12, 9, 0, 1));
+  EXPECT_THROW(CheckResetSchedule(), ado::ComError);
+  Sql("ROLLBACK");
+  EXPECT_EQ(Used("JSMITH"), 4);
+  EXPECT_EQ(Used("PJANSEN"), 9);
+  EXPECT_EQ(lastReset, before);
+  EXPECT_EQ(ado::QueryText(admin_, "SELECT LastReset FROM ResetMarker", {}, ""), marker);
+  EXPECT_FALSE(TimesMap.empty());
+  EXPECT_EQ(sectionUseCount[3].load(), 0);
+  CheckResetSchedule();
+  EXPECT_EQ(Used("JSMITH"), 0);
+  EXPECT_EQ(Used("PJANSEN"), 0);
+  EXPECT_EQ(ado::QueryText(admin_, "SELECT LastReset FROM ResetMarker", {}, ""),
+            "2026-12-09 00:01:00");
+  EXPECT_TRUE(TimesMap.empty());
+  EXPECT_EQ(CountLog("][ResetUserTimes] User reset!"), 2);
+}
+
+TEST_F(AccountingTest, DailyOffMovesTheStoredMarkerToo) {
+  Setting("ResetDaily", 0);
+  ASSERT_TRUE(Start());
+  Request("jsmith");
+  platform::SetFixedTime(At(2026, 12, 9, 8));
+  CheckResetSchedule();
+  EXPECT_EQ(ado::QueryText(admin_, "SELECT LastReset FROM ResetMarker", {}, ""),
+            "2026-12-09 08:00:00");
+  Stop();
+  ResetLogForTests();
+  platform::SetFixedTime(At(2026, 12, 9, 9));
+  ASSERT_TRUE(Start());  // the marker, not the load time
+  EXPECT_EQ(lastReset, At(2026, 12, 9, 8));
+}
+
 }  // namespace
 }  // namespace store_test

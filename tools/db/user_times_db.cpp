@@ -44,6 +44,9 @@ constexpr const char* kSchema[] = {
     " ChangedAt TEXT NOT NULL DEFAULT '',"
     " WarningMode INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT NOT NULL DEFAULT '')",
+    // The filter's last reset decision (local time "YYYY-MM-DD HH:MM:SS"); its first start
+    // fills it in.
+    "CREATE TABLE ResetMarker (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)",
 };
 // The row the administration tools leave in tblPages; the filter skips it.
 constexpr const char* kPlaceholder = "Enter free websites here!";
