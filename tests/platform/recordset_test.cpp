@@ -23,7 +23,8 @@ struct Person {
   }
 };
 
-class RecordsetTest : public ::testing::Test {
+// A People table of three rows, a keyset record set bound to it and a second connection.
+class PeopleRecordsetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(machine_.root() / "c/data");
@@ -67,13 +68,13 @@ class RecordsetTest : public ::testing::Test {
   Person row_;
 };
 
-TEST_F(RecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {
+TEST_F(PeopleRecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {
   EXPECT_TRUE(fs::exists(machine_.root() / "c/data/people.mdb"));
   EXPECT_EQ(ado::QueryText(other_, "PRAGMA journal_mode", {}, ""), "wal");
   EXPECT_EQ(people_->RecordCount(), 3);
 }
 
-TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
+TEST_F(PeopleRecordsetTest, TextIsCutToTheFieldSize) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN"}));
   // Writing the other column leaves the full stored text alone.
   people_->MoveLast();
@@ -83,7 +84,7 @@ TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
             "CAROLINE-LONGER");
 }
 
-TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
+TEST_F(PeopleRecordsetTest, UpdateIsWrittenThroughAtOnce) {
   people_->MoveFirst();
   people_->MoveNext();
   row_.Minutes = 42;
@@ -94,7 +95,7 @@ TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
   EXPECT_EQ(MinutesOf("BOB"), 42);
 }
 
-TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
+TEST_F(PeopleRecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
   people_->MoveFirst();
   ado::Execute(other_, "UPDATE People SET Minutes = 99 WHERE Name = 'BOB'");
   people_->MoveNext();
@@ -112,7 +113,7 @@ TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"BOB", "CAROLIN", "DAN"}));
 }
 
-TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
+TEST_F(PeopleRecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
   if (!fs::exists("/usr/bin/sqlite3")) GTEST_SKIP() << "the sqlite3 shell is not installed";
   const std::string file = (machine_.root() / "c/data/people.mdb").string();
   for (int minutes = 1; minutes <= 4; ++minutes) {
@@ -133,7 +134,7 @@ TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN", "EVE"}));
 }
 
-TEST_F(RecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
+TEST_F(PeopleRecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
   ado::Execute(other_, "CREATE TABLE Pets (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
   ado::Execute(other_, "INSERT INTO Pets (Name, Minutes) VALUES ('REX', 1)");
   ado::RecordsetPtr pets = ado::CreateRecordset();
@@ -154,7 +155,7 @@ TEST_F(RecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
   EXPECT_EQ(pet.Minutes, 5);
 }
 
-TEST_F(RecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
+TEST_F(PeopleRecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
   Scan();
   // The next writer starts the log afresh: its frame count falls back.
   ado::Execute(other_, "PRAGMA wal_checkpoint(TRUNCATE)");
@@ -164,7 +165,7 @@ TEST_F(RecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
   EXPECT_EQ(row_.Minutes, 55);
 }
 
-TEST_F(RecordsetTest, MovesOnAClosedConnectionRaise) {
+TEST_F(PeopleRecordsetTest, MovesOnAClosedConnectionRaise) {
   people_->MoveFirst();
   connection_->Close();
   EXPECT_THROW(people_->MoveNext(), ado::ComError);
@@ -172,7 +173,7 @@ TEST_F(RecordsetTest, MovesOnAClosedConnectionRaise) {
   EXPECT_THROW(people_->MoveFirst(), ado::ComError);
 }
 
-TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
+TEST_F(PeopleRecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
   people_->MoveFirst();
   ado::Execute(other_, "UPDATE People SET Minutes = 0 WHERE Name = 'ANN'");
   row_.Minutes = 15;
@@ -188,7 +189,7 @@ TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
   EXPECT_EQ(row_.Minutes, 0);
 }
 
-TEST_F(RecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
+TEST_F(PeopleRecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
   connection_->SetCommandTimeout(std::chrono::milliseconds(100));
   ado::Execute(other_, "BEGIN IMMEDIATE");
   ado::Execute(other_, "UPDATE People SET Name = 'HALF' WHERE Name = 'ANN'");
@@ -204,7 +205,7 @@ TEST_F(RecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
   EXPECT_EQ(MinutesOf("ANN"), 30);
 }
 
-TEST_F(RecordsetTest, QuotesAndSqlAreData) {
+TEST_F(PeopleRecordsetTest, QuotesAndSqlAreData) {
   const std::string evil = "x'); DROP TABLE People;--";
   people_->MoveFirst();
   std::snprintf(row_.Name, sizeof row_.Name, "%s", "O'B\"R%");
@@ -217,7 +218,7 @@ TEST_F(RecordsetTest, QuotesAndSqlAreData) {
   EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People", {}, 0), 5);
 }
 
-TEST_F(RecordsetTest, AddNewMakesTheNewRowCurrent) {
+TEST_F(PeopleRecordsetTest, AddNewMakesTheNewRowCurrent) {
   std::snprintf(row_.Name, sizeof row_.Name, "%s", "TEMP");
   row_.Minutes = 0;
   binding_->AddNew(&row_);
@@ -228,7 +229,7 @@ TEST_F(RecordsetTest, AddNewMakesTheNewRowCurrent) {
   EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 4", {}, ""), "EVE");
 }
 
-TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
+TEST_F(PeopleRecordsetTest, MisuseRaisesTheLayersCodes) {
   ado::RecordsetPtr none;
   try {
     none->MoveFirst();
@@ -254,7 +255,7 @@ TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
   EXPECT_THROW(people_->MoveFirst(), ado::ComError);
 }
 
-TEST_F(RecordsetTest, EmptyTableIsAtEofWithoutError) {
+TEST_F(PeopleRecordsetTest, EmptyTableIsAtEofWithoutError) {
   ado::Execute(other_, "DELETE FROM People");
   people_->Requery(ado::adOptionUnspecified);
   EXPECT_EQ(people_->RecordCount(), 0);
