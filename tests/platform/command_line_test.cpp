@@ -3,14 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 struct SplitCase {
+  const char* name;
   const char* line;
   std::vector<std::string> words;
 };
 
-// Test names show the line, not the bytes of the case.
+// Failure messages show the line, not the bytes of the case.
 void PrintTo(const SplitCase& c, std::ostream* os) { *os << '[' << c.line << ']'; }
 
 class SplitCommandLineTest : public ::testing::TestWithParam<SplitCase> {};
@@ -21,21 +24,23 @@ TEST_P(SplitCommandLineTest, Splits) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, SplitCommandLineTest,
-    ::testing::Values(
-        SplitCase{"", {}}, SplitCase{"   ", {}},
-        SplitCase{"C:\\WINNT\\system32\\cmd.exe /c \"Copy \"a b\" c\"",
-                  {"C:\\WINNT\\system32\\cmd.exe", "/c", "Copy a", "b c"}},
-        SplitCase{"\"C:\\Program Files\\x.exe\" one  two",
-                  {"C:\\Program Files\\x.exe", "one", "two"}},
-        // The program name takes no backslash rules.
-        SplitCase{"C:\\a\\\"b c", {"C:\\a\\\"b", "c"}},
-        SplitCase{"p a\\\\\\\"b",
-                  {"p", "a\\\"b"}},  // 3 backslashes + quote: one backslash, a quote
-        SplitCase{"p \"a\\\\\" b",
-                  {"p", "a\\", "b"}},  // 2 backslashes + quote: one backslash, quote ends
-        SplitCase{"p a\\b\\\\c", {"p", "a\\b\\\\c"}},  // backslashes without a quote stay
-        SplitCase{"p \"a\"\"b\"", {"p", "a\"b"}},      // "" inside quotes is a quote
-        SplitCase{"p \"\"", {"p", ""}}));
+    ::testing::Values(SplitCase{"Empty", "", {}}, SplitCase{"OnlyBlanks", "   ", {}},
+                      SplitCase{"QuotedCommandOfCmd",
+                                "C:\\WINNT\\system32\\cmd.exe /c \"Copy \"a b\" c\"",
+                                {"C:\\WINNT\\system32\\cmd.exe", "/c", "Copy a", "b c"}},
+                      SplitCase{"QuotedProgramWithBlank",
+                                "\"C:\\Program Files\\x.exe\" one  two",
+                                {"C:\\Program Files\\x.exe", "one", "two"}},
+                      SplitCase{
+                          "ProgramNameTakesNoBackslashRules", "C:\\a\\\"b c", {"C:\\a\\\"b", "c"}},
+                      // 3 backslashes + quote: one backslash, a quote
+                      SplitCase{"ThreeBackslashesAndAQuote", "p a\\\\\\\"b", {"p", "a\\\"b"}},
+                      // 2 backslashes + quote: one backslash, quote ends
+                      SplitCase{"TwoBackslashesAndAQuote", "p \"a\\\\\" b", {"p", "a\\", "b"}},
+                      SplitCase{"BackslashesWithoutAQuoteStay", "p a\\b\\\\c", {"p", "a\\b\\\\c"}},
+                      SplitCase{"DoubledQuoteInsideQuotesIsAQuote", "p \"a\"\"b\"", {"p", "a\"b"}},
+                      SplitCase{"EmptyQuotedArgument", "p \"\"", {"p", ""}}),
+    test_support::ByName());
 
 TEST(QuoteArgument, GivesBackTheArgument) {
   for (const std::string arg :

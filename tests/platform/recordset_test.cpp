@@ -2,6 +2,7 @@
 // changes, locks, damaged files and text cut to field size.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -297,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailure{"Missing", "", "Could not find file 'c:\\data\\x.mdb'."},
                       OpenFailure{"Damaged", std::string(8192, 'Z'),
                                   "Unrecognized database format 'c:\\data\\x.mdb'."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test_support::ByName());
 
 struct MessageCase {
   DWORD code;
@@ -318,7 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Not enough storage is available to complete this operation."},
                       MessageCase{0x80040E37, "IDispatch error #3127"},
                       MessageCase{0x80040200, "IDispatch error #0"},
-                      MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}));
+                      MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}),
+    [](const auto& info) {
+      char name[16];
+      std::snprintf(name, sizeof name, "Code%08X", static_cast<unsigned>(info.param.code));
+      return std::string(name);
+    });
 
 TEST(ConnectionString, ValuesByKeyWithoutCase) {
   const std::string text =
