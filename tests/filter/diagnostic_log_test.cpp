@@ -77,11 +77,16 @@ TEST_F(FilterTest, LogKeepsItsFileAfterMidnightAndANewLoadEmptiesIt) {
   EXPECT_EQ(Entries(), (Lines{"-third"}));
 }
 
-class DebugSwitch : public FilterTest,
-                    public ::testing::WithParamInterface<std::pair<std::string, std::string>> {};
+struct DebugValue {
+  const char* name;
+  std::string type;
+  std::string value;
+};
+
+class DebugSwitch : public FilterTest, public ::testing::WithParamInterface<DebugValue> {};
 
 TEST_P(DebugSwitch, OnlyTheTextOneTurnsDetailOn) {
-  const auto& [type, value] = GetParam();
+  const auto& [name, type, value] = GetParam();
   SetDebug(value, type);
   DoMessageHandling("detail", 0);
   const bool on = type == "REG_SZ" && value == "1";
@@ -90,10 +95,14 @@ TEST_P(DebugSwitch, OnlyTheTextOneTurnsDetailOn) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, DebugSwitch,
-                         ::testing::Values(std::pair{"REG_SZ", "1"}, std::pair{"REG_SZ", "0"},
-                                           std::pair{"REG_SZ", " 1"}, std::pair{"REG_SZ", "01"},
-                                           std::pair{"REG_SZ", "yes"}, std::pair{"REG_SZ", ""},
-                                           std::pair{"REG_DWORD", "1"}));
+                         ::testing::Values(DebugValue{"TextOne", "REG_SZ", "1"},
+                                           DebugValue{"TextZero", "REG_SZ", "0"},
+                                           DebugValue{"TextOneAfterABlank", "REG_SZ", " 1"},
+                                           DebugValue{"TextZeroOne", "REG_SZ", "01"},
+                                           DebugValue{"TextYes", "REG_SZ", "yes"},
+                                           DebugValue{"EmptyText", "REG_SZ", ""},
+                                           DebugValue{"NumberOne", "REG_DWORD", "1"}),
+                         test_support::ByName());
 
 TEST_F(FilterTest, DebugSwitchTakesEffectAtTheNextEntry) {
   DoMessageHandling("a", 0);
@@ -114,7 +123,11 @@ TEST_P(InstallDirectory, TrailingBackslashOrNotGivesTheSameFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, InstallDirectory,
-                         ::testing::Values("c:\\Minutrix", "c:\\Minutrix\\"));
+                         ::testing::Values("c:\\Minutrix", "c:\\Minutrix\\"), [](const auto& info) {
+                           return std::string(info.param.ends_with('\\')
+                                                  ? "WithTrailingBackslash"
+                                                  : "WithoutTrailingBackslash");
+                         });
 
 TEST_F(FilterTest, WithoutRegistryDirectoryTheModuleDirectoryIsUsed) {
   for (const char* value : std::initializer_list<const char*>{"", nullptr}) {

@@ -210,7 +210,8 @@ TEST_P(WarningMode, UserOverTheAllowance) {
   EXPECT_EQ(UsedMinutes("ALICE"), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(OnAndOff, WarningMode, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(OnAndOff, WarningMode, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "On" : "Off"); });
 
 TEST_F(HostTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
   Db("add-user", {"alice", "1"});

@@ -175,6 +175,7 @@ TEST_F(RestartComputerTest, AsksWithNoAsDefaultAndRestartsOnYes) {
 }
 
 struct ScriptLineCase {
+  const char* name;
   const char* line;
   bool ok;
   int kind;
@@ -203,21 +204,24 @@ TEST_P(ParseScriptLineTest, ClassifiesAndRewrites) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, ParseScriptLineTest,
-    ::testing::Values(ScriptLineCase{"", true, 0, ""},
-                      ScriptLineCase{"// product files", true, 0, "// product files"},
-                      ScriptLineCase{"[INSTALL FILES]", true, 1, ""},
-                      ScriptLineCase{"[install files]", true, 1, ""},
-                      ScriptLineCase{"[INSTALL FILES] ", true, 3, "[INSTALL FILES]"},
-                      ScriptLineCase{"[DIR:Data]", true, 2, "Data\\"},
-                      ScriptLineCase{"[DIR:Data\\]", true, 2, "Data\\"},
-                      ScriptLineCase{"[dir:UserTimesDB]", true, 2, "UserTimesDB\\"},
-                      ScriptLineCase{"[DIR:]", true, 2, ""},
-                      ScriptLineCase{"[DIR:<DEFAULT WEBSITE>\\Minutrix]", true, 2,
-                                     "<DEFAULT WEBSITE>\\Minutrix\\"},
-                      ScriptLineCase{"  Minutrix.DLL  ", true, 3, "Minutrix.DLL"},
-                      ScriptLineCase{"[Other]", true, 3, "[Other]"},
-                      ScriptLineCase{"[DIR:Data", false, 0, ""},
-                      ScriptLineCase{"[X]DIR:Data", false, 0, ""}));
+    ::testing::Values(
+        ScriptLineCase{"EmptyLine", "", true, 0, ""},
+        ScriptLineCase{"Comment", "// product files", true, 0, "// product files"},
+        ScriptLineCase{"InstallFilesSection", "[INSTALL FILES]", true, 1, ""},
+        ScriptLineCase{"InstallFilesSectionInLowerCase", "[install files]", true, 1, ""},
+        ScriptLineCase{"SectionWithATrailingBlankIsAFile", "[INSTALL FILES] ", true, 3,
+                       "[INSTALL FILES]"},
+        ScriptLineCase{"Folder", "[DIR:Data]", true, 2, "Data\\"},
+        ScriptLineCase{"FolderWithABackslash", "[DIR:Data\\]", true, 2, "Data\\"},
+        ScriptLineCase{"FolderInLowerCase", "[dir:UserTimesDB]", true, 2, "UserTimesDB\\"},
+        ScriptLineCase{"EmptyFolder", "[DIR:]", true, 2, ""},
+        ScriptLineCase{"FolderUnderTheWebsite", "[DIR:<DEFAULT WEBSITE>\\Minutrix]", true, 2,
+                       "<DEFAULT WEBSITE>\\Minutrix\\"},
+        ScriptLineCase{"FileWithBlanksAround", "  Minutrix.DLL  ", true, 3, "Minutrix.DLL"},
+        ScriptLineCase{"OtherSectionIsAFile", "[Other]", true, 3, "[Other]"},
+        ScriptLineCase{"UnclosedFolderIsAnError", "[DIR:Data", false, 0, ""},
+        ScriptLineCase{"TextAfterTheBracketsIsAnError", "[X]DIR:Data", false, 0, ""}),
+    test_support::ByName());
 
 class InstallFileTest : public MachineTest {
  protected:

@@ -7,6 +7,7 @@
 #include "platform/forms.h"
 #include "platform/forms_backend.h"
 #include "tests/installer/scripted_ui.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -81,16 +82,24 @@ TEST(Uela, AcceptButtonFollowsTheLastOptionClicked) {
       << t;
 }
 
-class UelaDecline : public ::testing::TestWithParam<const char*> {};
+struct Decline {
+  const char* name;
+  const char* script_line;
+};
+
+class UelaDecline : public ::testing::TestWithParam<Decline> {};
 
 TEST_P(UelaDecline, QuitOrCloseBoxDeclines) {
-  ScriptedUi ui(std::string("UELA click lblAccept(0)\n") + GetParam() + "\n");
+  ScriptedUi ui(std::string("UELA click lblAccept(0)\n") + GetParam().script_line + "\n");
   Load(UELA::Default());
   EXPECT_FALSE(UELA::Default().Accepted());
   EXPECT_FALSE(UELA::Default().Loaded());
 }
 
-INSTANTIATE_TEST_SUITE_P(Ways, UelaDecline, ::testing::Values("UELA click Quit", "UELA close"));
+INSTANTIATE_TEST_SUITE_P(Ways, UelaDecline,
+                         ::testing::Values(Decline{"QuitButton", "UELA click Quit"},
+                                           Decline{"CloseBox", "UELA close"}),
+                         test_support::ByName());
 
 TEST(InstallOptionsForm, WithoutTheProductOnlyInstallIsOffered) {
   ScriptedUi ui("InstallOptionsForm click CmdAction\n");
@@ -144,7 +153,12 @@ TEST(InstallOptionsForm, UninstallSetsActionOne) {
   EXPECT_EQ(bQuit, kFalse);
 }
 
-class RunFromProductFolder : public ::testing::TestWithParam<const char*> {};
+struct Spelling {
+  const char* name;
+  const char* app_path;
+};
+
+class RunFromProductFolder : public ::testing::TestWithParam<Spelling> {};
 
 TEST_P(RunFromProductFolder, AfterRemovalRefusesEveryAction) {
   ScriptedUi ui(
@@ -153,7 +167,7 @@ TEST_P(RunFromProductFolder, AfterRemovalRefusesEveryAction) {
       "InstallOptionsForm click Quit\n"
       "box \"Quit\" Yes\n");
   LoadMessages("ENG");
-  strAppPath = GetParam();
+  strAppPath = GetParam().app_path;
   bInstalled = kFalse;
   Load(InstallOptionsForm::Default());
   EXPECT_EQ(bNoInstall, kTrue);
@@ -170,7 +184,10 @@ TEST_P(RunFromProductFolder, AfterRemovalRefusesEveryAction) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Spellings, RunFromProductFolder,
-                         ::testing::Values("c:\\Minutrix\\", "C:\\MINUTRIX\\", "C:\\Minutrix"));
+                         ::testing::Values(Spelling{"LowerCaseDrive", "c:\\Minutrix\\"},
+                                           Spelling{"UpperCase", "C:\\MINUTRIX\\"},
+                                           Spelling{"WithoutTrailingBackslash", "C:\\Minutrix"}),
+                         test_support::ByName());
 
 TEST(InstallOptionsForm, RunFromProductFolderWhileInstalledOffersUninstall) {
   ScriptedUi ui("InstallOptionsForm click CmdAction\n");

@@ -8,6 +8,7 @@
 #include "platform/forms_backend.h"
 #include "platform/vb_app.h"
 #include "tests/installer/scripted_ui.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ using namespace installer;
 using installer_test::ScriptedUi;
 
 struct CommandCase {
+  const char* name;
   const char* command;
   bool result;  // false: the help box was shown
   const char* language;
@@ -49,17 +51,26 @@ constexpr const char* kNed = "Installatie van Minutrix voor ISA-Server";
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ParseCommandLineTest,
-    ::testing::Values(
-        CommandCase{"", true, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
-        CommandCase{"/?", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng},
-        CommandCase{"-lng ned", true, "ned", kTrue, kTrue, kFalse, kFalse, kFalse, kNed},
-        CommandCase{"-lngNED", true, "ED", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
-        CommandCase{"-LNG", true, "", kTrue, kTrue, kFalse, kFalse, kFalse, kEng},
-        CommandCase{"-x -nm -nj", true, "ENG", kFalse, kFalse, kFalse, kTrue, kTrue, kEng},
-        CommandCase{"-Lng NeD -d", true, "NeD", kTrue, kTrue, kTrue, kFalse, kFalse, kNed},
-        // Substrings anywhere count: "-d" inside a path, "help" inside a word.
-        CommandCase{"C:\\my-dir\\x", true, "ENG", kFalse, kTrue, kTrue, kFalse, kFalse, kEng},
-        CommandCase{"/helpdesk", false, "ENG", kFalse, kTrue, kFalse, kFalse, kFalse, kEng}));
+    ::testing::Values(CommandCase{"NoArguments", "", true, "ENG", kFalse, kTrue, kFalse, kFalse,
+                                  kFalse, kEng},
+                      CommandCase{"QuestionMarkShowsHelp", "/?", false, "ENG", kFalse, kTrue,
+                                  kFalse, kFalse, kFalse, kEng},
+                      CommandCase{"LanguageAfterABlank", "-lng ned", true, "ned", kTrue, kTrue,
+                                  kFalse, kFalse, kFalse, kNed},
+                      CommandCase{"LanguageWithoutABlank", "-lngNED", true, "ED", kTrue, kTrue,
+                                  kFalse, kFalse, kFalse, kEng},
+                      CommandCase{"LanguageWithoutAValue", "-LNG", true, "", kTrue, kTrue, kFalse,
+                                  kFalse, kFalse, kEng},
+                      CommandCase{"NoExtraMessagesNoMdacNoJet", "-x -nm -nj", true, "ENG", kFalse,
+                                  kFalse, kFalse, kTrue, kTrue, kEng},
+                      CommandCase{"LanguageInAnyCaseAndDebug", "-Lng NeD -d", true, "NeD", kTrue,
+                                  kTrue, kTrue, kFalse, kFalse, kNed},
+                      // Substrings anywhere count: "-d" inside a path, "help" inside a word.
+                      CommandCase{"DebugInsideAPath", "C:\\my-dir\\x", true, "ENG", kFalse, kTrue,
+                                  kTrue, kFalse, kFalse, kEng},
+                      CommandCase{"HelpInsideAWord", "/helpdesk", false, "ENG", kFalse, kTrue,
+                                  kFalse, kFalse, kFalse, kEng}),
+    test_support::ByName());
 
 TEST(HelpBox, IsTheInformationBoxAsWritten) {
   ScriptedUi ui("box \"Korvane Minutrix Install Command-Line Arguments : \" OK\n");

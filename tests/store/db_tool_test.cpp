@@ -47,6 +47,7 @@ TEST_F(DbToolTest, UsersAreStoredUpperCaseAndMarkedChanged) {
 }
 
 struct BadInput {
+  const char* name;
   std::vector<std::string> args;  // after the command name; "DB" is replaced by the database
   int exit_code;
   const char* message;
@@ -83,22 +84,38 @@ TEST_P(DbToolBadInputTest, GivesAClearErrorAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Inputs, DbToolBadInputTest,
     ::testing::Values(
-        BadInput{{"set-allowance", "DB", "nobody", "30"}, 1, "there is no user NOBODY"},
-        BadInput{{"set-allowance", "DB", "jsmith", "-2"}, 1, "-1 (unlimited) or 0"},
-        BadInput{{"add-user", "DB", "bob", "-5"}, 1, "-1 (unlimited) or 0"},
-        BadInput{{"add-user", "DB", "bob", "ten"}, 1, "must be a whole number"},
-        BadInput{{"add-user", "DB", "JSmith", "10"}, 1, "exists already"},
-        BadInput{{"add-user", "DB", std::string(60, 'x'), "10"}, 1, "longer than 59 bytes"},
-        BadInput{{"add-user", "DB", "DOMAIN\\bob", "10"}, 1, "backslash"},
-        BadInput{{"remove-user", "DB", "nobody"}, 1, "there is no user NOBODY"},
-        BadInput{{"add-site", "DB", ""}, 1, "must not be empty"},
-        BadInput{{"remove-site", "DB", "olds"}, 1, "is not listed"},
-        BadInput{{"set", "DB", "ResetDaily", "maybe"}, 1, "yes or no"},
-        BadInput{{"set", "DB", "ServerPort", "80; DROP"}, 1, "digits only"},
-        BadInput{{"set", "DB", "NoSuchKey", "1"}, 1, "there is no setting"},
-        BadInput{{"set", "DB", "CurrentUserCommand", std::string(50, 'c')}, 1, "at most 49 bytes"},
-        BadInput{{"add-user", "DB", "bob"}, 2, "wrong arguments"},
-        BadInput{{"frobnicate", "DB"}, 2, "unknown command"}));
+        BadInput{"SetAllowanceOfUnknownUser",
+                 {"set-allowance", "DB", "nobody", "30"},
+                 1,
+                 "there is no user NOBODY"},
+        BadInput{
+            "NegativeAllowance", {"set-allowance", "DB", "jsmith", "-2"}, 1, "-1 (unlimited) or 0"},
+        BadInput{"NegativeAllowanceOfNewUser",
+                 {"add-user", "DB", "bob", "-5"},
+                 1,
+                 "-1 (unlimited) or 0"},
+        BadInput{
+            "AllowanceNotANumber", {"add-user", "DB", "bob", "ten"}, 1, "must be a whole number"},
+        BadInput{"UserExistsAlready", {"add-user", "DB", "JSmith", "10"}, 1, "exists already"},
+        BadInput{"UserNameTooLong",
+                 {"add-user", "DB", std::string(60, 'x'), "10"},
+                 1,
+                 "longer than 59 bytes"},
+        BadInput{"UserNameWithBackslash", {"add-user", "DB", "DOMAIN\\bob", "10"}, 1, "backslash"},
+        BadInput{
+            "RemoveUnknownUser", {"remove-user", "DB", "nobody"}, 1, "there is no user NOBODY"},
+        BadInput{"EmptySite", {"add-site", "DB", ""}, 1, "must not be empty"},
+        BadInput{"RemoveUnlistedSite", {"remove-site", "DB", "olds"}, 1, "is not listed"},
+        BadInput{"SwitchNeitherYesNorNo", {"set", "DB", "ResetDaily", "maybe"}, 1, "yes or no"},
+        BadInput{"PortNotDigits", {"set", "DB", "ServerPort", "80; DROP"}, 1, "digits only"},
+        BadInput{"UnknownSetting", {"set", "DB", "NoSuchKey", "1"}, 1, "there is no setting"},
+        BadInput{"CommandTooLong",
+                 {"set", "DB", "CurrentUserCommand", std::string(50, 'c')},
+                 1,
+                 "at most 49 bytes"},
+        BadInput{"MissingArgument", {"add-user", "DB", "bob"}, 2, "wrong arguments"},
+        BadInput{"UnknownCommand", {"frobnicate", "DB"}, 2, "unknown command"}),
+    test_support::ByName());
 
 TEST_F(DbToolTest, MissingOrDamagedDatabaseIsAnError) {
   const fs::path missing = dir_.path() / "none.mdb";

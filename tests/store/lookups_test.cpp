@@ -5,6 +5,7 @@ namespace store_test {
 namespace {
 
 struct UserCase {
+  const char* name;
   const char* stored;
   long long allowance;
   long long used;
@@ -37,14 +38,16 @@ TEST_P(UserLookUpTest, AnswersAsTheTableSays) {
 
 INSTANTIATE_TEST_SUITE_P(
     Users, UserLookUpTest,
-    ::testing::Values(UserCase{"JSMITH", 60, 0, "jsmith", true, true, false},
-                      UserCase{"jsmith", 60, 0, "jsmith", true, false, false},  // stored lower case
-                      UserCase{"JSMITH", 60, 60, "JSmith", false, true, false},
-                      UserCase{"JSMITH", 60, 75, "JSMITH", false, true, false},
-                      UserCase{"JSMITH", -1, 0, "jsmith", false, true, true},
-                      UserCase{"O'BRIEN\"; DROP TABLE USERS;--", 60, 0,
+    ::testing::Values(UserCase{"StoredInUpperCase", "JSMITH", 60, 0, "jsmith", true, true, false},
+                      UserCase{"StoredInLowerCaseIsNotFound", "jsmith", 60, 0, "jsmith", true,
+                               false, false},
+                      UserCase{"AllowanceUsedUp", "JSMITH", 60, 60, "JSmith", false, true, false},
+                      UserCase{"OverTheAllowance", "JSMITH", 60, 75, "JSMITH", false, true, false},
+                      UserCase{"UnlimitedAllowance", "JSMITH", -1, 0, "jsmith", false, true, true},
+                      UserCase{"QuotesAndSqlInTheName", "O'BRIEN\"; DROP TABLE USERS;--", 60, 0,
                                "o'brien\"; drop table users;--", true, true, false},
-                      UserCase{"JSMITH", 60, 0, "nobody", true, false, false}));
+                      UserCase{"UnknownUser", "JSMITH", 60, 0, "nobody", true, false, false}),
+    test_support::ByName());
 
 TEST_F(StoreTest, UnknownUserIsLoggedAsMissing) {
   AddUser("JSMITH", 60);
@@ -71,6 +74,7 @@ TEST_F(StoreTest, LookUpAfterTheConnectionClosedReportsAndFails) {
 }
 
 struct SiteCase {
+  const char* name;
   std::vector<std::string> pages;
   const char* server;
   const char* url;
@@ -95,18 +99,34 @@ TEST_P(SiteLookUpTest, MatchesBySubstringWithoutCase) {
 INSTANTIATE_TEST_SUITE_P(
     Sites, SiteLookUpTest,
     ::testing::Values(
-        SiteCase{{"Enter free websites here!"}, "proxy", "http://www.example.com/", false},
-        SiteCase{{"Enter free websites here!", "news"},
+        SiteCase{"PlaceholderTextMatchesNothing",
+                 {"Enter free websites here!"},
+                 "proxy",
+                 "http://www.example.com/",
+                 false},
+        SiteCase{"TextInThePath",
+                 {"Enter free websites here!", "news"},
                  "proxy",
                  "http://www.example.com/World/News/1",
                  true},
-        SiteCase{{"wikipedia.org"}, "proxy", "http://EN.WIKIPEDIA.ORG/wiki/X", true},
-        SiteCase{{"wikipedia.org"}, "proxy", "http://www.example.com/", false},
-        SiteCase{{""}, "proxy", "http://www.example.com/", false},  // empty text: no URL
-        SiteCase{{"bbc"}, "", "http://www.example.com/", false},    // empty server name: none
-        SiteCase{{"bbc"}, "Proxy", "http://proxy/Minutrix/Minutrix.asp", true},  // this server
-        SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/O'Reilly%_[X]/", true},
-        SiteCase{{"o'reilly%_[x]"}, "proxy", "http://www.example.com/oXreillyY/", false}));
+        SiteCase{
+            "HostInAnyCase", {"wikipedia.org"}, "proxy", "http://EN.WIKIPEDIA.ORG/wiki/X", true},
+        SiteCase{"OtherHost", {"wikipedia.org"}, "proxy", "http://www.example.com/", false},
+        SiteCase{"EmptyTextMatchesNothing", {""}, "proxy", "http://www.example.com/", false},
+        SiteCase{"EmptyServerNameMakesNothingFree", {"bbc"}, "", "http://www.example.com/", false},
+        SiteCase{
+            "ThisServerIsAlwaysFree", {"bbc"}, "Proxy", "http://proxy/Minutrix/Minutrix.asp", true},
+        SiteCase{"QuotesAndWildcardsMatchAsText",
+                 {"o'reilly%_[x]"},
+                 "proxy",
+                 "http://www.example.com/O'Reilly%_[X]/",
+                 true},
+        SiteCase{"WildcardsAreNotPatterns",
+                 {"o'reilly%_[x]"},
+                 "proxy",
+                 "http://www.example.com/oXreillyY/",
+                 false}),
+    test_support::ByName());
 
 TEST_F(StoreTest, FreeSiteAddedWhileRunningIsSeenAtTheNextRequest) {
   AddUser("JSMITH", 60);

@@ -262,7 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         ResetCase{"MonthlyYearEnd", At(2026, 12, 31, 22), At(2027, 1, 1, 7), "ResetMonthly", 0,
                   true},
         ResetCase{"MonthlySameMonth", At(2026, 12, 1), At(2026, 12, 30), "ResetMonthly", 0, false}),
-    [](const ::testing::TestParamInfo<ResetCase>& info) { return std::string(info.param.name); });
+    test_support::ByName());
 
 TEST_F(AccountingTest, StartOnMondayThenNextMondayResets) {
   Setting("ResetDaily", 0);

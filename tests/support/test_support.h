@@ -13,6 +13,15 @@ namespace test_support {
 inline const std::filesystem::path kBuildDir = MINUTRIX_BUILD_DIR;
 inline const std::filesystem::path kSourceDir = MINUTRIX_SOURCE_DIR;
 
+// Names each case of a parameterised test by its parameter's `name` member (the fourth argument
+// of INSTANTIATE_TEST_SUITE_P), so that test names read well and stay the same between builds.
+struct ByName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    return std::string(info.param.name);
+  }
+};
+
 struct CommandResult {
   int exit_code = -1;  // the exit status, or 128 + signal
   std::string output;  // standard output and standard error together

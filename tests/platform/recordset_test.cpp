@@ -2,6 +2,7 @@
 // changes, locks, damaged files and text cut to field size.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
@@ -23,7 +24,8 @@ struct Person {
   }
 };
 
-class RecordsetTest : public ::testing::Test {
+// A People table of three rows, a keyset record set bound to it and a second connection.
+class PeopleRecordsetTest : public ::testing::Test {
  protected:
   void SetUp() override {
     fs::create_directories(machine_.root() / "c/data");
@@ -67,13 +69,13 @@ class RecordsetTest : public ::testing::Test {
   Person row_;
 };
 
-TEST_F(RecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {
+TEST_F(PeopleRecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {
   EXPECT_TRUE(fs::exists(machine_.root() / "c/data/people.mdb"));
   EXPECT_EQ(ado::QueryText(other_, "PRAGMA journal_mode", {}, ""), "wal");
   EXPECT_EQ(people_->RecordCount(), 3);
 }
 
-TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
+TEST_F(PeopleRecordsetTest, TextIsCutToTheFieldSize) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN"}));
   // Writing the other column leaves the full stored text alone.
   people_->MoveLast();
@@ -83,7 +85,7 @@ TEST_F(RecordsetTest, TextIsCutToTheFieldSize) {
             "CAROLINE-LONGER");
 }
 
-TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
+TEST_F(PeopleRecordsetTest, UpdateIsWrittenThroughAtOnce) {
   people_->MoveFirst();
   people_->MoveNext();
   row_.Minutes = 42;
@@ -94,7 +96,7 @@ TEST_F(RecordsetTest, UpdateIsWrittenThroughAtOnce) {
   EXPECT_EQ(MinutesOf("BOB"), 42);
 }
 
-TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
+TEST_F(PeopleRecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
   people_->MoveFirst();
   ado::Execute(other_, "UPDATE People SET Minutes = 99 WHERE Name = 'BOB'");
   people_->MoveNext();
@@ -112,7 +114,7 @@ TEST_F(RecordsetTest, OutsideChangesAreSeenFromTheNextScan) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"BOB", "CAROLIN", "DAN"}));
 }
 
-TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
+TEST_F(PeopleRecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
   if (!fs::exists("/usr/bin/sqlite3")) GTEST_SKIP() << "the sqlite3 shell is not installed";
   const std::string file = (machine_.root() / "c/data/people.mdb").string();
   for (int minutes = 1; minutes <= 4; ++minutes) {
@@ -133,7 +135,7 @@ TEST_F(RecordsetTest, EveryCommitOfAnotherProcessIsSeenAtTheNextScan) {
   EXPECT_EQ(Scan(), (std::vector<std::string>{"ANN", "BOB", "CAROLIN", "EVE"}));
 }
 
-TEST_F(RecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
+TEST_F(PeopleRecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
   ado::Execute(other_, "CREATE TABLE Pets (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
   ado::Execute(other_, "INSERT INTO Pets (Name, Minutes) VALUES ('REX', 1)");
   ado::RecordsetPtr pets = ado::CreateRecordset();
@@ -154,7 +156,7 @@ TEST_F(RecordsetTest, OwnWriteToAnotherTableHidesNoLaterOutsideChange) {
   EXPECT_EQ(pet.Minutes, 5);
 }
 
-TEST_F(RecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
+TEST_F(PeopleRecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
   Scan();
   // The next writer starts the log afresh: its frame count falls back.
   ado::Execute(other_, "PRAGMA wal_checkpoint(TRUNCATE)");
@@ -164,7 +166,7 @@ TEST_F(RecordsetTest, OutsideChangeAfterACheckpointIsSeen) {
   EXPECT_EQ(row_.Minutes, 55);
 }
 
-TEST_F(RecordsetTest, MovesOnAClosedConnectionRaise) {
+TEST_F(PeopleRecordsetTest, MovesOnAClosedConnectionRaise) {
   people_->MoveFirst();
   connection_->Close();
   EXPECT_THROW(people_->MoveNext(), ado::ComError);
@@ -172,7 +174,7 @@ TEST_F(RecordsetTest, MovesOnAClosedConnectionRaise) {
   EXPECT_THROW(people_->MoveFirst(), ado::ComError);
 }
 
-TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
+TEST_F(PeopleRecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
   people_->MoveFirst();
   ado::Execute(other_, "UPDATE People SET Minutes = 0 WHERE Name = 'ANN'");
   row_.Minutes = 15;
@@ -188,7 +190,7 @@ TEST_F(RecordsetTest, ConflictingOutsideChangeIsRaisedNotOverwritten) {
   EXPECT_EQ(row_.Minutes, 0);
 }
 
-TEST_F(RecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
+TEST_F(PeopleRecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
   connection_->SetCommandTimeout(std::chrono::milliseconds(100));
   ado::Execute(other_, "BEGIN IMMEDIATE");
   ado::Execute(other_, "UPDATE People SET Name = 'HALF' WHERE Name = 'ANN'");
@@ -204,7 +206,7 @@ TEST_F(RecordsetTest, LockedDatabaseIsWaitedForThenRaised) {
   EXPECT_EQ(MinutesOf("ANN"), 30);
 }
 
-TEST_F(RecordsetTest, QuotesAndSqlAreData) {
+TEST_F(PeopleRecordsetTest, QuotesAndSqlAreData) {
   const std::string evil = "x'); DROP TABLE People;--";
   people_->MoveFirst();
   std::snprintf(row_.Name, sizeof row_.Name, "%s", "O'B\"R%");
@@ -217,7 +219,7 @@ TEST_F(RecordsetTest, QuotesAndSqlAreData) {
   EXPECT_EQ(ado::QueryInteger(other_, "SELECT count(*) FROM People", {}, 0), 5);
 }
 
-TEST_F(RecordsetTest, AddNewMakesTheNewRowCurrent) {
+TEST_F(PeopleRecordsetTest, AddNewMakesTheNewRowCurrent) {
   std::snprintf(row_.Name, sizeof row_.Name, "%s", "TEMP");
   row_.Minutes = 0;
   binding_->AddNew(&row_);
@@ -228,7 +230,7 @@ TEST_F(RecordsetTest, AddNewMakesTheNewRowCurrent) {
   EXPECT_EQ(ado::QueryText(other_, "SELECT Name FROM People WHERE ID = 4", {}, ""), "EVE");
 }
 
-TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
+TEST_F(PeopleRecordsetTest, MisuseRaisesTheLayersCodes) {
   ado::RecordsetPtr none;
   try {
     none->MoveFirst();
@@ -254,7 +256,7 @@ TEST_F(RecordsetTest, MisuseRaisesTheLayersCodes) {
   EXPECT_THROW(people_->MoveFirst(), ado::ComError);
 }
 
-TEST_F(RecordsetTest, EmptyTableIsAtEofWithoutError) {
+TEST_F(PeopleRecordsetTest, EmptyTableIsAtEofWithoutError) {
   ado::Execute(other_, "DELETE FROM People");
   people_->Requery(ado::adOptionUnspecified);
   EXPECT_EQ(people_->RecordCount(), 0);
@@ -296,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(OpenFailure{"Missing", "", "Could not find file 'c:\\data\\x.mdb'."},
                       OpenFailure{"Damaged", std::string(8192, 'Z'),
                                   "Unrecognized database format 'c:\\data\\x.mdb'."}),
-    [](const auto& info) { return std::string(info.param.name); });
+    test_support::ByName());
 
 struct MessageCase {
   DWORD code;
@@ -317,7 +319,12 @@ INSTANTIATE_TEST_SUITE_P(
                                   "Not enough storage is available to complete this operation."},
                       MessageCase{0x80040E37, "IDispatch error #3127"},
                       MessageCase{0x80040200, "IDispatch error #0"},
-                      MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}));
+                      MessageCase{0x800A0BCD, "Unknown error 0x800A0BCD"}),
+    [](const auto& info) {
+      char name[16];
+      std::snprintf(name, sizeof name, "Code%08X", static_cast<unsigned>(info.param.code));
+      return std::string(name);
+    });
 
 TEST(ConnectionString, ValuesByKeyWithoutCase) {
   const std::string text =
@@ -345,7 +352,7 @@ void ZeroAll(const ado::RecordsetPtr& people, const ado::RecordBindingPtr& bindi
   }
 }
 
-TEST_F(RecordsetTest, TransactionIsWrittenWholeAtCommitOnly) {
+TEST_F(PeopleRecordsetTest, TransactionIsWrittenWholeAtCommitOnly) {
   EXPECT_EQ(connection_->BeginTrans(), 1);
   ZeroAll(people_, binding_, row_);
   EXPECT_EQ(AllMinutes(other_), (std::vector<std::int64_t>{10, 10, 10}));  // not yet visible
@@ -353,7 +360,7 @@ TEST_F(RecordsetTest, TransactionIsWrittenWholeAtCommitOnly) {
   EXPECT_EQ(AllMinutes(other_), (std::vector<std::int64_t>{0, 0, 0}));
 }
 
-TEST_F(RecordsetTest, RollbackLeavesTheFileAndTheRowsAsTheyWere) {
+TEST_F(PeopleRecordsetTest, RollbackLeavesTheFileAndTheRowsAsTheyWere) {
   connection_->BeginTrans();
   ZeroAll(people_, binding_, row_);
   connection_->RollbackTrans();
@@ -365,7 +372,7 @@ TEST_F(RecordsetTest, RollbackLeavesTheFileAndTheRowsAsTheyWere) {
   EXPECT_EQ(MinutesOf("ANN"), 12);
 }
 
-TEST_F(RecordsetTest, TransactionWaitsForAnotherProgramsLockThenRaises) {
+TEST_F(PeopleRecordsetTest, TransactionWaitsForAnotherProgramsLockThenRaises) {
   connection_->SetCommandTimeout(std::chrono::milliseconds(100));
   ado::Execute(other_, "BEGIN IMMEDIATE");
   EXPECT_THROW(connection_->BeginTrans(), ado::ComError);
@@ -376,7 +383,7 @@ TEST_F(RecordsetTest, TransactionWaitsForAnotherProgramsLockThenRaises) {
   connection_->RollbackTrans();
 }
 
-TEST_F(RecordsetTest, SeekFindsTheFirstRowInTableOrder) {
+TEST_F(PeopleRecordsetTest, SeekFindsTheFirstRowInTableOrder) {
   ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES ('BOB', 99)");
   people_->Requery(ado::adOptionUnspecified);  // the keyset takes the new row
   people_->SetIndex("name");
@@ -395,7 +402,7 @@ TEST_F(RecordsetTest, SeekFindsTheFirstRowInTableOrder) {
   EXPECT_TRUE(people_->IsEOF());
 }
 
-TEST_F(RecordsetTest, SeekFollowsUpdatesAndOutsideChanges) {
+TEST_F(PeopleRecordsetTest, SeekFollowsUpdatesAndOutsideChanges) {
   people_->SetIndex("Name");
   people_->Seek("ANN");
   row_.Minutes = 3;
@@ -415,7 +422,7 @@ TEST_F(RecordsetTest, SeekFollowsUpdatesAndOutsideChanges) {
   EXPECT_THROW(people_->SetIndex("Nothing"), ado::ComError);
 }
 
-TEST_F(RecordsetTest, ReplacedFileIsNoticedAndOpenedAgain) {
+TEST_F(PeopleRecordsetTest, ReplacedFileIsNoticedAndOpenedAgain) {
   const fs::path file = machine_.root() / "c/data/people.mdb";
   EXPECT_FALSE(connection_->FileReplaced());
   people_->MoveFirst();

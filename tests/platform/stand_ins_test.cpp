@@ -23,12 +23,12 @@ void Put(const std::filesystem::path& path, const std::string& text) {
   test_support::WriteFile(path, text);
 }
 
-class StandInTest : public ::testing::Test {
+class ScratchMachineTest : public ::testing::Test {
  protected:
   test_support::ScratchMachine machine_;
 };
 
-TEST_F(StandInTest, StartedProcessHasARealPidAndIsReapedWhenDone) {
+TEST_F(ScratchMachineTest, StartedProcessHasARealPidAndIsReapedWhenDone) {
   const DWORD pid = platform::StartProcess("C:\\WINNT\\system32\\cmd.exe /c \"exit 0\"",
                                            platform::WindowStyle::kHide);
   ASSERT_NE(pid, 0u);
@@ -39,7 +39,7 @@ TEST_F(StandInTest, StartedProcessHasARealPidAndIsReapedWhenDone) {
   EXPECT_FALSE(platform::ProcessRunning(0));
 }
 
-TEST_F(StandInTest, StartFailsForMissingOrNonExecutablePrograms) {
+TEST_F(ScratchMachineTest, StartFailsForMissingOrNonExecutablePrograms) {
   SetLastError(0);
   EXPECT_EQ(platform::StartProcess("C:\\none.exe /x", platform::WindowStyle::kHide), 0u);
   EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
@@ -49,7 +49,7 @@ TEST_F(StandInTest, StartFailsForMissingOrNonExecutablePrograms) {
   EXPECT_EQ(platform::StartProcess("", platform::WindowStyle::kHide), 0u);
 }
 
-TEST_F(StandInTest, WmiAnswersForThisMachineOnly) {
+TEST_F(ScratchMachineTest, WmiAnswersForThisMachineOnly) {
   platform::AutomationError error;
   const auto wmi =
       platform::WmiServices::Bind("winmgmts:{impersonationlevel=impersonate}!//.", &error);
@@ -70,7 +70,7 @@ TEST_F(StandInTest, WmiAnswersForThisMachineOnly) {
   EXPECT_FALSE(platform::WmiServices::Bind("nonsense", &error).has_value());
 }
 
-TEST_F(StandInTest, FileSystemObject) {
+TEST_F(ScratchMachineTest, FileSystemObject) {
   const platform::FileSystemObject fso;
   fs::create_directories(machine_.root() / "d");
   fs::create_directories(machine_.root() / "z");  // names host paths, no drive
@@ -105,7 +105,7 @@ TEST_F(StandInTest, FileSystemObject) {
   EXPECT_FALSE(fso.FolderExists("C:\\Moved"));
 }
 
-TEST_F(StandInTest, FileVersionFromVersionResourceOrMarker) {
+TEST_F(ScratchMachineTest, FileVersionFromVersionResourceOrMarker) {
   const platform::FileSystemObject fso;
   std::string pe(64, '\0');
   const unsigned char info[] = {
