@@ -1,6 +1,8 @@
 // Service configuration from the machine profile and the state file beside it.
 #include "platform/services.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +86,26 @@ bool RecordServiceState(std::string_view name, bool running) {
   ProfileFile state = loaded.value_or(ProfileFile::Parse(""));
   state.Set(UpperAscii(name), "State", running ? "running" : "stopped");
   return ReplaceFileDurably(path, state.Format()) == ERROR_SUCCESS;
+}
+
+ServiceStateWatch::Identity ServiceStateWatch::IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+          static_cast<unsigned long long>(st.st_size),
+          static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+bool ServiceStateWatch::Running() {
+  const Identity state = IdentityOf(ServiceStatePath());
+  const Identity profile = IdentityOf((MachineRoot() / "machine.ini").string());
+  if (!known_ || !(state == state_) || !(profile == profile_)) {
+    running_ = ServiceRunning(name_);
+    state_ = state;
+    profile_ = profile;
+    known_ = true;
+  }
+  return running_;
 }
 
 }  // namespace platform
