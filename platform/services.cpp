@@ -59,11 +59,18 @@ std::optional<ServiceConfig> FindService(std::string_view name) {
   return std::nullopt;
 }
 
-bool ServiceRunning(std::string_view name) {
+namespace {
+
+// The state recorded in the state file, or nullopt when it holds none for `name`.
+std::optional<bool> RecordedState(std::string_view name) {
   if (const auto state = LoadProfile(ServiceStatePath())) {
     if (const auto value = state->Get(UpperAscii(name), "State"))
       return EqualsNoCase(*value, "running");
   }
+  return std::nullopt;
+}
+
+bool InitialState(std::string_view name) {
   std::string initial = "running";
   if (const auto profile = LoadProfile((MachineRoot() / "machine.ini").string())) {
     if (const auto config = FindService(name)) {
@@ -71,6 +78,13 @@ bool ServiceRunning(std::string_view name) {
     }
   }
   return EqualsNoCase(initial, "running");
+}
+
+}  // namespace
+
+bool ServiceRunning(std::string_view name) {
+  if (const auto recorded = RecordedState(name)) return *recorded;
+  return InitialState(name);
 }
 
 bool RecordServiceState(std::string_view name, bool running) {
@@ -98,14 +112,20 @@ ServiceStateWatch::Identity ServiceStateWatch::IdentityOf(const std::string& pat
 
 bool ServiceStateWatch::Running() {
   const Identity state = IdentityOf(ServiceStatePath());
-  const Identity profile = IdentityOf((MachineRoot() / "machine.ini").string());
-  if (!known_ || !(state == state_) || !(profile == profile_)) {
-    running_ = ServiceRunning(name_);
+  if (!known_ || !(state == state_)) {
     state_ = state;
-    profile_ = profile;
+    recorded_ = RecordedState(name_);
     known_ = true;
+    profile_ = Identity{0, 0, 0, -2};  // forces a look at the profile below when needed
   }
-  return running_;
+  if (recorded_) return *recorded_;
+  // Nothing recorded: the profile's State decides, so its edits count too.
+  const Identity profile = IdentityOf((MachineRoot() / "machine.ini").string());
+  if (!(profile == profile_)) {
+    profile_ = profile;
+    initial_ = InitialState(name_);
+  }
+  return initial_;
 }
 
 }  // namespace platform

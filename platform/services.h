@@ -39,8 +39,9 @@ bool RecordServiceState(std::string_view name, bool running);
 // Host path of the state file.
 std::string ServiceStatePath();
 
-// Whether one service runs, asked as often as every request: the state file and the machine
-// profile are read again only when one of them was replaced or changed (two stat calls a question).
+// Whether one service runs, asked as often as every request: the state file (and, while it records
+// nothing for the service, the machine profile) is read again only when it was replaced or changed;
+// otherwise a question costs one stat call.
 class ServiceStateWatch {
  public:
   explicit ServiceStateWatch(std::string name) : name_(std::move(name)) {}
@@ -56,7 +57,8 @@ class ServiceStateWatch {
 
   std::string name_;
   bool known_ = false;
-  bool running_ = true;
+  std::optional<bool> recorded_;  // from the state file, which then decides alone
+  bool initial_ = true;
   Identity state_, profile_;
 };
 
