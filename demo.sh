@@ -86,6 +86,12 @@ Minutrix is running.
     MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-db users '$db'
   A browser works too: set its HTTP proxy to 127.0.0.1:$proxy_port.
 
+  The web service of the demo machine is this Squid (through the machine's cmd.exe):
+    MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net stop w3svc /y
+        (then every request passes unfiltered)
+    MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net start w3svc
+        (a new helper loads the filters registered now)
+
   The filter's log: $product/MinutrixOutput*.txt   (detail: set MinutrixDebug to 1 with
     MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-machine reg add "HKLM\\software\\Minutrix" /v MinutrixDebug /d 1 /f)
 

@@ -1,6 +1,8 @@
 // Service configuration from the machine profile and the state file beside it.
 #include "platform/services.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
@@ -57,11 +59,18 @@ std::optional<ServiceConfig> FindService(std::string_view name) {
   return std::nullopt;
 }
 
-bool ServiceRunning(std::string_view name) {
+namespace {
+
+// The state recorded in the state file, or nullopt when it holds none for `name`.
+std::optional<bool> RecordedState(std::string_view name) {
   if (const auto state = LoadProfile(ServiceStatePath())) {
     if (const auto value = state->Get(UpperAscii(name), "State"))
       return EqualsNoCase(*value, "running");
   }
+  return std::nullopt;
+}
+
+bool InitialState(std::string_view name) {
   std::string initial = "running";
   if (const auto profile = LoadProfile((MachineRoot() / "machine.ini").string())) {
     if (const auto config = FindService(name)) {
@@ -69,6 +78,13 @@ bool ServiceRunning(std::string_view name) {
     }
   }
   return EqualsNoCase(initial, "running");
+}
+
+}  // namespace
+
+bool ServiceRunning(std::string_view name) {
+  if (const auto recorded = RecordedState(name)) return *recorded;
+  return InitialState(name);
 }
 
 bool RecordServiceState(std::string_view name, bool running) {
@@ -84,6 +100,32 @@ bool RecordServiceState(std::string_view name, bool running) {
   ProfileFile state = loaded.value_or(ProfileFile::Parse(""));
   state.Set(UpperAscii(name), "State", running ? "running" : "stopped");
   return ReplaceFileDurably(path, state.Format()) == ERROR_SUCCESS;
+}
+
+ServiceStateWatch::Identity ServiceStateWatch::IdentityOf(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return {static_cast<unsigned long long>(st.st_dev), static_cast<unsigned long long>(st.st_ino),
+          static_cast<unsigned long long>(st.st_size),
+          static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec};
+}
+
+bool ServiceStateWatch::Running() {
+  const Identity state = IdentityOf(ServiceStatePath());
+  if (!known_ || !(state == state_)) {
+    state_ = state;
+    recorded_ = RecordedState(name_);
+    known_ = true;
+    profile_ = Identity{0, 0, 0, -2};  // forces a look at the profile below when needed
+  }
+  if (recorded_) return *recorded_;
+  // Nothing recorded: the profile's State decides, so its edits count too.
+  const Identity profile = IdentityOf((MachineRoot() / "machine.ini").string());
+  if (!(profile == profile_)) {
+    profile_ = profile;
+    initial_ = InitialState(name_);
+  }
+  return initial_;
 }
 
 }  // namespace platform

@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace platform {
@@ -37,5 +38,28 @@ bool RecordServiceState(std::string_view name, bool running);
 
 // Host path of the state file.
 std::string ServiceStatePath();
+
+// Whether one service runs, asked as often as every request: the state file (and, while it records
+// nothing for the service, the machine profile) is read again only when it was replaced or changed;
+// otherwise a question costs one stat call.
+class ServiceStateWatch {
+ public:
+  explicit ServiceStateWatch(std::string name) : name_(std::move(name)) {}
+  bool Running();
+
+ private:
+  struct Identity {
+    unsigned long long device = 0, inode = 0, size = 0;
+    long long mtime_ns = -1;  // -1: the file is missing
+    bool operator==(const Identity&) const = default;
+  };
+  static Identity IdentityOf(const std::string& path);
+
+  std::string name_;
+  bool known_ = false;
+  std::optional<bool> recorded_;  // from the state file, which then decides alone
+  bool initial_ = true;
+  Identity state_, profile_;
+};
 
 }  // namespace platform

@@ -14,6 +14,8 @@ namespace squid {
 // value "FilterLoadOrder" (names, comma-separated, in load order) and, per name, a subkey with
 // "FilterPath" (the library's Windows path).
 inline constexpr const char* kFiltersKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+// The web service of the machine: while it is recorded as stopped, requests pass unfiltered.
+inline constexpr const char* kWebService = "W3SVC";
 
 // Windows paths of the filters registered on this machine, in load order. Names without a
 // readable path are reported in `problems` and left out.

@@ -13,6 +13,7 @@
 #include "hosts/squid/filter_chain.h"
 #include "hosts/squid/squid_config.h"
 #include "platform/machine.h"
+#include "platform/services.h"
 
 namespace {
 
@@ -26,6 +27,12 @@ the web server of the machine in $MINUTRIX_ROOT (registry HKLM\SYSTEM\ControlSet
 W3SVC\Filters: "FilterLoadOrder" lists the names, each name's subkey holds "FilterPath"),
 and any given with --filter (a host path or a Windows path of the machine). Each filter's
 GetFilterVersion is called once; a filter that answers FALSE is not used.
+
+The helper is that machine's web service W3SVC: while "net stop w3svc" has it recorded as
+stopped (services.state of the machine root), every request passes unfiltered and no filter
+is loaded; the state is looked at before each request. "net start w3svc" runs the profile's
+Start= command, which for a running Squid is "squid -k reconfigure": Squid then starts a new
+helper, which loads the filters registered at that moment.
 
 Squid writes one request per line ("[channel-ID] URL extras"); the helper answers one line
 per request, in order:
@@ -169,29 +176,49 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::vector<std::string> problems;
-  std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
-  paths.insert(paths.end(), filters.begin(), filters.end());
   squid::FilterChain chain;
   chain.set_extras(config.extras);
-  chain.Load(paths, problems);
-  for (const auto& problem : problems)
-    std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
-  std::fprintf(stderr,
-               "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s, "
-               "%s extras\n",
-               chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str(),
-               config.extras == squid::Extras::kKeyed ? "keyed" : "Squid's default");
+  bool loaded = false;
+  // The filters registered when the web service (re)starts; a new helper process loads anew.
+  const auto load = [&] {
+    loaded = true;
+    std::vector<std::string> problems;
+    std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
+    paths.insert(paths.end(), filters.begin(), filters.end());
+    chain.Load(paths, problems);
+    for (const auto& problem : problems)
+      std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
+    std::fprintf(stderr,
+                 "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s, "
+                 "%s extras\n",
+                 chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str(),
+                 config.extras == squid::Extras::kKeyed ? "keyed" : "Squid's default");
+    std::fflush(stderr);
+  };
+  platform::ServiceStateWatch web_service(squid::kWebService);
+  if (web_service.Running()) {
+    load();
+  } else {
+    std::fprintf(stderr,
+                 "minutrix-squid-helper: the web service %s is stopped (machine root %s): requests "
+                 "pass unfiltered until \"net start %s\"\n",
+                 squid::kWebService, platform::MachineRoot().c_str(), squid::kWebService);
+    std::fflush(stderr);
+  }
 
   LineReader reader;
   std::string line;
   bool too_long = false;
   while (reader.Next(line, too_long)) {
     std::string answer;
-    if (too_long) {
+    if (!web_service.Running()) {
+      answer = squid::PassAnswer(squid::ChannelOf(line));
+    } else if (too_long) {
       // Refused, not BH: Squid would pass the request on after its retries.
       answer = squid::BlockAnswer(squid::ChannelOf(line));
     } else {
+      // Started while the service was stopped, and the state changed without a new helper.
+      if (!loaded) load();
       answer = chain.Answer(line, config.server_name);
     }
     answer.push_back('\n');

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "hosts/squid/filter_chain.h"
+#include "platform/services.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -182,6 +183,25 @@ TEST_F(HelperTest, FiltersComeFromTheRegistryOrTheCommandLine) {
       Helper("http://timeleft/ ip=1 method=GET user=alice\n", {"--filter", "/nonexistent/x.dll"});
   EXPECT_EQ(answers.at(0), "ERR");
   EXPECT_NE(result_.output.find("filter /nonexistent/x.dll"), std::string::npos);
+}
+
+TEST_F(HelperTest, StoppedWebServicePassesEverythingAndLoadsNoFilter) {
+  const std::string input =
+      "http://timeleft/ ip=1 method=GET user=alice\n"
+      "7 http://a.example/ ip=1 method=GET user=nobody\n"
+      "a line that fits no extras\n";
+  ASSERT_TRUE(platform::RecordServiceState(squid::kWebService, false));
+  auto answers = Helper(input);
+  EXPECT_EQ(answers, (std::vector<std::string>{"ERR", "7 ERR", "ERR"}));
+  EXPECT_NE(result_.output.find("the web service W3SVC is stopped"), std::string::npos)
+      << result_.output;
+  EXPECT_FALSE(fs::exists(Product() / "Minutrix.sts")) << "the filter was loaded";
+  ASSERT_TRUE(platform::RecordServiceState(squid::kWebService, true));
+  answers = Helper(input);
+  ASSERT_EQ(answers.size(), 3u);
+  EXPECT_NE(answers[0].find("UserName=alice&TimeLeft=5"), std::string::npos) << answers[0];
+  EXPECT_EQ(answers[1].rfind("7 OK status=302", 0), 0u) << answers[1];
+  EXPECT_EQ(answers[2], "OK minutrix=block");
 }
 
 TEST_F(HelperTest, RestartedHelperChargesNothingTwice) {
