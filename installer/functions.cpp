@@ -17,6 +17,15 @@
 
 namespace installer {
 
+void Functions::Debug(const std::string& text) {
+  if (bDebug == kTrue) ShowMessage(text);
+}
+
+std::string ErrorDetails(const ErrObject& err) {
+  return "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
+         "Source : " + err.Source;
+}
+
 ErrObject CaughtErr() {
   try {
     throw;
@@ -37,10 +46,6 @@ namespace Functions {
 namespace {
 
 using platform::forms::MsgBox;
-
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
 
 // VB's Mid$ on code points: `count` characters from the 0-based character `start`.
 std::string MidChars(const std::string& text, size_t start, size_t count) {

@@ -21,6 +21,8 @@ bool GetAppPath(std::string& path);
 // Adds a text to the main window's list, one item per line; an empty text shows the box
 // "Message is not defined!" instead.
 void ShowMessage(const std::string& text);
+// ShowMessage only while bDebug is on: the installer's trace lines.
+void Debug(const std::string& text);
 // Shows MsgErrorDuringInstall with strError, then clears strError.
 void ShowError();
 

@@ -10,10 +10,6 @@
 namespace installer::Install_Functions {
 namespace {
 
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
 // VB's Trim: spaces only.
 std::string TrimSpaces(std::string_view text) { return platform::Trim(text, " "); }
 
@@ -123,9 +119,7 @@ bool InstallFile(const std::string& source, const std::string& destination,
     err = CaughtErr();
   }
   if (strError.empty()) {
-    strError = MsgAppFilesError + kCrLf + "Error File : " + source + kCrLf +
-               "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-               "Source : " + err.Source;
+    strError = MsgAppFilesError + kCrLf + "Error File : " + source + kCrLf + ErrorDetails(err);
   }
   Debug("[InstallFile]Error : " + strError);
   return false;

@@ -14,10 +14,6 @@
 namespace installer::Install_Functions {
 namespace {
 
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
 bool HasDriveRoot(const std::string& folder) {
   return folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\';
 }
@@ -115,9 +111,7 @@ bool FilesCopied(const std::string& distribution, const std::string& product_fol
     result = false;
     if (strError.empty()) {
       strError = MsgCopyError + kCrLf + "File : " + name + kCrLf +
-                 "Files copied : " + std::to_string(count) + kCrLf +
-                 "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-                 "Source : " + err.Source;
+                 "Files copied : " + std::to_string(count) + kCrLf + ErrorDetails(err);
     }
     if (bDebug == kTrue) {
       platform::forms::MsgBox("[FILESCOPIED]" + strError, platform::forms::vbCritical,

@@ -17,10 +17,6 @@
 namespace installer::Install_Functions {
 namespace {
 
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
 std::string LocaleText(LCTYPE type, const char* fallback) {
   char buffer[16] = {};
   if (GetLocaleInfoA(LOCALE_USER_DEFAULT, type, buffer, sizeof buffer) == 0) return fallback;
@@ -110,8 +106,7 @@ bool GetWinVer(std::int16_t& version) {
     return true;
   } catch (...) {
     const ErrObject err = CaughtErr();
-    strError = MsgWinVersionError + kCrLf + "Error : " + std::to_string(err.Number) + " " +
-               err.Description + kCrLf + "Source : " + err.Source;
+    strError = MsgWinVersionError + kCrLf + ErrorDetails(err);
     return false;
   }
 }

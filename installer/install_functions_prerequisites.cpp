@@ -15,10 +15,6 @@
 namespace installer::Install_Functions {
 namespace {
 
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
 // The lowest MDAC in hundredths: 2.7.
 constexpr long kRequiredMdac = 270;
 // Jet is compared as text against the start of this version.
@@ -69,9 +65,7 @@ bool ReadFileVersion(const std::string& path, std::string& version) {
     return !version.empty();
   } catch (...) {
     const ErrObject err = CaughtErr();
-    strError = MsgAccessVersionUnknown + kCrLf + "File : " + path + kCrLf +
-               "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-               "Source : " + err.Source;
+    strError = MsgAccessVersionUnknown + kCrLf + "File : " + path + kCrLf + ErrorDetails(err);
     return false;
   }
 }
@@ -191,8 +185,7 @@ bool InstallJET(const std::string& computer_name, const std::string& distributio
   } catch (...) {
     // A start that fails is a failure of the step; it has no text of its own to leave.
     const ErrObject err = CaughtErr();
-    strError = MsgJetError + kCrLf + "Error : " + std::to_string(err.Number) + " " +
-               err.Description + kCrLf + "Source : " + err.Source;
+    strError = MsgJetError + kCrLf + ErrorDetails(err);
     return false;
   }
 }
@@ -265,8 +258,7 @@ bool CanInstallAccessRuntime() {
   } catch (...) {
     err = CaughtErr();
   }
-  strError = MsgAccessRuntimeError + kCrLf + "Error : " + std::to_string(err.Number) + " " +
-             err.Description + kCrLf + "Source : " + err.Source;
+  strError = MsgAccessRuntimeError + kCrLf + ErrorDetails(err);
   if (bDebug == kTrue) ShowMessage("[CanInstallAccessRuntime] " + strError);
   return false;
 }

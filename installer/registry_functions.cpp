@@ -13,19 +13,6 @@
 #include "platform/vb_app.h"
 
 namespace installer::RegistryFunctions {
-namespace {
-
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
-std::string ErrText(const ErrObject& err) {
-  return "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-         "Source : " + err.Source;
-}
-
-}  // namespace
-
 bool RunRegistrationScript(const std::string& command) {
   ErrObject err;
   try {
@@ -38,7 +25,7 @@ bool RunRegistrationScript(const std::string& command) {
   } catch (...) {
     err = CaughtErr();
   }
-  strError = ErrText(err);
+  strError = ErrorDetails(err);
   platform::forms::MsgBox(strError, platform::forms::vbOKOnly, kProgramTitle);
   return false;
 }

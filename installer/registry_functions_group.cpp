@@ -144,8 +144,7 @@ bool CreateProgramGroup(int version_class) {
     return true;
   } catch (...) {
     const ErrObject err = CaughtErr();
-    strError = "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-               "Source : " + err.Source;
+    strError = ErrorDetails(err);
     return false;
   }
 }

@@ -28,4 +28,8 @@ class RunTimeError : public std::exception {
 // (no answer in a script) is not a failure of the step and is thrown on.
 ErrObject CaughtErr();
 
+// The installer's error details of a failure: "Error : " number, a blank, the description, a line
+// break, "Source : " and the source.
+std::string ErrorDetails(const ErrObject& err);
+
 }  // namespace installer

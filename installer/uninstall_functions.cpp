@@ -16,19 +16,6 @@
 #include "platform/vb_app.h"
 
 namespace installer::UnInstall_Functions {
-namespace {
-
-void Debug(const std::string& text) {
-  if (bDebug == kTrue) ShowMessage(text);
-}
-
-std::string ErrText(const ErrObject& err) {
-  return "Error : " + std::to_string(err.Number) + " " + err.Description + kCrLf +
-         "Source : " + err.Source;
-}
-
-}  // namespace
-
 bool UnRegisterFilter() {
   return RunRegistrationScript("CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" +
                                "\" " + "Minutrix");
@@ -42,7 +29,7 @@ bool RemovePathFromReg() {
     RegCloseKey(key);
   }
   if (rc == ERROR_SUCCESS) return true;
-  strError = ErrText({rc, std::string(platform::SystemErrorText(rc)), "Setup"});
+  strError = ErrorDetails({rc, std::string(platform::SystemErrorText(rc)), "Setup"});
   return false;
 }
 
@@ -93,7 +80,7 @@ bool FilesDeleted(const std::string& distribution, const std::string& product_fo
   } catch (...) {
     const ErrObject err = CaughtErr();
     result = false;
-    if (strError.empty()) strError = ErrText(err);
+    if (strError.empty()) strError = ErrorDetails(err);
   }
   if (!strError.empty()) ShowMessage(strError);
   Debug(std::to_string(count) + " files were deleted.");
@@ -130,7 +117,7 @@ bool Deletefile(const std::string& path, const std::string& computer_name) {
     err = CaughtErr();
   }
   if (strError.empty()) {
-    strError = MsgDeleteFileError + kCrLf + "File : " + path + kCrLf + ErrText(err);
+    strError = MsgDeleteFileError + kCrLf + "File : " + path + kCrLf + ErrorDetails(err);
   }
   return false;
 }
