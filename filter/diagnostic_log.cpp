@@ -27,8 +27,9 @@ struct LogState {
   std::mutex mutex;  // guards the two items below
   std::string path;
   bool ready = false;
-  std::atomic<bool> ready_flag{false};  // `ready`, readable without the mutex
 };
+// `ready`, readable without the mutex or the guard of State(): a plain atomic, never destroyed.
+std::atomic<bool> g_ready_flag{false};
 LogState& State() {
   static LogState& state = platform::NeverDestroyed<LogState>();
   return state;
@@ -157,7 +158,7 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
       state.path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
       InitloggingFile(state.path);
       state.ready = true;
-      state.ready_flag.store(true, std::memory_order_release);
+      g_ready_flag.store(true, std::memory_order_release);
     }
     path = state.path;
   }
@@ -197,35 +198,20 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
 
 // A detail line that will not be written: the log is set up and debugging is off. Formatting
 // it would be wasted work, and a request decision makes hundreds of them.
-bool Dropped(int severity) {
-  return severity == 0 && State().ready_flag.load(std::memory_order_acquire) && !IsDebugOn();
+bool Dropped(int severity) noexcept {
+  return severity == 0 && g_ready_flag.load(std::memory_order_acquire) && !IsDebugOn();
 }
 
-}  // namespace
-
-void DoMessageHandling(std::string_view message, int severity) noexcept {
+// The work for a line that is kept, out of line so that a dropped line costs only the check.
+[[gnu::noinline]] void WriteLine(std::string_view message, int severity, long count) noexcept {
   try {
-    if (Dropped(severity)) return;
-    AppendLine(message, severity);
-  } catch (...) {
-    WriteFallbackRecord("[DoMessageHandling normal]");
-  }
-}
-
-void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept {
-  try {
-    if (Dropped(severity)) return;
     AppendLine(message, severity, count);
   } catch (...) {
     WriteFallbackRecord("[DoMessageHandling normal]");
   }
 }
 
-void DoMessageHandling(const char* format, long long value, int severity) noexcept {
-  try {
-    if (Dropped(severity)) return;
-  } catch (...) {
-  }
+[[gnu::noinline]] void WriteNumber(const char* format, long long value, int severity) noexcept {
   std::string message;
   try {
     message = FormatNumber(format == nullptr ? "" : format, value);
@@ -236,11 +222,8 @@ void DoMessageHandling(const char* format, long long value, int severity) noexce
   DoMessageHandling(message, severity);
 }
 
-void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept {
-  try {
-    if (Dropped(severity)) return;
-  } catch (...) {
-  }
+[[gnu::noinline]] void WriteText(const char* format, std::string_view value,
+                                 int severity) noexcept {
   std::string message;
   try {
     message = FormatText(format == nullptr ? "" : format, value);
@@ -249,6 +232,28 @@ void DoMessageHandling(const char* format, std::string_view value, int severity)
     return;
   }
   DoMessageHandling(message, severity);
+}
+
+}  // namespace
+
+void DoMessageHandling(std::string_view message, int severity) noexcept {
+  if (Dropped(severity)) return;
+  WriteLine(message, severity, 1);
+}
+
+void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept {
+  if (Dropped(severity)) return;
+  WriteLine(message, severity, count);
+}
+
+void DoMessageHandling(const char* format, long long value, int severity) noexcept {
+  if (Dropped(severity)) return;
+  WriteNumber(format, value, severity);
+}
+
+void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept {
+  if (Dropped(severity)) return;
+  WriteText(format, value, severity);
 }
 
 std::string GetLoggingFilePath(const std::string& file_name) noexcept {
@@ -316,6 +321,6 @@ void ResetLogForTests() noexcept {
   LogState& state = State();
   std::lock_guard lock(state.mutex);
   state.ready = false;
-  state.ready_flag.store(false, std::memory_order_release);
+  g_ready_flag.store(false, std::memory_order_release);
   state.path.clear();
 }

@@ -102,22 +102,8 @@ unsigned long Store::ChangeStamp() {
   return parse_count_;
 }
 
-std::optional<unsigned long> Store::FastChangeStamp() const {
-  const unsigned seq = fast_.seq.load(std::memory_order_acquire);
-  if (seq & 1) return std::nullopt;
-  // Acquire loads keep the second look at `seq` after them (a fence would do, but
-  // ThreadSanitizer does not take fences).
-  const unsigned epoch = fast_.epoch.load(std::memory_order_acquire);
-  const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_acquire);
-  const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_acquire);
-  const long valid_until = fast_.valid_until_ms.load(std::memory_order_acquire);
-  const unsigned long stamp = fast_.stamp.load(std::memory_order_acquire);
-  if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
-  if (counter == nullptr || epoch != platform::MachineRootEpoch() || *counter != seen ||
-      CoarseMilliseconds() >= valid_until) {
-    return std::nullopt;
-  }
-  return stamp;
+bool Store::SecondPassed() const {
+  return CoarseMilliseconds() >= fast_.valid_until_ms.load(std::memory_order_acquire);
 }
 
 LONG Store::Modify(const Change& change) {
