@@ -236,6 +236,8 @@ bool Dropped(int severity) noexcept {
 
 }  // namespace
 
+bool DetailLineDropped() noexcept { return Dropped(0); }
+
 void DoMessageHandling(std::string_view message, int severity) noexcept {
   if (Dropped(severity)) return;
   WriteLine(message, severity, 1);

@@ -15,6 +15,9 @@ void DoMessageHandlingRepeated(std::string_view message, int severity, long coun
 void DoMessageHandling(const char* format, long long value, int severity) noexcept;
 // `format` with one "%s" for `value` (up to its first zero byte, as a C string).
 void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept;
+// True when a detail line (severity 0) would be dropped now, so a caller need not build its
+// text; with the log not yet set up it is false (the first entry writes the head).
+bool DetailLineDropped() noexcept;
 
 // Full Windows path of `file_name` in the install directory; "c:\error.txt" if that fails.
 std::string GetLoggingFilePath(const std::string& file_name) noexcept;

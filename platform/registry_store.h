@@ -32,6 +32,7 @@ class Store {
   // timed at every kClockEvery-th call only, as the filter asks hundreds of times per request.
   static constexpr unsigned kClockEvery = 64;
   std::optional<unsigned long> FastChangeStamp() const {
+    const unsigned root_epoch = platform::MachineRootEpoch();  // first: no loads live across it
     const unsigned seq = fast_.seq.load(std::memory_order_acquire);
     if (seq & 1) return std::nullopt;
     // Acquire loads keep the second look at `seq` after them (a fence would do, but
@@ -41,8 +42,7 @@ class Store {
     const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_acquire);
     const unsigned long stamp = fast_.stamp.load(std::memory_order_acquire);
     if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
-    if (counter == nullptr || epoch != platform::MachineRootEpoch() || *counter != seen)
-      return std::nullopt;
+    if (counter == nullptr || epoch != root_epoch || *counter != seen) return std::nullopt;
     // Threads may lose counts to each other; the clock is then read a little less often.
     const unsigned calls = fast_.calls.load(std::memory_order_relaxed) + 1;
     fast_.calls.store(calls, std::memory_order_relaxed);
