@@ -137,11 +137,16 @@ bool HostRowMatches(std::string_view row, const UrlHost& url) {
 // Whether a free-site row makes the URL free: a host row by host, an empty or blank row never,
 // any other row when the URL contains its text.
 bool RowMatches(std::string_view text, std::string_view upper_url, const UrlHost& url) {
-  if (text.find_first_not_of(" \t") == std::string_view::npos) return false;
-  if (text.size() >= kHostRowPrefix.size() &&
-      platform::EqualsNoCase(text.substr(0, kHostRowPrefix.size()), kHostRowPrefix)) {
-    return HostRowMatches(text, url);
+  // Plain loops: every row of the scan comes here, and most rows fail at their first byte.
+  size_t blank = 0;
+  while (blank < text.size() && (text[blank] == ' ' || text[blank] == '\t')) ++blank;
+  if (blank == text.size()) return false;
+  size_t same = 0;
+  while (same < kHostRowPrefix.size() && same < text.size() &&
+         platform::LowerChar(text[same]) == kHostRowPrefix[same]) {
+    ++same;
   }
+  if (same == kHostRowPrefix.size()) return HostRowMatches(text, url);
   return ContainsNoCase(upper_url, text);
 }
 

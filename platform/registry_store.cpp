@@ -88,7 +88,7 @@ std::shared_ptr<const Tree> Store::Snapshot() {
   return LoadLocked(CurrentPathLocked());
 }
 
-unsigned long Store::ChangeStamp() {
+unsigned long Store::ChangeStamp(Checked* checked) {
   std::lock_guard lock(mutex_);
   const unsigned epoch = platform::MachineRootEpoch();
   LoadLocked(CurrentPathLocked());
@@ -99,11 +99,30 @@ unsigned long Store::ChangeStamp() {
   fast_.valid_until_ms.store(last_stat_ms_ + 1000, std::memory_order_relaxed);
   fast_.stamp.store(parse_count_, std::memory_order_relaxed);
   fast_.seq.fetch_add(1, std::memory_order_release);
+  if (checked != nullptr) *checked = Checked{counter_, counter_seen_, epoch};
   return parse_count_;
 }
 
 bool Store::SecondPassed() const {
   return CoarseMilliseconds() >= fast_.valid_until_ms.load(std::memory_order_acquire);
+}
+
+std::optional<unsigned long> Store::FastChangeStamp() const {
+  const unsigned seq = fast_.seq.load(std::memory_order_acquire);
+  if (seq & 1) return std::nullopt;
+  // Acquire loads keep the second look at `seq` after them (a fence would do, but
+  // ThreadSanitizer does not take fences).
+  const unsigned epoch = fast_.epoch.load(std::memory_order_acquire);
+  const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_acquire);
+  const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_acquire);
+  const long valid_until = fast_.valid_until_ms.load(std::memory_order_acquire);
+  const unsigned long stamp = fast_.stamp.load(std::memory_order_acquire);
+  if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
+  if (counter == nullptr || epoch != platform::MachineRootEpoch() || *counter != seen ||
+      CoarseMilliseconds() >= valid_until) {
+    return std::nullopt;
+  }
+  return stamp;
 }
 
 LONG Store::Modify(const Change& change) {

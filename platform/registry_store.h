@@ -13,7 +13,6 @@
 #include <optional>
 #include <string>
 
-#include "platform/machine.h"
 #include "platform/registry_format.h"
 
 namespace platform::registry {
@@ -23,32 +22,24 @@ class Store {
   // The tree of the file as it stands now; parsed again only when the file changed.
   std::shared_ptr<const Tree> Snapshot();
 
+  // What a ChangeStamp answer was checked against: the change counter this process maps (null
+  // when there is none yet) and its value then, and the machine root's epoch.
+  struct Checked {
+    const volatile std::uint64_t* counter = nullptr;
+    std::uint64_t counter_seen = 0;
+    unsigned epoch = 0;
+  };
+
   // Changes whenever the tree may have changed. The answer is published for the lock-free
   // check of FastChangeStamp, valid while the change counter stands still for up to a second.
-  unsigned long ChangeStamp();
+  unsigned long ChangeStamp(Checked* checked = nullptr);
+
+  // The second after the last look at the file is over: a hand edit may have been made since.
+  // No lock, no system call but the clock.
+  bool SecondPassed() const;
 
   // The published answer when nothing can have changed, else nullopt. No lock, no system call.
-  // Every writer's change is seen at the next call; the second that a hand edit may go unseen is
-  // timed at every kClockEvery-th call only, as the filter asks hundreds of times per request.
-  static constexpr unsigned kClockEvery = 64;
-  std::optional<unsigned long> FastChangeStamp() const {
-    const unsigned root_epoch = platform::MachineRootEpoch();  // first: no loads live across it
-    const unsigned seq = fast_.seq.load(std::memory_order_acquire);
-    if (seq & 1) return std::nullopt;
-    // Acquire loads keep the second look at `seq` after them (a fence would do, but
-    // ThreadSanitizer does not take fences).
-    const unsigned epoch = fast_.epoch.load(std::memory_order_acquire);
-    const volatile std::uint64_t* counter = fast_.counter.load(std::memory_order_acquire);
-    const std::uint64_t seen = fast_.counter_seen.load(std::memory_order_acquire);
-    const unsigned long stamp = fast_.stamp.load(std::memory_order_acquire);
-    if (fast_.seq.load(std::memory_order_relaxed) != seq) return std::nullopt;
-    if (counter == nullptr || epoch != root_epoch || *counter != seen) return std::nullopt;
-    // Threads may lose counts to each other; the clock is then read a little less often.
-    const unsigned calls = fast_.calls.load(std::memory_order_relaxed) + 1;
-    fast_.calls.store(calls, std::memory_order_relaxed);
-    if (calls % kClockEvery == 0 && SecondPassed()) return std::nullopt;
-    return stamp;
-  }
+  std::optional<unsigned long> FastChangeStamp() const;
 
   // Applies `change` to the current tree under the cross-process file lock and saves the result
   // when `change` sets `modified`; a change that modifies nothing leaves the file and the change
@@ -84,11 +75,7 @@ class Store {
     std::atomic<std::uint64_t> counter_seen{0};
     std::atomic<long> valid_until_ms{0};
     std::atomic<unsigned long> stamp{0};
-    mutable std::atomic<unsigned> calls{0};
   };
-
-  // The published answer's second is over: the file must be looked at again.
-  bool SecondPassed() const;
 
   static FileSignature SignatureOf(const struct stat& st);
   std::shared_ptr<const Tree> LoadLocked(const std::string& path, bool check_file = false);
