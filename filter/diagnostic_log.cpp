@@ -28,8 +28,7 @@ struct LogState {
   std::string path;
   bool ready = false;
 };
-// `ready`, readable without the mutex or the guard of State(): a plain atomic, never destroyed.
-std::atomic<bool> g_ready_flag{false};
+
 LogState& State() {
   static LogState& state = platform::NeverDestroyed<LogState>();
   return state;
@@ -158,7 +157,7 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
       state.path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
       InitloggingFile(state.path);
       state.ready = true;
-      g_ready_flag.store(true, std::memory_order_release);
+      diagnostic_log_detail::g_ready_flag.store(true, std::memory_order_release);
     }
     path = state.path;
   }
@@ -196,14 +195,13 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
   if (!file->Close()) throw std::runtime_error("log write");
 }
 
-// A detail line that will not be written: the log is set up and debugging is off. Formatting
-// it would be wasted work, and a request decision makes hundreds of them.
-bool Dropped(int severity) noexcept {
-  return severity == 0 && g_ready_flag.load(std::memory_order_acquire) && !IsDebugOn();
-}
+}  // namespace
 
-// The work for a line that is kept, out of line so that a dropped line costs only the check.
-[[gnu::noinline]] void WriteLine(std::string_view message, int severity, long count) noexcept {
+namespace diagnostic_log_detail {
+
+std::atomic<bool> g_ready_flag{false};
+
+void WriteLine(std::string_view message, int severity, long count) noexcept {
   try {
     AppendLine(message, severity, count);
   } catch (...) {
@@ -211,7 +209,7 @@ bool Dropped(int severity) noexcept {
   }
 }
 
-[[gnu::noinline]] void WriteNumber(const char* format, long long value, int severity) noexcept {
+void WriteNumber(const char* format, long long value, int severity) noexcept {
   std::string message;
   try {
     message = FormatNumber(format == nullptr ? "" : format, value);
@@ -222,8 +220,7 @@ bool Dropped(int severity) noexcept {
   DoMessageHandling(message, severity);
 }
 
-[[gnu::noinline]] void WriteText(const char* format, std::string_view value,
-                                 int severity) noexcept {
+void WriteText(const char* format, std::string_view value, int severity) noexcept {
   std::string message;
   try {
     message = FormatText(format == nullptr ? "" : format, value);
@@ -234,29 +231,7 @@ bool Dropped(int severity) noexcept {
   DoMessageHandling(message, severity);
 }
 
-}  // namespace
-
-bool DetailLineDropped() noexcept { return Dropped(0); }
-
-void DoMessageHandling(std::string_view message, int severity) noexcept {
-  if (Dropped(severity)) return;
-  WriteLine(message, severity, 1);
-}
-
-void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept {
-  if (Dropped(severity)) return;
-  WriteLine(message, severity, count);
-}
-
-void DoMessageHandling(const char* format, long long value, int severity) noexcept {
-  if (Dropped(severity)) return;
-  WriteNumber(format, value, severity);
-}
-
-void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept {
-  if (Dropped(severity)) return;
-  WriteText(format, value, severity);
-}
+}  // namespace diagnostic_log_detail
 
 std::string GetLoggingFilePath(const std::string& file_name) noexcept {
   try {
@@ -323,6 +298,6 @@ void ResetLogForTests() noexcept {
   LogState& state = State();
   std::lock_guard lock(state.mutex);
   state.ready = false;
-  g_ready_flag.store(false, std::memory_order_release);
+  diagnostic_log_detail::g_ready_flag.store(false, std::memory_order_release);
   state.path.clear();
 }

@@ -28,24 +28,16 @@ std::string GetMinutrixPath() noexcept {
   }
 }
 
+namespace debug_switch {
+std::atomic<const volatile std::uint64_t*> g_counter{nullptr};
+std::atomic<std::uint64_t> g_key{0};
+std::atomic<unsigned> g_calls{0};
+}  // namespace debug_switch
+
 namespace {
 
 // (change stamp + 1) * 2 + answer; 0: none yet.
 std::atomic<unsigned long> g_debug_answer{0};
-
-// The lock-free check of IsDebugOn: the change counter that every registry writer bumps (this
-// process's mapping of it; old mappings stay valid) and one word that packs the counter's value
-// and the machine root's epoch (its low 8 bits) that the answer was read at, and the answer.
-std::atomic<const volatile std::uint64_t*> g_counter{nullptr};
-std::atomic<std::uint64_t> g_key{0};
-std::atomic<unsigned> g_calls{0};  // threads may lose counts; the clock is then read less often
-// The clock (for a hand edit of registry.txt, which bumps no counter) is read at every
-// kClockEvery-th check only.
-constexpr unsigned kClockEvery = 64;
-
-std::uint64_t KeyOf(std::uint64_t counter, unsigned epoch) {
-  return counter << 9 | static_cast<std::uint64_t>(epoch & 0xFF) << 1;
-}
 
 // Reads the switch (or the answer kept for the registry as it stands) and publishes it for the
 // lock-free check.
@@ -62,9 +54,10 @@ std::uint64_t KeyOf(std::uint64_t counter, unsigned epoch) {
       on = GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
       g_debug_answer.store((stamp + 1) * 2 + (on ? 1 : 0), std::memory_order_release);
     }
-    g_key.store(KeyOf(checked.counter_seen, checked.epoch) | (on ? 1 : 0),
-                std::memory_order_release);
-    g_counter.store(checked.counter, std::memory_order_release);
+    debug_switch::g_key.store(
+        debug_switch::KeyOf(checked.counter_seen, checked.epoch) | (on ? 1 : 0),
+        std::memory_order_release);
+    debug_switch::g_counter.store(checked.counter, std::memory_order_release);
     return on;
   } catch (...) {
     WriteFallbackRecord("[IsDebugOn]");
@@ -74,19 +67,15 @@ std::uint64_t KeyOf(std::uint64_t counter, unsigned epoch) {
 
 }  // namespace
 
+bool debug_switch::Settle(Check check, bool on) noexcept {
+  if (check == Check::kClockTurn && !platform::registry::TheStore().SecondPassed()) return on;
+  return ReadDebugSwitch();
+}
+
 bool IsDebugOn() noexcept {
   // Asked at every detail line of the log, hundreds of times per request: the answer is kept for
   // as long as no program has written the registry (a write bumps the counter, so it is seen at
-  // the next line) and, checked now and then, its file has not been edited by hand.
-  const volatile std::uint64_t* counter = g_counter.load(std::memory_order_acquire);
-  if (counter != nullptr) {
-    const std::uint64_t key = g_key.load(std::memory_order_acquire);
-    if ((key & ~std::uint64_t{1}) == KeyOf(*counter, platform::MachineRootEpoch())) {
-      const unsigned calls = g_calls.load(std::memory_order_relaxed) + 1;
-      g_calls.store(calls, std::memory_order_relaxed);
-      if (calls % kClockEvery != 0 || !platform::registry::TheStore().SecondPassed())
-        return (key & 1) != 0;
-    }
-  }
-  return ReadDebugSwitch();
+  // the next line) and, looked at every kClockEvery-th time, its file has not been edited by
+  // hand for a second.
+  return IsDebugOnInline();
 }
