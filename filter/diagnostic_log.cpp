@@ -27,8 +27,8 @@ struct LogState {
   std::mutex mutex;  // guards the two items below
   std::string path;
   bool ready = false;
-  std::atomic<bool> ready_flag{false};  // `ready`, readable without the mutex
 };
+
 LogState& State() {
   static LogState& state = platform::NeverDestroyed<LogState>();
   return state;
@@ -157,7 +157,7 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
       state.path = GetLoggingFilePath("MinutrixOutput") + FormatTime("%d%m%Y") + ".txt";
       InitloggingFile(state.path);
       state.ready = true;
-      state.ready_flag.store(true, std::memory_order_release);
+      diagnostic_log_detail::g_ready_flag.store(true, std::memory_order_release);
     }
     path = state.path;
   }
@@ -195,37 +195,21 @@ void AppendLine(std::string_view message, int severity, long count = 1) {
   if (!file->Close()) throw std::runtime_error("log write");
 }
 
-// A detail line that will not be written: the log is set up and debugging is off. Formatting
-// it would be wasted work, and a request decision makes hundreds of them.
-bool Dropped(int severity) {
-  return severity == 0 && State().ready_flag.load(std::memory_order_acquire) && !IsDebugOn();
-}
-
 }  // namespace
 
-void DoMessageHandling(std::string_view message, int severity) noexcept {
-  try {
-    if (Dropped(severity)) return;
-    AppendLine(message, severity);
-  } catch (...) {
-    WriteFallbackRecord("[DoMessageHandling normal]");
-  }
-}
+namespace diagnostic_log_detail {
 
-void DoMessageHandlingRepeated(std::string_view message, int severity, long count) noexcept {
+std::atomic<bool> g_ready_flag{false};
+
+void WriteLine(std::string_view message, int severity, long count) noexcept {
   try {
-    if (Dropped(severity)) return;
     AppendLine(message, severity, count);
   } catch (...) {
     WriteFallbackRecord("[DoMessageHandling normal]");
   }
 }
 
-void DoMessageHandling(const char* format, long long value, int severity) noexcept {
-  try {
-    if (Dropped(severity)) return;
-  } catch (...) {
-  }
+void WriteNumber(const char* format, long long value, int severity) noexcept {
   std::string message;
   try {
     message = FormatNumber(format == nullptr ? "" : format, value);
@@ -236,11 +220,7 @@ void DoMessageHandling(const char* format, long long value, int severity) noexce
   DoMessageHandling(message, severity);
 }
 
-void DoMessageHandling(const char* format, std::string_view value, int severity) noexcept {
-  try {
-    if (Dropped(severity)) return;
-  } catch (...) {
-  }
+void WriteText(const char* format, std::string_view value, int severity) noexcept {
   std::string message;
   try {
     message = FormatText(format == nullptr ? "" : format, value);
@@ -250,6 +230,8 @@ void DoMessageHandling(const char* format, std::string_view value, int severity)
   }
   DoMessageHandling(message, severity);
 }
+
+}  // namespace diagnostic_log_detail
 
 std::string GetLoggingFilePath(const std::string& file_name) noexcept {
   try {
@@ -316,6 +298,6 @@ void ResetLogForTests() noexcept {
   LogState& state = State();
   std::lock_guard lock(state.mutex);
   state.ready = false;
-  state.ready_flag.store(false, std::memory_order_release);
+  diagnostic_log_detail::g_ready_flag.store(false, std::memory_order_release);
   state.path.clear();
 }

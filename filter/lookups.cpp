@@ -18,8 +18,9 @@ constexpr std::size_t kPlaceholderLength = 25;
 
 // Whether `upper_text` contains `needle` compared without case; no copies, as this runs for every
 // free site of every request.
-bool ContainsNoCase(std::string_view upper_text, const char* needle) {
-  const std::size_t length = std::strlen(needle);
+bool ContainsNoCase(std::string_view upper_text, std::string_view needle_text) {
+  const char* const needle = needle_text.data();
+  const std::size_t length = needle_text.size();
   if (length > upper_text.size()) return false;
   if (length == 0) return true;
   const char first = platform::UpperChar(needle[0]);
@@ -135,14 +136,18 @@ bool HostRowMatches(std::string_view row, const UrlHost& url) {
 
 // Whether a free-site row makes the URL free: a host row by host, an empty or blank row never,
 // any other row when the URL contains its text.
-bool RowMatches(const char* row, std::string_view upper_url, const UrlHost& url) {
-  const std::string_view text(row);
-  if (text.find_first_not_of(" \t") == std::string_view::npos) return false;
-  if (text.size() >= kHostRowPrefix.size() &&
-      platform::EqualsNoCase(text.substr(0, kHostRowPrefix.size()), kHostRowPrefix)) {
-    return HostRowMatches(text, url);
+bool RowMatches(std::string_view text, std::string_view upper_url, const UrlHost& url) {
+  // Plain loops: every row of the scan comes here, and most rows fail at their first byte.
+  size_t blank = 0;
+  while (blank < text.size() && (text[blank] == ' ' || text[blank] == '\t')) ++blank;
+  if (blank == text.size()) return false;
+  size_t same = 0;
+  while (same < kHostRowPrefix.size() && same < text.size() &&
+         platform::LowerChar(text[same]) == kHostRowPrefix[same]) {
+    ++same;
   }
-  return ContainsNoCase(upper_url, row);
+  if (same == kHostRowPrefix.size()) return HostRowMatches(text, url);
+  return ContainsNoCase(upper_url, text);
 }
 
 }  // namespace
@@ -206,11 +211,13 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
       m_pWebSites->MoveNext();
       continue;
     }
-    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),",
-                      std::string_view(FreesitesRecord.PageName), 0);
-    static const std::string placeholder = kFreeSitesPlaceholder;
-    DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)", placeholder, 0);
-    if (RowMatches(FreesitesRecord.PageName, upper_url, host)) return 1;
+    // Measured once per row, and never past the field when it holds no zero byte.
+    const std::string_view page(FreesitesRecord.PageName,
+                                strnlen(FreesitesRecord.PageName, sizeof FreesitesRecord.PageName));
+    DoMessageHandling("[LookUpSiteInSet] Freewebpagename (%s),", page, 0);
+    DoMessageHandling("[LookUpSiteInSet] is not the standard message (%s)",
+                      std::string_view(kFreeSitesPlaceholder), 0);
+    if (RowMatches(page, upper_url, host)) return 1;
     m_pWebSites->MoveNext();
   }
   return 0;

@@ -2,8 +2,11 @@
 #include "filter/registry_settings.h"
 
 #include <atomic>
+#include <cstdint>
 
 #include "filter/diagnostic_log.h"
+#include "platform/machine.h"
+#include "platform/registry_store.h"
 #include "platform/shlwapi.h"
 
 std::string GetRegValue(const std::string& sub_key, const std::string& value_name) noexcept {
@@ -25,19 +28,54 @@ std::string GetMinutrixPath() noexcept {
   }
 }
 
-bool IsDebugOn() noexcept {
+namespace debug_switch {
+std::atomic<const volatile std::uint64_t*> g_counter{nullptr};
+std::atomic<std::uint64_t> g_key{0};
+std::atomic<unsigned> g_calls{0};
+}  // namespace debug_switch
+
+namespace {
+
+// (change stamp + 1) * 2 + answer; 0: none yet.
+std::atomic<unsigned long> g_debug_answer{0};
+
+// Reads the switch (or the answer kept for the registry as it stands) and publishes it for the
+// lock-free check.
+[[gnu::noinline]] bool ReadDebugSwitch() noexcept {
   try {
-    // Asked at every detail line of the log, so the answer is kept for as long as the registry
-    // has not changed; any change to it, by any program, is seen at the next line.
-    static std::atomic<unsigned long> cached{0};  // (change stamp + 1) * 2 + answer; 0: none yet
-    const unsigned long stamp = platform::RegistryChangeStamp();
-    const unsigned long seen = cached.load(std::memory_order_acquire);
-    if (seen != 0 && seen / 2 == stamp + 1) return (seen & 1) != 0;
-    const bool on = GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
-    cached.store((stamp + 1) * 2 + (on ? 1 : 0), std::memory_order_release);
+    platform::registry::Store::Checked checked;
+    const unsigned long stamp = platform::registry::TheStore().ChangeStamp(&checked);
+    const unsigned long seen = g_debug_answer.load(std::memory_order_acquire);
+    bool on;
+    if (seen != 0 && seen / 2 == stamp + 1) {
+      on = (seen & 1) != 0;
+    } else {
+      // Read after the stamp: the answer is never older than the counter value it is kept with.
+      on = GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
+      g_debug_answer.store((stamp + 1) * 2 + (on ? 1 : 0), std::memory_order_release);
+    }
+    debug_switch::g_key.store(
+        debug_switch::KeyOf(checked.counter_seen, checked.epoch) | (on ? 1 : 0),
+        std::memory_order_release);
+    debug_switch::g_counter.store(checked.counter, std::memory_order_release);
     return on;
   } catch (...) {
     WriteFallbackRecord("[IsDebugOn]");
     return false;
   }
+}
+
+}  // namespace
+
+bool debug_switch::Settle(Check check, bool on) noexcept {
+  if (check == Check::kClockTurn && !platform::registry::TheStore().SecondPassed()) return on;
+  return ReadDebugSwitch();
+}
+
+bool IsDebugOn() noexcept {
+  // Asked at every detail line of the log, hundreds of times per request: the answer is kept for
+  // as long as no program has written the registry (a write bumps the counter, so it is seen at
+  // the next line) and, looked at every kClockEvery-th time, its file has not been edited by
+  // hand for a second.
+  return IsDebugOnInline();
 }

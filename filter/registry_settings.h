@@ -2,7 +2,11 @@
 // every call. None of these throws.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
 #include <string>
+
+#include "platform/machine.h"
 
 inline constexpr const char* kMinutrixKey = "software\\Minutrix";
 
@@ -12,3 +16,42 @@ std::string GetRegValue(const std::string& sub_key, const std::string& value_nam
 std::string GetMinutrixPath() noexcept;
 // True exactly when "MinutrixDebug" reads as the text "1".
 bool IsDebugOn() noexcept;
+
+namespace debug_switch {
+// The lock-free check of IsDebugOn, inline as every detail line of the log asks it: the change
+// counter that every registry writer bumps (this process's mapping; old mappings stay valid)
+// and one word packing the counter's value and the machine root's epoch (its low 8 bits) that
+// the answer was read at, and the answer.
+extern std::atomic<const volatile std::uint64_t*> g_counter;
+extern std::atomic<std::uint64_t> g_key;
+extern std::atomic<unsigned> g_calls;  // threads may lose counts; the clock is read less often
+// The clock (for a hand edit of registry.txt, which bumps no counter) is read at every
+// kClockEvery-th check only.
+inline constexpr unsigned kClockEvery = 64;
+inline std::uint64_t KeyOf(std::uint64_t counter, unsigned epoch) {
+  return counter << 9 | static_cast<std::uint64_t>(epoch & 0xFF) << 1;
+}
+enum class Check { kFailed, kPassed, kClockTurn };
+// kPassed (and the answer in `on`) when nothing can have changed; kClockTurn the same, but the
+// clock must be looked at; kFailed when the switch must be read.
+inline Check Fast(bool& on) noexcept {
+  const volatile std::uint64_t* counter = g_counter.load(std::memory_order_acquire);
+  if (counter == nullptr) return Check::kFailed;
+  const std::uint64_t key = g_key.load(std::memory_order_acquire);
+  if ((key & ~std::uint64_t{1}) != KeyOf(*counter, platform::MachineRootEpoch()))
+    return Check::kFailed;
+  const unsigned calls = g_calls.load(std::memory_order_relaxed) + 1;
+  g_calls.store(calls, std::memory_order_relaxed);
+  on = (key & 1) != 0;
+  return calls % kClockEvery != 0 ? Check::kPassed : Check::kClockTurn;
+}
+// The answer after a check that did not pass.
+bool Settle(Check check, bool on) noexcept;
+}  // namespace debug_switch
+
+// IsDebugOn with the lock-free check inline.
+inline bool IsDebugOnInline() noexcept {
+  bool on = false;
+  const debug_switch::Check check = debug_switch::Fast(on);
+  return check == debug_switch::Check::kPassed ? on : debug_switch::Settle(check, on);
+}

@@ -12,6 +12,7 @@
 #include "filter/store.h"
 #include "filter/tempogate.h"
 #include "platform/machine.h"
+#include "platform/text.h"
 
 DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*) {
   try {
@@ -20,7 +21,7 @@ DWORD ClsTempogate::OnUrlMap(HTTP_FILTER_CONTEXT* context, HTTP_FILTER_URL_MAP*)
     if (!ReadRemoteUser(context, userText) || userText[0] == '\0')
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     m_bUserSeen = 1;
-    DoMessageHandling("[OnUrlMap] Remote User is = %s", std::string(userText), 0);
+    DoMessageHandling("[OnUrlMap] Remote User is = %s", std::string_view(userText), 0);
     return HandleRequest(context);
   } catch (...) {
     DoMessageHandling("[OnUrlMap] Error occured (all) 1.7", 3);
@@ -65,7 +66,7 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     // The time-left page costs nothing and is open to every user, monitored or not.
     const std::string timeLeftPage =
         "http://" + std::string(SettingsRecord.CurrentUserCommand) + "/";
-    if (platform::UpperAscii(gblRequestUrl) == platform::UpperAscii(timeLeftPage)) {
+    if (platform::EqualsNoCase(gblRequestUrl, timeLeftPage)) {
       ShowTimeLeft(context, UserNameOf(userText), true);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }
@@ -90,12 +91,12 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
 
     if (LookUpSiteInSet(gblRequestUrl, gblServerName) != 0) {
       DoMessageHandling("[HandleRequest] Allowing Access to approved no charge website = %s",
-                        std::string(gblRequestUrl), 0);
+                        std::string_view(gblRequestUrl), 0);
       gblFreeSite = true;
     } else {
       DoMessageHandling(
           "[HandleRequest] Time visited at website = %s is deducted from browse time!",
-          std::string(gblRequestUrl), 0);
+          std::string_view(gblRequestUrl), 0);
       gblFreeSite = false;
     }
     SetHasTime(hasTime ? 1 : 0);
@@ -104,7 +105,7 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
       if (DoesUserHaveUnlimitedTime(userName)) {
         DoMessageHandling("Not First Call and User has already been added", 0);
         DoMessageHandling("UnlimitedAccess: %s is being given free accesss to all internet sites",
-                          std::string(userText), 0);
+                          std::string_view(userText), 0);
         return SF_STATUS_REQ_NEXT_NOTIFICATION;
       }
       if (gblFreeSite) {

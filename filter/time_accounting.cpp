@@ -136,6 +136,10 @@ void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
 
 void Log(const char* format, long long value) { DoMessageHandling(format, value, 0); }
 void Log(const char* format, const std::string& value) { DoMessageHandling(format, value, 0); }
+// A clock time's line; the time is formatted only for a line that is kept.
+void LogClock(const char* format, std::time_t t) {
+  if (!DetailLineDropped()) DoMessageHandling(format, ClockText(t), 0);
+}
 
 }  // namespace
 
@@ -168,8 +172,8 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
     } else {
       UserTimesRecord copy = entry->second;
       Log("[RegisterTime] User Found : %s", userName);
-      Log("[RegisterTime] First request  : %s", ClockText(copy.ctimeFirstRequest));
-      Log("[RegisterTime] Last request   : %s", ClockText(copy.ctimeLastRequest));
+      LogClock("[RegisterTime] First request  : %s", copy.ctimeFirstRequest);
+      LogClock("[RegisterTime] Last request   : %s", copy.ctimeLastRequest);
       Log("[RegisterTime] Passed Minutes : %d", copy.dwPassedMinutes);
       Log("[RegisterTime] OldMinutes     : %d", copy.iOldMinutes);
 
@@ -203,7 +207,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         TimesMap[userName] = copy;
         if (SettingsRecord.ShowStartMessage) *firstRequest = 1;
         DoMessageHandling("[RegisterTime] 10 min zijn verlopen", 0);
-        Log("[RegisterTime] Nieuwe starttijd is : %s", ClockText(now));
+        LogClock("[RegisterTime] Nieuwe starttijd is : %s", now);
         Log("[RegisterTime] Aantal minuten was : %d", copy.iOldMinutes);
       } else if (gblFreeSite) {
         const int minutes = WholeMinutes(copy.ctimeFirstRequest, now);
@@ -220,7 +224,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         record.bFreeSite = true;
         TimesMap[userName] = record;
         DoMessageHandling("[RegisterTime] Accessing a free site", 0);
-        Log("[RegisterTime] New start time is : %s", ClockText(now));
+        LogClock("[RegisterTime] New start time is : %s", now);
         Log("[RegisterTime] Total minutes are : %d", used);
       } else {
         const int minutes = WholeMinutes(copy.ctimeFirstRequest, now);
@@ -253,16 +257,15 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
           copy.dwPassedMinutes = minutes;
           copy.ctimeLastRequest = now;
           Log("[RegisterTime] USER %s: ,", userName);
-          Log("[RegisterTime] StartTime %s iOldMINUTES WERE : ,",
-              ClockText(copy.ctimeFirstRequest));
+          LogClock("[RegisterTime] StartTime %s iOldMINUTES WERE : ,", copy.ctimeFirstRequest);
           Log("[RegisterTime] %d ,", copy.iOldMinutes);
           Log("[RegisterTime] OUTUSER %s : StartTime ,", userName);
-          Log("[RegisterTime] %s iOldMINUTES WERE : ,", ClockText(copy.ctimeFirstRequest));
+          LogClock("[RegisterTime] %s iOldMINUTES WERE : ,", copy.ctimeFirstRequest);
           Log("[RegisterTime] %d", copy.iOldMinutes);
           Log("[RegisterTime] CALCULATED MINUTES : %d (CurrentTime - "
               "InputTimesStructure.ctimeLastRequest ,",
               minutes);
-          Log("[RegisterTime] %s)", ClockText(previous_last));
+          LogClock("[RegisterTime] %s)", previous_last);
           TimesMap[userName] = copy;
         }
       }
@@ -285,18 +288,21 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
 
 void CheckResetSchedule() {
   const std::time_t now = platform::Now();
-  DoMessageHandling("Log Time " + ClockText(now), 0);
+  if (!DetailLineDropped()) DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
   const std::tm today = platform::LocalTime(now);
+  // Converted once per request, and again only when a reset moved it.
+  std::tm last = platform::LocalTime(lastReset);
   // Calendar dates, not fields alone: the same day of a later month is another day.
-  if (LocalMonth(today) != LocalMonth(platform::LocalTime(lastReset)) &&
-      SettingsRecord.ResetMonthly) {
+  if (LocalMonth(today) != LocalMonth(last) && SettingsRecord.ResetMonthly) {
     ResetAndMark(true, now);
+    last = platform::LocalTime(lastReset);
   }
-  if (WeekStart(today) != WeekStart(platform::LocalTime(lastReset)) && SettingsRecord.ResetWeekly) {
+  if (WeekStart(today) != WeekStart(last) && SettingsRecord.ResetWeekly) {
     ResetAndMark(true, now);
+    last = platform::LocalTime(lastReset);
   }
-  if (LocalDay(today) != LocalDay(platform::LocalTime(lastReset))) {
+  if (LocalDay(today) != LocalDay(last)) {
     ResetAndMark(SettingsRecord.ResetDaily != 0, now);
   }
 }

@@ -57,9 +57,7 @@ std::filesystem::path MachineRoot() {
   return root;
 }
 
-namespace {
 std::atomic<unsigned> g_root_epoch{0};
-}
 
 void SetMachineRoot(const std::filesystem::path& root) {
   if (root.empty()) {
@@ -69,8 +67,6 @@ void SetMachineRoot(const std::filesystem::path& root) {
   }
   g_root_epoch.fetch_add(1, std::memory_order_acq_rel);
 }
-
-unsigned MachineRootEpoch() { return g_root_epoch.load(std::memory_order_acquire); }
 
 std::optional<std::filesystem::path> HostPath(std::string_view windows_path) {
   if (windows_path.empty()) return std::nullopt;

@@ -3,6 +3,7 @@
 // case-insensitive per component, as on Windows. All functions may be called from several threads.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,8 +24,10 @@ std::filesystem::path MachineRoot();
 // Programs and tests that switch machines call this rather than setenv(), so that the platform's
 // caches notice.
 void SetMachineRoot(const std::filesystem::path& root);
-// Counts the calls of SetMachineRoot; caches keyed on the machine compare it.
-unsigned MachineRootEpoch();
+// Counts the calls of SetMachineRoot; caches keyed on the machine compare it, some at every
+// log line, hence inline.
+extern std::atomic<unsigned> g_root_epoch;
+inline unsigned MachineRootEpoch() { return g_root_epoch.load(std::memory_order_acquire); }
 
 // Host path of a Windows path such as "c:\Minutrix\Minutrix.dll" (slashes are accepted too).
 // Existing components are found case-insensitively (an exact match wins); components that do not

@@ -88,7 +88,7 @@ std::shared_ptr<const Tree> Store::Snapshot() {
   return LoadLocked(CurrentPathLocked());
 }
 
-unsigned long Store::ChangeStamp() {
+unsigned long Store::ChangeStamp(Checked* checked) {
   std::lock_guard lock(mutex_);
   const unsigned epoch = platform::MachineRootEpoch();
   LoadLocked(CurrentPathLocked());
@@ -99,7 +99,12 @@ unsigned long Store::ChangeStamp() {
   fast_.valid_until_ms.store(last_stat_ms_ + 1000, std::memory_order_relaxed);
   fast_.stamp.store(parse_count_, std::memory_order_relaxed);
   fast_.seq.fetch_add(1, std::memory_order_release);
+  if (checked != nullptr) *checked = Checked{counter_, counter_seen_, epoch};
   return parse_count_;
+}
+
+bool Store::SecondPassed() const {
+  return CoarseMilliseconds() >= fast_.valid_until_ms.load(std::memory_order_acquire);
 }
 
 std::optional<unsigned long> Store::FastChangeStamp() const {

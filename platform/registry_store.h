@@ -22,9 +22,21 @@ class Store {
   // The tree of the file as it stands now; parsed again only when the file changed.
   std::shared_ptr<const Tree> Snapshot();
 
+  // What a ChangeStamp answer was checked against: the change counter this process maps (null
+  // when there is none yet) and its value then, and the machine root's epoch.
+  struct Checked {
+    const volatile std::uint64_t* counter = nullptr;
+    std::uint64_t counter_seen = 0;
+    unsigned epoch = 0;
+  };
+
   // Changes whenever the tree may have changed. The answer is published for the lock-free
   // check of FastChangeStamp, valid while the change counter stands still for up to a second.
-  unsigned long ChangeStamp();
+  unsigned long ChangeStamp(Checked* checked = nullptr);
+
+  // The second after the last look at the file is over: a hand edit may have been made since.
+  // No lock, no system call but the clock.
+  bool SecondPassed() const;
 
   // The published answer when nothing can have changed, else nullopt. No lock, no system call.
   std::optional<unsigned long> FastChangeStamp() const;

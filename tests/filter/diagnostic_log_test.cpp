@@ -4,7 +4,9 @@
 
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "filter/registry_settings.h"
 #include "platform/last_error.h"
@@ -111,6 +113,48 @@ TEST_F(FilterTest, DebugSwitchTakesEffectAtTheNextEntry) {
   SetDebug("0");
   DoMessageHandling("c", 0);
   EXPECT_EQ(Entries(), (Lines{">b"}));
+}
+
+// The clock is read only at some of the checks: a switch by another program must still show at
+// the very next entry, wherever the count of checks stands.
+class DebugSwitchAfterDroppedLines : public FilterTest,
+                                     public ::testing::WithParamInterface<int> {};
+
+TEST_P(DebugSwitchAfterDroppedLines, TakesEffectAtTheNextEntry) {
+  for (int i = 0; i < GetParam(); ++i) DoMessageHandling("[LookUpSiteInSet] dropped %s", "x", 0);
+  SetDebug("1");
+  DoMessageHandling("kept", 0);
+  for (int i = 0; i < GetParam(); ++i) DoMessageHandling("on", 0);
+  SetDebug("0");
+  DoMessageHandling("dropped", 0);
+  Lines expected{">kept"};
+  expected.insert(expected.end(), GetParam(), ">on");
+  EXPECT_EQ(Entries(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, DebugSwitchAfterDroppedLines,
+                         ::testing::Values(0, 1, 62, 63, 64, 65, 127, 1000),
+                         [](const testing::TestParamInfo<int>& info) {
+                           return "After" + std::to_string(info.param);
+                         });
+
+// A hand edit of registry.txt bumps no change counter; it shows within about a second.
+TEST_F(FilterTest, HandEditOfTheSwitchShowsWithinASecond) {
+  DoMessageHandling("before", 0);
+  const auto registry = machine_.root() / "registry.txt";
+  std::string text = test_support::ReadFile(registry);
+  const std::string off = "\"MinutrixDebug\"=sz:\"0\"";
+  const size_t at = text.find(off);
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, off.size(), "\"MinutrixDebug\"=sz:\"1\"");
+  test_support::WriteFile(registry, text);
+  const auto start = std::chrono::steady_clock::now();
+  while (!IsDebugOn() && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+    DoMessageHandling("waiting", 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(IsDebugOn());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
 class InstallDirectory : public FilterTest, public ::testing::WithParamInterface<std::string> {};

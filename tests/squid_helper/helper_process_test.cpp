@@ -133,7 +133,9 @@ TEST_F(HelperTest, DatabaseLockedLongerThanTheWaitEndsTheRequestWithoutHanging) 
   // Another program holds the database for longer than the filter waits for it.
   std::thread holder([this] {
     test_support::Run({"/usr/bin/sqlite3", Database().string()}, {},
-                      "BEGIN EXCLUSIVE;\nUPDATE Users SET MaxInternetTime = "
+                      // Waits out a probe below that may hold the lock for a moment, so the
+                      // BEGIN is never lost to it.
+                      ".timeout 5000\nBEGIN EXCLUSIVE;\nUPDATE Users SET MaxInternetTime = "
                       "MaxInternetTime;\n.shell sleep 8\nCOMMIT;\n");
   });
   for (int i = 0; i < 100; ++i) {  // until the lock is held
