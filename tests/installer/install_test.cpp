@@ -1,0 +1,235 @@
+// The install driver: its own lines in order, the skipped and installed prerequisites with the
+// question that ends the run, the web service left alone, and the rollback after a fatal failure.
+#include "installer/install.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "installer/functions.h"
+#include "installer/registry_functions.h"
+#include "installer/settings.h"
+#include "platform/faults.h"
+#include "tests/installer/step_fixture.h"
+
+namespace {
+
+using namespace installer;
+using installer_test::KeyExists;
+using installer_test::ReadValue;
+using installer_test::StepTest;
+namespace fs = std::filesystem;
+
+constexpr const char* kAdo = "C:\\Program Files\\Common Files\\System\\ado\\MsAdo15.dll";
+constexpr const char* kAccess = "C:\\Program Files\\Microsoft Office\\Office\\msaccess.exe";
+const std::string kAllPrograms = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
+const std::string kEntryKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\Minutrix";
+const std::string kFiltersKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+
+constexpr const char* kScript =
+    "// Minutrix\r\n[INSTALL FILES]\r\nMinutrix.dll\r\nRegisterISAPIFilter.VBS\r\n"
+    "UnRegisterISAPIFilter.VBS\r\nSetup.exe\r\nInstallScript.txt\r\nMinutrixRegSettings.ini\r\n"
+    "licence.txt\r\n[DIR:UserTimesDB]\r\nUserTimesDB.mdb\r\n"
+    "[DIR:<DEFAULT WEBSITE>\\Minutrix]\r\nMinutrix.asp\r\n";
+
+bool Contains(const std::vector<std::string>& list, const std::string& item) {
+  return std::find(list.begin(), list.end(), item) != list.end();
+}
+
+class InstallTest : public StepTest {
+ protected:
+  explicit InstallTest(const std::string& answers, const std::string& script = kScript)
+      : StepTest(answers) {
+    Put("C:\\dist\\Setup.exe", "the installer");
+    Put("C:\\dist\\Minutrix.asp", "<% ' the product page %>");
+    MakeDistribution(script);
+  }
+  // A machine that has MDAC 2.8, Access 2000 and the shortcut library already.
+  void HaveEverything() {
+    HaveAccess();
+    Put(kAdo, "FileVersion=2.80.1022.0");
+    fs::copy_file(Host("C:\\dist\\DLL\\stkit432.dll"), Host("C:\\WINNT\\system32\\stkit432.dll"));
+    EXPECT_TRUE(RegisterFile("C:\\WINNT\\system32\\stkit432.dll"));
+  }
+  void HaveAccess() { Put(kAccess, "FileVersion=9.0.0.2719"); }
+  std::vector<std::string> Boxes() { return ui_.Lines("box "); }
+  // The product is gone again: no product file, path value, registration, group or entry.
+  void ExpectRolledBack() {
+    for (const char* file : {"Minutrix.dll", "RegisterISAPIFilter.VBS", "MinutrixRegSettings.ini",
+                             "licence.txt", "UserTimesDB\\UserTimesDB.mdb"}) {
+      EXPECT_FALSE(Exists(std::string("C:\\Minutrix\\") + file)) << file;
+    }
+    EXPECT_FALSE(Exists("C:\\Inetpub\\wwwroot\\Minutrix\\Minutrix.asp"));
+    EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"));
+    const auto order = ReadValue(HKEY_LOCAL_MACHINE, kFiltersKey, "FilterLoadOrder");
+    if (order) {
+      EXPECT_EQ(order->bytes.find("Minutrix"), std::string::npos) << order->bytes;
+    }
+    EXPECT_FALSE(fs::exists(Host(kAllPrograms + "\\Minutrix")));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+  }
+};
+
+class EverythingThereTest : public InstallTest {
+ protected:
+  EverythingThereTest() : InstallTest("box \"WARNING!\" Yes\n") { HaveEverything(); }
+};
+
+TEST_F(EverythingThereTest, DriverLinesComeInTheirOrder) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log << "\n" << ui_.Transcript();
+  EXPECT_EQ(log, "[Install Log] : ");
+  const std::vector<std::string> own = {
+      MsgStkitFound,       MsgDiskSpaceOk,     MsgSystemSuitable,   MsgMdacVersionCheck,
+      MsgMdacPresent,      MsgJetVersionCheck, MsgJetPresent,       MsgAccessVersionCheck,
+      MsgAccessVersionOk,  MsgFilesCopied,     MsgFilterRegistered, MsgProgramGroupLoaded,
+      MsgServicesRestarted};
+  std::vector<std::string> seen;
+  for (const std::string& line : ui_.List()) {
+    if (Contains(own, line)) seen.push_back(line);
+  }
+  EXPECT_EQ(seen, own);
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 1u) << ui_.Transcript();
+  EXPECT_EQ(boxes[0].rfind("box \"WARNING!\" icon none buttons Yes,No", 0), 0u) << boxes[0];
+  EXPECT_TRUE(Exists("C:\\Minutrix\\Minutrix.dll"));
+  EXPECT_TRUE(Exists("C:\\Minutrix\\Setup.exe"));
+  EXPECT_TRUE(Exists("C:\\Inetpub\\wwwroot\\Minutrix\\Minutrix.asp"));
+  EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"));
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+TEST_F(EverythingThereTest, DebugModeShowsItsConfirmations) {
+  bDebug = kTrue;
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  const auto list = ui_.List();
+  EXPECT_TRUE(Contains(list, MsgFilterPathFound));
+  EXPECT_TRUE(Contains(list, "[STKIT]"));
+  EXPECT_TRUE(Contains(list, MsgFilterPathStored));
+  EXPECT_TRUE(Contains(list, MsgUninstallEntryAdded));
+  EXPECT_TRUE(Contains(list, MsgProgramGroupCreated));
+}
+
+class ReinstallTest : public InstallTest {
+ protected:
+  ReinstallTest()
+      : InstallTest("box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+  }
+};
+
+TEST_F(ReinstallTest, OldInstallationIsRemovedFirst) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  Put("C:\\Minutrix\\Minutrix.dll", "an old filter");
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(log, "[Install Log] : ");
+  EXPECT_TRUE(Contains(ui_.List(), MsgFilesDeleted));
+  EXPECT_NE(test_support::ReadFile(Host("C:\\Minutrix\\Minutrix.dll")), "an old filter");
+  EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+class WebServiceRefusedTest : public InstallTest {
+ protected:
+  WebServiceRefusedTest() : InstallTest("box \"WARNING!\" No\nbox \"WARNING!\" OK\n") {
+    HaveEverything();
+  }
+};
+
+TEST_F(WebServiceRefusedTest, NoStillSucceedsAfterTheWarning) {
+  std::string log;
+  EXPECT_TRUE(DoInstall(log)) << log;
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u) << ui_.Transcript();
+  EXPECT_EQ(boxes[1].rfind("box \"WARNING!\" icon critical", 0), 0u) << boxes[1];
+  EXPECT_FALSE(Contains(ui_.List(), MsgServicesRestarted));
+}
+
+class SkippedPrerequisitesTest : public InstallTest {
+ protected:
+  SkippedPrerequisitesTest() : InstallTest("box \"WARNING!\" Yes\n") { HaveAccess(); }
+};
+
+TEST_F(SkippedPrerequisitesTest, SkipLinesAndTheWebServiceQuestion) {
+  bNoMDAC = kTrue;
+  bNoJET = kTrue;
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log << ui_.Transcript();
+  const auto list = ui_.List();
+  EXPECT_TRUE(Contains(list, MsgMdacSkipped));
+  EXPECT_TRUE(Contains(list, MsgJetSkipped));
+  EXPECT_FALSE(Contains(list, MsgMdacVersionCheck));
+  EXPECT_TRUE(Contains(list, MsgAccessVersionCheck));
+  EXPECT_EQ(bRestartNeeded, kFalse);
+  EXPECT_TRUE(Contains(list, MsgServicesRestarted));
+}
+
+class MdacInstalledTest : public InstallTest {
+ protected:
+  MdacInstalledTest() : InstallTest("box \"System Restart!\" Yes\nbox \"Restart Computer\" No\n") {
+    HaveAccess();
+  }
+};
+
+// The re-check after the package passes, yet the new MDAC needs the computer restarted.
+TEST_F(MdacInstalledTest, EndsWithTheRestartQuestion) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log << ui_.Transcript();
+  EXPECT_TRUE(Contains(ui_.List(), MsgMdacInstalled));
+  EXPECT_EQ(bRestartNeeded, kTrue);
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u) << ui_.Transcript();
+  EXPECT_EQ(boxes[1].rfind("box \"Restart Computer\"", 0), 0u) << boxes[1];
+}
+
+class MissingSourceTest : public InstallTest {
+ protected:
+  MissingSourceTest()
+      : InstallTest("box \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n",
+                    std::string(kScript) + "[INSTALL FILES]\r\nNotInTheFolder.dll\r\n") {
+    HaveEverything();
+  }
+};
+
+TEST_F(MissingSourceTest, FileCopyFailureRollsBack) {
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  EXPECT_NE(log, "[Install Log] : ");
+  const auto boxes = Boxes();
+  ASSERT_GE(boxes.size(), 2u) << ui_.Transcript();
+  EXPECT_EQ(boxes[0].rfind("box \"ERROR!\" icon critical", 0), 0u) << boxes[0];
+  EXPECT_NE(ui_.Transcript().find(MsgWillNowUninstall), std::string::npos);
+  ExpectRolledBack();
+}
+
+class CopyFaultTest : public InstallTest {
+ protected:
+  CopyFaultTest() : InstallTest("box \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+  }
+};
+
+// Left: the UI script does not yet answer the run-time box of the failed process start.
+TEST_F(CopyFaultTest, DISABLED_FailedCopyRollsBack) {
+  // Every process start after the first two (the shortcut library is present: they are the
+  // copies) fails, the uninstall's scripts included.
+  test_support::WriteFile(
+      machine_.root() / "machine.ini",
+      test_support::ReadFile(machine_.root() / "machine.ini") + "\n[Faults]\nProcessStart=3+,2\n");
+  platform::ReloadFaults();
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  ExpectRolledBack();
+}
+
+TEST(WaitClockTest, ElapsedAcrossMidnight) {
+  EXPECT_DOUBLE_EQ(ElapsedSinceMidnight(10, 12.5), 2.5);
+  EXPECT_DOUBLE_EQ(ElapsedSinceMidnight(86398, 2), 4);
+  EXPECT_DOUBLE_EQ(ElapsedSinceMidnight(86399.5, 86399.5), 0);
+}
+
+}  // namespace
