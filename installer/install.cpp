@@ -2,6 +2,7 @@
 #include "installer/install.h"
 
 #include <chrono>
+#include <ctime>
 #include <thread>
 
 #include "installer/dialogs.h"
@@ -57,11 +58,17 @@ void RefreshList() { InstallForm::Default().Refresh(); }
 
 void AppendError(const std::string& text) { strError += text; }
 
+// The local seconds-since-midnight clock, from the real time: a test's frozen product clock
+// must not make the wait endless.
 double SecondsSinceMidnight() {
   using namespace std::chrono;
   const auto now = system_clock::now();
-  const auto day = floor<days>(now);
-  return duration<double>(now - day).count();
+  const auto whole = floor<seconds>(now);
+  const std::time_t t = system_clock::to_time_t(whole);
+  std::tm local{};
+  localtime_r(&t, &local);
+  return local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec +
+         duration<double>(now - whole).count();
 }
 
 void InstallShortcutLibrary(std::string& log) {

@@ -213,16 +213,18 @@ class CopyFaultTest : public InstallTest {
   }
 };
 
-// Left: the UI script does not yet answer the run-time box of the failed process start.
-TEST_F(CopyFaultTest, DISABLED_FailedCopyRollsBack) {
-  // Every process start after the first two (the shortcut library is present: they are the
-  // copies) fails, the uninstall's scripts included.
+TEST_F(CopyFaultTest, FailedCopyRollsBack) {
+  // The third process start (a product file's copy; the shortcut library is present) fails;
+  // the rollback's own commands run again.
   test_support::WriteFile(
       machine_.root() / "machine.ini",
-      test_support::ReadFile(machine_.root() / "machine.ini") + "\n[Faults]\nProcessStart=3+,2\n");
+      test_support::ReadFile(machine_.root() / "machine.ini") + "\n[Faults]\nProcessStart=3,2\n");
   platform::ReloadFaults();
   std::string log;
   EXPECT_FALSE(DoInstall(log));
+  EXPECT_EQ(log.rfind(std::string("[Install Log] : ") + MsgAppFilesError, 0), 0u) << log;
+  EXPECT_NE(log.find("Error : 53 "), std::string::npos) << log;
+  EXPECT_EQ(Boxes().size(), 3u) << ui_.Transcript();
   ExpectRolledBack();
 }
 
