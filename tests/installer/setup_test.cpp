@@ -2,7 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
+#include "installer/settings.h"
+#include "installer/start_up.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -68,14 +72,14 @@ TEST_F(SetupTest, LanguageOnTheCommandLineSkipsTheDialogAndDeclineEnds) {
   EXPECT_EQ(t.find("InstallForm"), std::string::npos);
 }
 
-TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
+TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolderAndUninstalled) {
   // setup started from c:\Minutrix (through a link there, as a copy would be) with the DLL present.
   test_support::WriteFile(machine_.Host("c:\\Minutrix\\Minutrix.DLL"), "dll");
   fs::create_symlink(test_support::kBuildDir / "setup", machine_.Host("c:\\Minutrix\\Setup.exe"));
   test_support::WriteFile(
       dir_.path() / "script.txt",
       "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallOptionsForm click CmdAction\n"
-      "InstallForm click CmdFinish\n");
+      "box \"WARNING!\" Yes\nbox \"Uninstall success\" OK\nInstallForm click CmdFinish\n");
   const auto r =
       test_support::Run({machine_.Host("c:\\Minutrix\\Setup.exe").string(), "-lng eng"},
                         {{"MINUTRIX_UI", "script"},
@@ -86,7 +90,72 @@ TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolder) {
   EXPECT_NE(t.find("list: Found application path : C:\\Minutrix\\\n"), std::string::npos) << t;
   EXPECT_NE(t.find("list: Minutrix is installed!\n"), std::string::npos) << t;
   EXPECT_NE(t.find("button CmdAction \"Uninstall\" focus"), std::string::npos) << t;
-  EXPECT_NE(t.find("uninstall driver is not part of it yet"), std::string::npos) << t;
+  EXPECT_NE(t.find("box \"Uninstall success\" icon information"), std::string::npos) << t;
+}
+
+// Where the gathering stops: the error box text names the reason, no options window comes, and
+// Finish ends the run.
+struct GatheringCase {
+  const char* name;
+  std::vector<std::string> reg_args;  // a change to the machine's registry first, or none
+  const char* major_version;          // [Windows] MajorVersion, or nullptr
+  const char* expected;
+};
+
+class GatheringStopTest : public SetupTest, public ::testing::WithParamInterface<GatheringCase> {};
+
+TEST_P(GatheringStopTest, StopsWithTheReason) {
+  const GatheringCase& c = GetParam();
+  if (!c.reg_args.empty()) machine_.Reg(c.reg_args);
+  if (c.major_version != nullptr) {
+    const fs::path profile = machine_.root() / "machine.ini";
+    std::string text = ReadFile(profile);
+    const auto at = text.find("MajorVersion=");
+    ASSERT_NE(at, std::string::npos) << text;
+    text.replace(at, text.find('\n', at) - at, std::string("MajorVersion=") + c.major_version);
+    test_support::WriteFile(profile, text);
+  }
+  const auto r = Setup(
+      "-lng eng", "UELA click lblAccept(0)\nUELA click cmdAccept\nInstallForm click CmdFinish\n");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_NE(t.find(c.expected), std::string::npos) << t;
+  EXPECT_NE(t.find("list: Error : \n"), std::string::npos) << "the error lines follow\n" << t;
+  EXPECT_EQ(t.find("InstallOptionsForm"), std::string::npos) << t;
+  EXPECT_NE(t.find("button CmdFinish \"Finish\" focus"), std::string::npos) << t;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Machines, GatheringStopTest,
+    ::testing::Values(
+        GatheringCase{"WindowsVista", {}, "6", "list: Incorrect Operating System."},
+        GatheringCase{"NoWebRoot",
+                      {"delete", "HKLM\\software\\microsoft\\inetstp", "/v", "PathWWWRoot", "/f"},
+                      nullptr,
+                      "list: IIS not found! Install IIS before installing Minutrix!"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(GatheringFailureTextTest, ObjectRequiredNamesTheMissingObjectModel) {
+  installer::LoadMessages("ENG");
+  EXPECT_EQ(installer::GatheringFailureText({424, "Object required", "Setup"}),
+            installer::MsgNoFpcObjectModel + "\r\n(Object required\r\nSource : Setup)");
+  EXPECT_EQ(installer::GatheringFailureText({53, "File not found", "Setup"}),
+            "53 : File not found\r\nSource : Setup");
+}
+
+TEST_F(SetupTest, NoMachineRootSaysHowToMakeOneBeforeAnyWindow) {
+  const auto r = Setup("-lng eng", "", {{"MINUTRIX_ROOT", (dir_.path() / "no-such").string()}});
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_NE(r.output.find("there is no machine root at " + (dir_.path() / "no-such").string()),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("minutrix-machine init DIR"), std::string::npos) << r.output;
+  EXPECT_FALSE(fs::exists(dir_.path() / "transcript.txt") &&
+               ReadFile(dir_.path() / "transcript.txt").find("window") != std::string::npos);
+  // The help box needs no machine.
+  EXPECT_EQ(
+      Setup("/?", "box OK\n", {{"MINUTRIX_ROOT", (dir_.path() / "no-such").string()}}).exit_code,
+      0);
 }
 
 TEST_F(SetupTest, NoFittingAnswerStopsWithAClearMessage) {
