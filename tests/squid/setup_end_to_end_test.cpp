@@ -19,7 +19,6 @@ namespace fs = std::filesystem;
 using test_support::kBuildDir;
 using test_support::kSourceDir;
 using test_support::ReadFile;
-using test_support::Run;
 
 constexpr const char* kProxy = "http://127.0.0.1:13128";
 constexpr const char* kSite = "http://127.0.0.2:18080/";
@@ -33,42 +32,43 @@ class SetupEndToEndTest : public ::testing::Test {
     Must({"/usr/bin/htpasswd", "-b", (dir_.path() / "htpasswd").string(), "carol", "pw"});
     test_support::WriteFile(dir_.path() / "clock", "2026-12-07 09:00:00\n");
   }
-  void TearDown() override { Run({Stack(), "stop", dir_.path().string()}); }
+  void TearDown() override { test_support::Run({Stack(), "stop", dir_.path().string()}); }
 
   fs::path Machine() const { return dir_.path() / "machine"; }
   fs::path Host(const std::string& relative) const { return Machine() / relative; }
   static std::string Stack() { return (kSourceDir / "scripts/minutrix-stack").string(); }
 
   void Must(const std::vector<std::string>& argv) {
-    const auto result = Run(argv, {{"MINUTRIX_ROOT", Machine().string()}});
+    const auto result = test_support::Run(argv, {{"MINUTRIX_ROOT", Machine().string()}});
     ASSERT_EQ(result.exit_code, 0) << argv[0] << ": " << result.output;
   }
   // setup started as `program` (a host path), its windows answered by scripts/ui/`ui`.
   std::string RunSetup(const fs::path& program, const std::string& ui) {
     const fs::path transcript = dir_.path() / (ui + ".transcript");
-    const auto result =
-        Run({program.string()}, {{"MINUTRIX_ROOT", Machine().string()},
-                                 {"MINUTRIX_UI", "script"},
-                                 {"MINUTRIX_UI_SCRIPT", (kSourceDir / "scripts/ui" / ui).string()},
-                                 {"MINUTRIX_UI_TRANSCRIPT", transcript.string()}});
+    const auto result = test_support::Run(
+        {program.string()}, {{"MINUTRIX_ROOT", Machine().string()},
+                             {"MINUTRIX_UI", "script"},
+                             {"MINUTRIX_UI_SCRIPT", (kSourceDir / "scripts/ui" / ui).string()},
+                             {"MINUTRIX_UI_TRANSCRIPT", transcript.string()}});
     EXPECT_EQ(result.exit_code, 0) << result.output;
     return fs::exists(transcript) ? ReadFile(transcript) : "";
   }
   std::string Reg(const std::string& key, const std::string& value) {
-    return Run({(kBuildDir / "minutrix-machine").string(), "reg", "query", key, "/v", value},
+    return test_support::Run(
+               {(kBuildDir / "minutrix-machine").string(), "reg", "query", key, "/v", value},
                {{"MINUTRIX_ROOT", Machine().string()}})
         .output;
   }
   static std::string Code(const std::string& account) {
-    return Run({"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "-x", kProxy, "-U",
-                account + ":pw", "-w", "%{http_code}", kSite})
+    return test_support::Run({"/usr/bin/curl", "-s", "-o", "/dev/null", "--max-time", "20", "-x",
+                              kProxy, "-U", account + ":pw", "-w", "%{http_code}", kSite})
         .output;
   }
   // The minutes JSMITH has used, from `minutrix-db users` of the installed database.
   std::string UsedByJsmith() {
-    const auto result = Run({(kBuildDir / "minutrix-db").string(), "users",
-                             "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb"},
-                            {{"MINUTRIX_ROOT", Machine().string()}});
+    const auto result = test_support::Run({(kBuildDir / "minutrix-db").string(), "users",
+                                           "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb"},
+                                          {{"MINUTRIX_ROOT", Machine().string()}});
     std::istringstream lines(result.output);
     for (std::string line; std::getline(lines, line);) {
       std::istringstream words(line);
@@ -127,8 +127,8 @@ TEST_F(SetupEndToEndTest, InstallFromACopyOnDriveDThenTheProxyFiltersUntilTheUni
   test_support::WriteFile(dir_.path() / "clock", "2026-12-07 09:03:00\n");
   EXPECT_EQ(Code("CORP\\jsmith"), "200");
   EXPECT_EQ(UsedByJsmith(), "3") << "charged in the installed database";
-  const auto page =
-      Run({"/usr/bin/curl", "-s", "-L", "--max-time", "20", "-x", kProxy, "-U", "carol:pw", kSite});
+  const auto page = test_support::Run(
+      {"/usr/bin/curl", "-s", "-L", "--max-time", "20", "-x", kProxy, "-U", "carol:pw", kSite});
   EXPECT_NE(page.output.find("Minutrix"), std::string::npos)
       << "the installed page answers the denied redirect\n"
       << page.output;
