@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The main job: installs what is missing, builds, and runs Minutrix behind a real Squid on
-# 127.0.0.1 with the product page and a small local site (nginx), until Ctrl-C.
+# The main job: installs what is missing, builds, installs Minutrix with its own setup on a demo
+# machine, and runs it behind a real Squid on 127.0.0.1 with the product page and a small local
+# site (nginx), until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
@@ -19,7 +20,8 @@ done
 # Only what the demo runs is built; ./test.sh builds the rest into the same folder later.
 build=$(realpath -m "${MINUTRIX_BUILD_DIR:-build}")
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-ninja -C "$build" Minutrix minutrix-machine minutrix-cmd minutrix-db minutrix-squid-helper
+ninja -C "$build" minutrix_dist minutrix-machine minutrix-cmd minutrix-msiexec minutrix-db \
+  minutrix-squid-helper
 
 demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db=""
 # Ctrl-C is the way to end the demo, so it ends with status 0; any failure keeps its own status.
@@ -30,7 +32,7 @@ cleanup() {
   echo "Stopping Squid and nginx..."
   scripts/minutrix-stack stop "$demo" || true
   echo "Minutes used at the end:"
-  [ -n "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null || true
+  [ -n "$db" ] && [ -f "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null || true
   rm -rf "$demo"
   exit "$status"
 }
@@ -39,28 +41,29 @@ trap 'exit 0' INT TERM
 
 export MINUTRIX_ROOT="$demo/machine"
 "$build"/minutrix-machine init "$MINUTRIX_ROOT" >/dev/null
+# The distribution folder on drive D: of the demo machine, as an administrator would bring it.
+cp -a "$build"/dist "$MINUTRIX_ROOT/d"
+echo "Installing Minutrix: D:\Setup.exe on a new demo machine ($MINUTRIX_ROOT),"
+echo "its windows answered by scripts/ui/install.ui:"
+MINUTRIX_UI=script MINUTRIX_UI_SCRIPT="$PWD/scripts/ui/install.ui" \
+  "$MINUTRIX_ROOT/d/Setup.exe" | grep --line-buffered -E '^(list: |box |  \| |answer: box)' |
+  sed -u 's/^/  /'
 product="$MINUTRIX_ROOT/c/Minutrix"
 db="$product/UserTimesDB/UserTimesDB.mdb"
-mkdir -p "$product/UserTimesDB"
-cp "$build"/Minutrix.dll "$product/"
-"$build"/minutrix-db create "$db" >/dev/null
-"$build"/minutrix-db add-user "$db" jsmith 60 >/dev/null
-"$build"/minutrix-db add-user "$db" pjansen -1 >/dev/null
+[ -f "$product/Minutrix.dll" ] || { echo "setup did not install Minutrix (see above)." >&2; exit 1; }
+
+# The administrator's part: the demo's users, a free site, the product page's port.
 "$build"/minutrix-db add-user "$db" kim 1 >/dev/null
 "$build"/minutrix-db set-used "$db" kim 1 >/dev/null
 "$build"/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null
 "$build"/minutrix-db set "$db" ServerPort "$web_port" >/dev/null
 "$build"/minutrix-db set "$db" ShowStartMessage yes >/dev/null
-reg() { "$build"/minutrix-machine reg add "$@" /f >/dev/null; }
-reg 'HKLM\software\Minutrix' /v MinutrixPath /d 'c:\Minutrix\'
-reg 'HKLM\software\Minutrix' /v MinutrixDebug /d 0
-reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters' /v FilterLoadOrder /d Minutrix
-reg 'HKLM\SYSTEM\ControlSet001\Services\W3SVC\Filters\Minutrix' /v FilterPath /d 'c:\Minutrix\Minutrix.dll'
 
 htpasswd -bc "$demo/htpasswd" 'CORP\jsmith' minutrix 2>/dev/null
 for account in 'CORP\pjansen' 'CORP\kim' 'CORP\carol'; do htpasswd -b "$demo/htpasswd" "$account" minutrix 2>/dev/null; done
 
-scripts/minutrix-stack start "$demo" --build "$build" --proxy-port "$proxy_port" --web-port "$web_port"
+scripts/minutrix-stack start "$demo" --build "$build" --proxy-port "$proxy_port" --web-port "$web_port" \
+  --web-root "$MINUTRIX_ROOT/c/Inetpub/wwwroot"
 
 cat <<TXT
 
@@ -91,6 +94,11 @@ Minutrix is running.
         (then every request passes unfiltered)
     MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net start w3svc
         (a new helper loads the filters registered now)
+
+  Uninstall, as an administrator does it, in a second terminal, as root (setup from the product folder;
+  the proxy stops filtering after the web-service restart that it asks for):
+    MINUTRIX_ROOT=$MINUTRIX_ROOT MINUTRIX_UI=script MINUTRIX_UI_SCRIPT=$PWD/scripts/ui/uninstall.ui $product/Setup.exe
+  or answer its windows yourself:  MINUTRIX_ROOT=$MINUTRIX_ROOT MINUTRIX_UI=terminal $product/Setup.exe
 
   The filter's log: $product/MinutrixOutput*.txt   (detail: set MinutrixDebug to 1 with
     MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-machine reg add "HKLM\\software\\Minutrix" /v MinutrixDebug /d 1 /f)
