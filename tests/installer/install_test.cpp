@@ -13,6 +13,8 @@
 #include "installer/registry_functions.h"
 #include "installer/settings.h"
 #include "platform/faults.h"
+#include "platform/machine.h"
+#include "platform/profile.h"
 #include "tests/installer/step_fixture.h"
 
 namespace {
@@ -225,6 +227,31 @@ TEST_F(CopyFaultTest, FailedCopyRollsBack) {
   EXPECT_EQ(log.rfind(std::string("[Install Log] : ") + MsgAppFilesError, 0), 0u) << log;
   EXPECT_NE(log.find("Error : 53 "), std::string::npos) << log;
   EXPECT_EQ(Boxes().size(), 3u) << ui_.Transcript();
+  ExpectRolledBack();
+}
+
+class DiskFullTest : public InstallTest {
+ protected:
+  DiskFullTest() : InstallTest("box \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+    EXPECT_TRUE(WritePrivateProfileStringA("DriveFreeSpace", "C", "100 KB",
+                                           platform::MachineProfilePath().c_str()));
+  }
+};
+
+// A silent failure: the rollback box is the only error box, and nothing was copied.
+TEST_F(DiskFullTest, OnlyTheRollbackBoxThenNothingInstalled) {
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  EXPECT_EQ(log, "[Install Log] : ");
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 2u) << ui_.Transcript();
+  EXPECT_EQ(boxes[0].rfind("box \"ERROR!\" icon critical", 0), 0u) << boxes[0];
+  const std::string transcript = ui_.Transcript();
+  EXPECT_NE(transcript.find("Needed/Available Disk Space : 22,120/100.00"), std::string::npos)
+      << transcript;
+  EXPECT_NE(transcript.find(MsgWillNowUninstall), std::string::npos) << transcript;
+  EXPECT_FALSE(Contains(ui_.List(), MsgFilesCopied));
   ExpectRolledBack();
 }
 
