@@ -23,21 +23,28 @@ build=$(realpath -m "${MINUTRIX_BUILD_DIR:-build}")
 ninja -C "$build" minutrix_dist minutrix-machine minutrix-cmd minutrix-msiexec minutrix-db \
   minutrix-squid-helper
 
-demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db=""
+demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db="" interrupted=0
 # Ctrl-C is the way to end the demo, so it ends with status 0; any failure keeps its own status.
+# Nothing may cut the clean-up short: under `./demo.sh | tee`, Ctrl-C ends tee too, so the rest
+# goes to the terminal (or to standard error without one) instead of the broken pipe.
 cleanup() {
   local status=$?
-  trap - EXIT INT TERM
+  set +e
+  trap - EXIT
+  trap '' INT TERM PIPE
+  if [ "$interrupted" = 1 ] && [ -p /dev/stdout ]; then
+    if { : >/dev/tty; } 2>/dev/null; then exec >/dev/tty 2>&1; else exec 1>&2; fi
+  fi
   echo
   echo "Stopping Squid and nginx..."
-  scripts/minutrix-stack stop "$demo" || true
+  scripts/minutrix-stack stop "$demo"
   echo "Minutes used at the end:"
-  [ -n "$db" ] && [ -f "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null || true
+  [ -n "$db" ] && [ -f "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null
   rm -rf "$demo"
   exit "$status"
 }
 trap cleanup EXIT
-trap 'exit 0' INT TERM
+trap 'interrupted=1; exit 0' INT TERM
 
 export MINUTRIX_ROOT="$demo/machine"
 "$build"/minutrix-machine init "$MINUTRIX_ROOT" >/dev/null
@@ -78,6 +85,10 @@ Minutrix is running.
     CORP\\pjansen  unlimited
     CORP\\kim      1 minute, already used up
     CORP\\carol    not monitored: always sent to the denied page
+  The proxy's login accounts are in $demo/htpasswd; add one (the proxy sees it at once), then
+  make the user monitored with an allowance in minutes a day (-1: unlimited):
+    htpasswd -b $demo/htpasswd 'CORP\\anna' minutrix
+    MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-db add-user '$db' anna 30
 
   Try:
     curl -i -x http://127.0.0.1:$proxy_port -U 'CORP\\jsmith:minutrix' http://127.0.0.2:$web_port/

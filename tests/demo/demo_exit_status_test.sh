@@ -41,4 +41,21 @@ grep -q "Minutes used at the end" "$scratch/out" || fail "no closing table"
 if curl -s -o /dev/null --max-time 2 http://127.0.0.2:13196/; then fail "nginx still answers"; fi
 if curl -s -o /dev/null --max-time 2 http://127.0.0.1:13195/; then fail "Squid still answers"; fi
 [ "$(demo_dirs)" = "$before" ] || fail "the demo left its folder behind"
+
+# Ctrl-C under a pipe: the reader dies of the same SIGINT, and the clean-up must still run to the
+# end. The demo runs in a session of its own, without a terminal, so its closing lines go to
+# standard error.
+MINUTRIX_DEMO_PROXY_PORT=13195 MINUTRIX_DEMO_WEB_PORT=13196 setsid -w bash -c 'echo $$ >"$1/leader"; exec "$2/demo.sh" 2>"$1/pipe-err" | cat >"$1/pipe-out"' \
+  pipe "$scratch" "$source_dir" &
+trap 'kill -KILL -- "-$(cat "$scratch/leader")" 2>/dev/null; rm -rf "$scratch"' EXIT
+for _ in $(seq 1 600); do grep -q "Minutrix is running" "$scratch/pipe-out" 2>/dev/null && break; sleep 0.1; done
+cat "$scratch/pipe-out" "$scratch/pipe-err" >"$scratch/out"
+grep -q "Minutrix is running" "$scratch/out" || fail "no start under a pipe"
+kill -INT -- "-$(cat "$scratch/leader")"
+wait $!
+cat "$scratch/pipe-out" "$scratch/pipe-err" >"$scratch/out"
+grep -q "Minutes used at the end" "$scratch/pipe-err" || fail "no closing table after Ctrl-C under a pipe"
+if curl -s -o /dev/null --max-time 2 http://127.0.0.2:13196/; then fail "nginx still answers after a pipe"; fi
+if curl -s -o /dev/null --max-time 2 http://127.0.0.1:13195/; then fail "Squid still answers after a pipe"; fi
+[ "$(demo_dirs)" = "$before" ] || fail "the demo left its folder behind under a pipe"
 echo "PASS"
