@@ -39,6 +39,8 @@ per request, in order:
   ERR                          the request passes unchanged
   OK status=302 url="..."      the filter redirected (the product page)
   OK minutrix=block            the filter ended the request; squid.conf makes Squid answer 403
+                               (a CONNECT, which no redirect can reach, is refused when the
+                               filter denies it; the start page lets its tunnel open)
   OK minutrix=block            also for a line that does not fit the extras: it is never
                                passed unfiltered (the first such line is reported on stderr)
   BH message="..."             the helper itself failed on this line; it goes on

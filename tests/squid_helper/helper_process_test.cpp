@@ -89,6 +89,30 @@ TEST_F(HelperTest, AnswersEachRequestInOrderWithItsChannel) {
   EXPECT_EQ(answers[5], "6 ERR");
 }
 
+TEST_F(HelperTest, StartPageDueOnAConnectOpensTheTunnelAndOnlyADenialRefusesIt) {
+  Db({"set", "ShowStartMessage", "yes"});
+  Db({"add-user", "bob", "2"});
+  Db({"set-used", "bob", "2"});
+  const auto answers = Helper(
+      "1 a.example:443 ip=127.0.0.1 method=CONNECT user=alice\n"
+      "2 http://a.example/ ip=127.0.0.1 method=GET user=alice\n"
+      "3 a.example:443 ip=127.0.0.1 method=CONNECT user=bob\n"
+      "4 http://b.example/ ip=127.0.0.1 method=GET user=carol\n"
+      "5 b.example:443 ip=127.0.0.1 method=CONNECT user=carol\n");
+  ASSERT_EQ(answers.size(), 5u) << result_.output;
+  EXPECT_EQ(answers[0], "1 ERR");
+  EXPECT_EQ(answers[1], "2 ERR") << "the CONNECT began the period: its start page is spent";
+  EXPECT_EQ(answers[2], "3 OK minutrix=block");  // out of time
+  EXPECT_NE(answers[3].find("&DeniedMessage="), std::string::npos) << answers[3];
+  EXPECT_EQ(answers[4], "5 OK minutrix=block");  // not monitored
+  // A plain request's start page is still shown.
+  Db({"add-user", "dave", "9"});
+  EXPECT_EQ(Helper("http://a.example/ ip=127.0.0.1 method=GET user=dave\n")[0],
+            "OK status=302 url=\"" + kPage +
+                "UserName=dave&TimeLeft=9&CurrentUserCommand=timeleft&RequestedURL=http://"
+                "a.example/\"");
+}
+
 TEST_F(HelperTest, SquidsDefaultExtrasWork) {
   const auto answers =
       Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n",
