@@ -126,7 +126,8 @@ TEST_F(DeploymentTest, DebiansSquidWithTheSnippetChargesAnInstalledUser) {
                               "auth_param basic casesensitive on\n"
                               "acl minutrix_users proxy_auth REQUIRED\n"
                               "http_access deny !minutrix_users\n"
-                              "http_access allow localnet\n" +
+                              "acl minutrix_net src 10.0.0.0/8\n"
+                              "http_access allow minutrix_net\n" +
                               helper_lines);
   fs::copy_file("/etc/squid/conf.d/debian.conf", dir_.path() / "conf.d/debian.conf");
   test_support::WriteFile(dir_.path() / "squid.conf", DebianSquidConf(dir_.path()));
