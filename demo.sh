@@ -5,7 +5,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
-ensure_packages squid nginx-light curl apache2-utils
+ensure_packages squid-openssl openssl nginx-light curl apache2-utils
 
 proxy_port=${MINUTRIX_DEMO_PROXY_PORT:-3128}
 web_port=${MINUTRIX_DEMO_WEB_PORT:-8080}

@@ -4,9 +4,9 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
-# Squid, nginx, curl and htpasswd for the end-to-end tests through a real proxy; clang-format for
-# the formatting check.
-ensure_packages squid nginx-light curl apache2-utils clang-format
+# Squid (Debian's OpenSSL build, for SslBump; it replaces the package squid), openssl, nginx, curl
+# and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check.
+ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format
 
 echo "== Formatting"
 scripts/check-format.sh

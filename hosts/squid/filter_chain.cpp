@@ -105,8 +105,13 @@ std::string FilterChain::Answer(std::string_view line, const std::string& server
     const bool connect = platform::EqualsNoCase(parsed->method, "CONNECT");
     if (outcome.response) {
       const std::string location = LocationOf(outcome.response->headers);
-      // Browsers show no proxy answer to CONNECT, so a redirect there can only be a refusal.
-      if (location.empty() || connect) return BlockAnswer(channel);
+      if (location.empty()) return BlockAnswer(channel);
+      // Browsers show no proxy answer to a CONNECT. The start page would only cost the user the
+      // tunnel (its minute is charged all the same), so the tunnel opens; any other redirect,
+      // a denial above all, refuses it.
+      if (connect) {
+        return IsStartPage(location, parsed->url) ? PassAnswer(channel) : BlockAnswer(channel);
+      }
       return RedirectAnswer(channel, location);
     }
     if (outcome.status == SF_STATUS_REQ_ERROR || outcome.status == SF_STATUS_REQ_FINISHED ||

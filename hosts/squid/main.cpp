@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "hosts/squid/filter_chain.h"
+#include "hosts/squid/free_sites.h"
 #include "hosts/squid/squid_config.h"
 #include "platform/machine.h"
 #include "platform/services.h"
@@ -21,6 +22,8 @@ constexpr const char* kHelp =
     R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME] [--extras FORM]
        minutrix-squid-helper --squid-config [--server-name NAME] [--product-port PORT]
                              [--concurrency N] [--extras FORM] [--filter PATH]...
+                             [--ssl-bump CERT [--http-port PORT] [--ssl-db DIR]
+                              [--splice-host HOST]...]
 
 A Squid url_rewrite helper that hosts ISAPI filters. It loads the filters registered with
 the web server of the machine in $MINUTRIX_ROOT (registry HKLM\SYSTEM\ControlSet001\Services\
@@ -39,6 +42,8 @@ per request, in order:
   ERR                          the request passes unchanged
   OK status=302 url="..."      the filter redirected (the product page)
   OK minutrix=block            the filter ended the request; squid.conf makes Squid answer 403
+                               (a CONNECT, which no redirect can reach, is refused when the
+                               filter denies it; the start page lets its tunnel open)
   OK minutrix=block            also for a line that does not fit the extras: it is never
                                passed unfiltered (the first such line is reported on stderr)
   BH message="..."             the helper itself failed on this line; it goes on
@@ -59,10 +64,24 @@ Options:
   --squid-config       print the squid.conf lines that hook this helper in, and exit
   --product-port PORT  with --squid-config: the port of the product page (ServerPort)
   --concurrency N      with --squid-config: Squid's concurrency for the helper (default 0)
+  --ssl-bump CERT      with --squid-config: also print the SslBump lines of Debian's
+                       squid-openssl, so that HTTPS sites are decrypted with the proxy's
+                       certificate authority CERT (its certificate and key in one PEM file)
+                       and the filter's pages answer https:// requests too. The free sites
+                       of the filters' databases (read now: print the lines again after
+                       adding one) and the --splice-host hosts are never decrypted.
+  --http-port PORT     with --ssl-bump: Squid's port, [ADDRESS:]PORT (default 3128); the
+                       printed http_port line replaces squid.conf's own for that port
+  --ssl-db DIR         with --ssl-bump: the certificate generator's database (default
+                       /var/lib/squid/ssl_db)
+  --splice-host HOST   with --ssl-bump: never decrypt HOST (a name, which includes the names
+                       below it, or an IPv4 address), e.g. a bank; repeatable
   --help               this text
 
-Example:
+Examples:
   minutrix-squid-helper --squid-config --server-name proxy.school.example --product-port 80
+  minutrix-squid-helper --squid-config --server-name proxy.school.example \
+      --ssl-bump /etc/squid/minutrix-ca.pem --splice-host bank.example
 )";
 
 std::string HostName() {
@@ -111,6 +130,33 @@ class LineReader {
   size_t len_ = 0;
 };
 
+// squid.conf takes a path or a port as one word; a wrong one would only show when Squid starts.
+bool SslBumpOptionsFit(const squid::ConfigOptions& config, std::string& problem) {
+  for (const std::string* word : {&config.ssl_bump_cert, &config.ssl_db, &config.http_port}) {
+    if (word->empty() || word->find_first_of(" \t\r\n\"#") != std::string::npos) {
+      problem = "\"" + *word + "\" cannot stand in squid.conf (empty, or a space, quote or #)";
+      return false;
+    }
+  }
+  if (config.ssl_bump_cert[0] != '/' || config.ssl_db[0] != '/') {
+    problem = "--ssl-bump and --ssl-db take absolute paths";
+    return false;
+  }
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(config.ssl_bump_cert, ec)) {
+    problem = "--ssl-bump: no certificate file " + config.ssl_bump_cert;
+    return false;
+  }
+  const std::string port = config.http_port.substr(config.http_port.rfind(':') + 1);
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::stoi(port) == 0 ||
+      std::stoi(port) > 65535) {
+    problem = "--http-port is [ADDRESS:]PORT, not \"" + config.http_port + "\"";
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -119,6 +165,7 @@ int main(int argc, char** argv) {
   squid::ConfigOptions config;
   config.server_name = HostName();
   bool print_config = false;
+  std::vector<std::string> splice_hosts;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;
@@ -145,6 +192,22 @@ int main(int argc, char** argv) {
                      form.c_str());
         return 2;
       }
+    } else if (arg == "--ssl-bump" && has_value) {
+      config.ssl_bump_cert = argv[++i];
+    } else if (arg == "--http-port" && has_value) {
+      config.http_port = argv[++i];
+    } else if (arg == "--ssl-db" && has_value) {
+      config.ssl_db = argv[++i];
+    } else if (arg == "--splice-host" && has_value) {
+      const auto domain = squid::SpliceDomainOfHost(argv[++i]);
+      if (!domain) {
+        std::fprintf(stderr,
+                     "minutrix-squid-helper: --splice-host \"%s\" is not a host name or an IPv4 "
+                     "address\n",
+                     argv[i]);
+        return 2;
+      }
+      splice_hosts.push_back(*domain);
     } else if (arg == "--concurrency" && has_value) {
       config.concurrency = std::atoi(argv[++i]);
     } else {
@@ -171,6 +234,32 @@ int main(int argc, char** argv) {
       if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
         config.environment.push_back(std::string(name) + "=" + value);
       }
+    }
+    if (!config.ssl_bump_cert.empty()) {
+      std::string problem;
+      if (!SslBumpOptionsFit(config, problem)) {
+        std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
+        return 2;
+      }
+      try {
+        std::vector<std::string> problems;
+        std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
+        paths.insert(paths.end(), filters.begin(), filters.end());
+        config.splice = splice_hosts;
+        for (const std::string& row : squid::FreeSiteRows(paths)) {
+          if (auto domain = squid::SpliceDomainOfRow(row)) config.splice.push_back(*domain);
+        }
+        config.splice = squid::WithoutCoveredDomains(config.splice);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "minutrix-squid-helper: %s\n", e.what());
+        return 1;
+      }
+    } else if (!splice_hosts.empty() || config.http_port != "3128" ||
+               config.ssl_db != squid::ConfigOptions().ssl_db) {
+      std::fputs(
+          "minutrix-squid-helper: --splice-host, --http-port and --ssl-db go with --ssl-bump\n",
+          stderr);
+      return 2;
     }
     std::fputs(squid::SquidConfig(config).c_str(), stdout);
     return 0;

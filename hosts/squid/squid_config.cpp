@@ -13,6 +13,42 @@ std::string RegexQuote(const std::string& text) {
   return out;
 }
 
+std::string SslBumpLines(const ConfigOptions& o) {
+  std::string splice;
+  for (const auto& domain : o.splice) splice += " " + domain;
+  std::string out;
+  out +=
+      "# HTTPS with interception (SslBump): Squid decrypts HTTPS with the certificate authority\n"
+      "# below, so that the filter sees https:// URLs and its pages can answer them. Browsers\n"
+      "# must trust that authority. This http_port line replaces squid.conf's own for the port.\n";
+  out += "http_port " + o.http_port + " ssl-bump tls-cert=" + o.ssl_bump_cert +
+         " generate-host-certificates=on dynamic_cert_mem_cache_size=4MB\n";
+  out += "# Make the certificate database first: " + std::string(kCertGenerator) + " -c -s " +
+         o.ssl_db + " -M 4MB; chown -R proxy: " + o.ssl_db + "\n";
+  out += "sslcrtd_program " + std::string(kCertGenerator) + " -s " + o.ssl_db + " -M 4MB\n";
+  out += "sslcrtd_children 5 startup=1 idle=1\n";
+  out += "acl minutrix_connect method CONNECT\n";
+  if (!splice.empty()) {
+    out +=
+        "# Never decrypted: the free sites and the hosts given to --splice-host, by the name the\n"
+        "# browser asks for and by the name in its TLS greeting. The filter decides their\n"
+        "# CONNECTs: a denial refuses the tunnel.\n";
+    out += "acl minutrix_splice dstdomain" + splice + "\n";
+    out += "acl minutrix_splice_name ssl::server_name" + splice + "\n";
+    out += "ssl_bump splice minutrix_splice\n";
+  }
+  out += "acl minutrix_step1 at_step SslBump1\n";
+  out += "ssl_bump peek minutrix_step1\n";
+  if (!splice.empty()) out += "ssl_bump splice minutrix_splice_name\n";
+  out += "ssl_bump bump all\n";
+  out +=
+      "# A decrypted site's requests are decided one by one inside the tunnel, so its CONNECT is\n"
+      "# not: the start page is then shown on the first page of the site.\n";
+  out += splice.empty() ? "url_rewrite_access deny minutrix_connect\n"
+                        : "url_rewrite_access deny minutrix_connect !minutrix_splice\n";
+  return out;
+}
+
 }  // namespace
 
 std::string SquidConfig(const ConfigOptions& o) {
@@ -47,6 +83,7 @@ std::string SquidConfig(const ConfigOptions& o) {
   out += "acl minutrix_page url_regex -i ^http://" + RegexQuote(o.server_name) +
          "(:" + RegexQuote(o.product_port) + ")?/Minutrix/\n";
   out += "url_rewrite_access deny minutrix_page\n";
+  if (!o.ssl_bump_cert.empty()) out += SslBumpLines(o);
   out += "url_rewrite_access allow all\n";
   out += "# Requests the filter ends without a redirect are refused by Squid itself (403).\n";
   out += "acl minutrix_block note minutrix block\n";

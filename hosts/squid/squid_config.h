@@ -16,7 +16,14 @@ struct ConfigOptions {
   Extras extras = Extras::kKeyed;        // the extras the helper reads, passed on with --extras
   std::vector<std::string> filters;      // --filter arguments to pass on
   std::vector<std::string> environment;  // NAME=VALUE pairs the helper needs (MINUTRIX_ROOT)
+  // SslBump, when `ssl_bump_cert` (the proxy's CA, certificate and key in one PEM file) is set.
+  std::string ssl_bump_cert;
+  std::string http_port = "3128";                // the port line that takes the ssl-bump options
+  std::string ssl_db = "/var/lib/squid/ssl_db";  // security_file_certgen's database
+  std::vector<std::string> splice;               // dstdomain entries never decrypted
 };
+
+inline constexpr const char* kCertGenerator = "/usr/lib/squid/security_file_certgen";
 
 std::string SquidConfig(const ConfigOptions& options);
 

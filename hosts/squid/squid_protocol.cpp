@@ -1,6 +1,7 @@
 // Parsing and answering url_rewrite lines.
 #include "hosts/squid/squid_protocol.h"
 
+#include <algorithm>
 #include <cctype>
 #include <vector>
 
@@ -195,6 +196,25 @@ std::string LocationForSquid(std::string_view location) {
     }
   }
   return out;
+}
+
+bool IsStartPage(std::string_view location, std::string_view requested_url) {
+  constexpr std::string_view kPage = "/Minutrix/Minutrix.asp?";
+  const size_t page = location.find(kPage);
+  if (page == std::string_view::npos || requested_url.empty()) return false;
+  const std::string_view query = location.substr(page + kPage.size());
+  // The requested URL may hold "&" itself, so it is found from the end, and no key of the
+  // query, its words included, may say DeniedMessage.
+  for (size_t at = 0; at <= query.size();) {
+    const size_t end = std::min(query.find('&', at), query.size());
+    const std::string_view pair = query.substr(at, end - at);
+    if (pair.substr(0, pair.find('=')) == "DeniedMessage") return false;
+    at = end + 1;
+  }
+  const std::string expected = "RequestedURL=" + std::string(requested_url);
+  if (!query.ends_with(expected)) return false;
+  const size_t key = query.size() - expected.size();
+  return key == 0 || query[key - 1] == '&';
 }
 
 namespace {

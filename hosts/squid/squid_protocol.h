@@ -47,6 +47,12 @@ std::string PercentDecode(std::string_view text);
 // Existing "%XX" sequences are kept.
 std::string LocationForSquid(std::string_view location);
 
+// Whether `location`, a redirect the filter sent for `requested_url`, is the product page's start
+// page: the page's query names the request as RequestedURL (its last key) and carries no
+// DeniedMessage. The time-left and denied pages name the product's home instead, and a denial
+// always carries DeniedMessage, so no denial is ever taken for a start page.
+bool IsStartPage(std::string_view location, std::string_view requested_url);
+
 // Answer lines, with the channel-ID in front when there is one.
 std::string PassAnswer(const std::string& channel);
 std::string RedirectAnswer(const std::string& channel, const std::string& location);

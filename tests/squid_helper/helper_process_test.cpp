@@ -89,6 +89,30 @@ TEST_F(HelperTest, AnswersEachRequestInOrderWithItsChannel) {
   EXPECT_EQ(answers[5], "6 ERR");
 }
 
+TEST_F(HelperTest, StartPageDueOnAConnectOpensTheTunnelAndOnlyADenialRefusesIt) {
+  Db({"set", "ShowStartMessage", "yes"});
+  Db({"add-user", "bob", "2"});
+  Db({"set-used", "bob", "2"});
+  const auto answers = Helper(
+      "1 a.example:443 ip=127.0.0.1 method=CONNECT user=alice\n"
+      "2 http://a.example/ ip=127.0.0.1 method=GET user=alice\n"
+      "3 a.example:443 ip=127.0.0.1 method=CONNECT user=bob\n"
+      "4 http://b.example/ ip=127.0.0.1 method=GET user=carol\n"
+      "5 b.example:443 ip=127.0.0.1 method=CONNECT user=carol\n");
+  ASSERT_EQ(answers.size(), 5u) << result_.output;
+  EXPECT_EQ(answers[0], "1 ERR");
+  EXPECT_EQ(answers[1], "2 ERR") << "the CONNECT began the period: its start page is spent";
+  EXPECT_EQ(answers[2], "3 OK minutrix=block");  // out of time
+  EXPECT_NE(answers[3].find("&DeniedMessage="), std::string::npos) << answers[3];
+  EXPECT_EQ(answers[4], "5 OK minutrix=block");  // not monitored
+  // A plain request's start page is still shown.
+  Db({"add-user", "dave", "9"});
+  EXPECT_EQ(Helper("http://a.example/ ip=127.0.0.1 method=GET user=dave\n")[0],
+            "OK status=302 url=\"" + kPage +
+                "UserName=dave&TimeLeft=9&CurrentUserCommand=timeleft&RequestedURL=http://"
+                "a.example/\"");
+}
+
 TEST_F(HelperTest, SquidsDefaultExtrasWork) {
   const auto answers =
       Helper("http://timeleft/ 127.0.0.1/localhost CORP\\alice GET myip=127.0.0.1 myport=3128\n",
@@ -234,6 +258,50 @@ TEST_F(HelperTest, PrintsTheSquidConfigThatHooksItIn) {
     EXPECT_NE(config.output.find(line), std::string::npos) << line << config.output;
   }
   EXPECT_NE(config.output.find("MINUTRIX_ROOT=" + machine_.root().string()), std::string::npos);
+}
+
+TEST_F(HelperTest, SslBumpLinesSpliceTheFreeSitesAndTheGivenHosts) {
+  Db({"add-site", "--host", "lessons.example"});
+  Db({"add-site", "127.0.0.2:8080/free"});
+  test_support::WriteFile(clock_.path() / "ca.pem", "certificate and key\n");
+  const std::string helper = (test_support::kBuildDir / "minutrix-squid-helper").string();
+  const std::string ca = (clock_.path() / "ca.pem").string();
+  const auto config =
+      test_support::Run({helper, "--squid-config", "--server-name", "proxy.test", "--ssl-bump", ca,
+                         "--http-port", "127.0.0.1:3128", "--ssl-db", "/run/x/ssl_db",
+                         "--splice-host", "bank.example", "--splice-host", "www.bank.example"});
+  ASSERT_EQ(config.exit_code, 0) << config.output;
+  for (const std::string& line :
+       {"http_port 127.0.0.1:3128 ssl-bump tls-cert=" + ca + " generate-host-certificates=on",
+        std::string("sslcrtd_program /usr/lib/squid/security_file_certgen -s /run/x/ssl_db -M 4MB"),
+        std::string("acl minutrix_splice dstdomain .bank.example .free.example.org "
+                    ".lessons.example\n"),
+        std::string("ssl_bump splice minutrix_splice\n"),
+        std::string("ssl_bump peek minutrix_step1\nssl_bump splice minutrix_splice_name\n"
+                    "ssl_bump bump all\n"),
+        std::string("url_rewrite_access deny minutrix_connect !minutrix_splice\n"
+                    "url_rewrite_access allow all\n")}) {
+    EXPECT_NE(config.output.find(line), std::string::npos) << line << "\n" << config.output;
+  }
+
+  struct Refused {
+    std::vector<std::string> args;
+    const char* says;
+  };
+  for (const Refused& bad : std::vector<Refused>{
+           {{"--splice-host", "bank.example"}, "go with --ssl-bump"},
+           {{"--ssl-bump", "/no/such/ca.pem"}, "no certificate file"},
+           {{"--ssl-bump", "ca.pem"}, "absolute paths"},
+           {{"--ssl-bump", ca, "--http-port", "3128 intercept"}, "cannot stand in squid.conf"},
+           {{"--ssl-bump", ca, "--http-port", "70000"}, "[ADDRESS:]PORT"},
+           {{"--ssl-bump", ca, "--splice-host", "bank.example\nhttp_access allow all"},
+            "not a host name"}}) {
+    std::vector<std::string> argv = {helper, "--squid-config", "--server-name", "proxy.test"};
+    argv.insert(argv.end(), bad.args.begin(), bad.args.end());
+    const auto result = test_support::Run(argv);
+    EXPECT_EQ(result.exit_code, 2) << result.output;
+    EXPECT_NE(result.output.find(bad.says), std::string::npos) << result.output;
+  }
 }
 
 // The ways around the limit that the helper once let through, and the configured line format.

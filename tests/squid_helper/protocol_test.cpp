@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "hosts/squid/squid_protocol.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -155,5 +156,51 @@ TEST(SquidLine, ChannelOfALineTooLongToParse) {
   EXPECT_EQ(squid::ChannelOf("17 http://a.example/" + std::string(100, 'x')), "17");
   EXPECT_EQ(squid::ChannelOf(std::string(100, 'x')), "");
 }
+
+// Only the start page opens a CONNECT's tunnel; everything else the filter redirects refuses it.
+struct StartPageCase {
+  const char* name;
+  const char* location;
+  const char* requested;
+  bool start_page;
+};
+
+class StartPageOfConnect : public ::testing::TestWithParam<StartPageCase> {};
+
+TEST_P(StartPageOfConnect, IsTold) {
+  const StartPageCase& c = GetParam();
+  EXPECT_EQ(squid::IsStartPage(c.location, c.requested), c.start_page) << c.location;
+}
+
+#define PAGE "http://proxy:80/Minutrix/Minutrix.asp?"
+const StartPageCase kStartPageCases[] = {
+    {"StartPage",
+     PAGE "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft&RequestedURL=a.example:443",
+     "a.example:443", true},
+    {"DeniedPage",
+     PAGE "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com"
+          "&DeniedMessage=Used%20up",
+     "a.example:443", false},
+    {"DeniedPageWithEmptyMessage",
+     PAGE
+     "UserName=bob&TimeLeft=0&CurrentUserCommand=t&RequestedURL=www.minutrix.com&DeniedMessage",
+     "www.minutrix.com", false},
+    {"TimeLeftPage",
+     PAGE "UserName=alice&TimeLeft=5&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com",
+     "a.example:443", false},
+    {"OtherRequest", PAGE "UserName=alice&TimeLeft=5&RequestedURL=b.example:443", "a.example:443",
+     false},
+    {"RequestOnlyEndsLikeIt", PAGE "UserName=alice&RequestedURL=xa.example:443", "a.example:443",
+     false},
+    {"NameSmugglingDeniedKey",
+     PAGE "UserName=eve&DeniedMessage=x&TimeLeft=0&RequestedURL=a.example:443", "a.example:443",
+     false},
+    {"OtherPage", "http://elsewhere/?RequestedURL=a.example:443", "a.example:443", false},
+    {"NoRequest", PAGE "UserName=alice&RequestedURL=", "", false},
+};
+#undef PAGE
+
+INSTANTIATE_TEST_SUITE_P(Redirects, StartPageOfConnect, ::testing::ValuesIn(kStartPageCases),
+                         test_support::ByName());
 
 }  // namespace
