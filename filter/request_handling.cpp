@@ -63,10 +63,11 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     }
     m_bUserSeen = 0;
 
-    // The time-left page costs nothing and is open to every user, monitored or not.
-    const std::string timeLeftPage =
-        "http://" + std::string(SettingsRecord.CurrentUserCommand) + "/";
-    if (platform::EqualsNoCase(gblRequestUrl, timeLeftPage)) {
+    // The time-left page costs nothing and is open to every user, monitored or not. A proxy that
+    // decrypts HTTPS hands on https:// URLs too, and browsers try https:// first for a bare name.
+    const std::string command = std::string(SettingsRecord.CurrentUserCommand) + "/";
+    if (platform::EqualsNoCase(gblRequestUrl, "http://" + command) ||
+        platform::EqualsNoCase(gblRequestUrl, "https://" + command)) {
       ShowTimeLeft(context, UserNameOf(userText), true);
       return SF_STATUS_REQ_NEXT_NOTIFICATION;
     }

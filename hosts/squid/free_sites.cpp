@@ -1,8 +1,10 @@
 // Reading the free sites for the SslBump lines.
 #include "hosts/squid/free_sites.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
+#include <cstring>
 #include <filesystem>
 #include <span>
 #include <stdexcept>
@@ -90,8 +92,11 @@ std::vector<std::string> WithoutCoveredDomains(const std::vector<std::string>& d
   return kept;
 }
 
-std::vector<std::string> FreeSiteRows(const std::vector<std::string>& filter_paths) {
-  std::vector<std::string> rows;
+namespace {
+
+// Calls `read` with each filter's database (UserTimesDB\UserTimesDB.mdb beside the library).
+template <typename Read>
+void ForEachDatabase(const std::vector<std::string>& filter_paths, const char* what, Read read) {
   for (const std::string& filter : filter_paths) {
     std::filesystem::path library = filter;
     if (!filter.empty() && filter[0] != '/') {
@@ -105,18 +110,64 @@ std::vector<std::string> FreeSiteRows(const std::vector<std::string>& filter_pat
     try {
       ado::ConnectionPtr connection = ado::CreateConnection();
       connection->Open("Data Source=" + platform::WindowsPath(database) + ";", "", "", 0);
-      ado::RecordsetPtr sites = ado::CreateRecordset();
-      sites->Open("tblPages", connection, ado::adOpenKeyset, ado::adLockOptimistic,
-                  ado::adCmdTable);
-      SiteRow row{};
-      sites->QueryBinding()->BindToRecordset(&row);
-      for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) rows.emplace_back(row.PageName);
+      read(connection);
     } catch (const ado::ComError& error) {
-      throw std::runtime_error("cannot read the free sites of " + database.string() + ": " +
-                               error.Description());
+      throw std::runtime_error(std::string("cannot read ") + what + " of " + database.string() +
+                               ": " + error.Description());
     }
   }
+}
+
+bool IsHostName(std::string_view text) {
+  if (text.empty() || text.size() > 253 || text.front() == '.' || text.back() == '.') return false;
+  for (char c : text) {
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') {
+      return false;
+    }
+  }
+  return true;
+}
+
+struct CommandRow {
+  char CurrentUserCommand[50];
+  static std::span<const ado::FieldBinding> Bindings() {
+    static const ado::FieldBinding kFields[] = {
+        ADO_TEXT_FIELD(CommandRow, 9, CurrentUserCommand, false)};
+    return kFields;
+  }
+};
+
+}  // namespace
+
+std::vector<std::string> FreeSiteRows(const std::vector<std::string>& filter_paths) {
+  std::vector<std::string> rows;
+  ForEachDatabase(filter_paths, "the free sites", [&](const ado::ConnectionPtr& connection) {
+    ado::RecordsetPtr sites = ado::CreateRecordset();
+    sites->Open("tblPages", connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+    SiteRow row{};
+    sites->QueryBinding()->BindToRecordset(&row);
+    for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) rows.emplace_back(row.PageName);
+  });
   return rows;
+}
+
+std::vector<std::string> TimeLeftHosts(const std::vector<std::string>& filter_paths) {
+  std::vector<std::string> hosts;
+  ForEachDatabase(filter_paths, "the settings", [&](const ado::ConnectionPtr& connection) {
+    ado::RecordsetPtr settings = ado::CreateRecordset();
+    settings->Open("FilterSettings", connection, ado::adOpenKeyset, ado::adLockOptimistic,
+                   ado::adCmdTable);
+    CommandRow row{};
+    settings->QueryBinding()->BindToRecordset(&row);
+    settings->MoveFirst();
+    if (settings->IsEOF()) return;
+    const std::string command = platform::LowerAscii(platform::Trim(std::string_view(
+        row.CurrentUserCommand, strnlen(row.CurrentUserCommand, sizeof row.CurrentUserCommand))));
+    // Only a plain host name goes into squid.conf; the filter still answers any other command.
+    if (!IsHostName(command)) return;
+    if (std::find(hosts.begin(), hosts.end(), command) == hosts.end()) hosts.push_back(command);
+  });
+  return hosts;
 }
 
 }  // namespace squid

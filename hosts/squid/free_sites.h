@@ -14,6 +14,12 @@ namespace squid {
 // database beside it adds nothing; a database that cannot be read raises std::runtime_error.
 std::vector<std::string> FreeSiteRows(const std::vector<std::string>& filter_paths);
 
+// The hosts of the filters' time-left command (CurrentUserCommand of each filter's settings,
+// lower-cased, without repeats): a request for http(s)://COMMAND/ asks for the time-left page, a
+// host that does not exist. Only plain host names are given; a database that cannot be read
+// raises std::runtime_error.
+std::vector<std::string> TimeLeftHosts(const std::vector<std::string>& filter_paths);
+
 // The dstdomain entry for a free-site row whose host can be told: "host:NAME", or a plain row
 // that is a host name alone (a scheme and a trailing "/" allowed). ".NAME" (NAME and below) for
 // a name, the address itself for an IPv4 address. A row with a port, a path or other text

@@ -250,6 +250,7 @@ int main(int argc, char** argv) {
           if (auto domain = squid::SpliceDomainOfRow(row)) config.splice.push_back(*domain);
         }
         config.splice = squid::WithoutCoveredDomains(config.splice);
+        config.time_left_hosts = squid::TimeLeftHosts(paths);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "minutrix-squid-helper: %s\n", e.what());
         return 1;

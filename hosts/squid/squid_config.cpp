@@ -28,14 +28,26 @@ std::string SslBumpLines(const ConfigOptions& o) {
   out += "sslcrtd_program " + std::string(kCertGenerator) + " -s " + o.ssl_db + " -M 4MB\n";
   out += "sslcrtd_children 5 startup=1 idle=1\n";
   out += "acl minutrix_connect method CONNECT\n";
+  out +=
+      "# dstdomain -n: a CONNECT to an address is never looked up in reverse (a lookup that may\n"
+      "# stall every such tunnel).\n";
   if (!splice.empty()) {
     out +=
         "# Never decrypted: the free sites and the hosts given to --splice-host, by the name the\n"
         "# browser asks for and by the name in its TLS greeting. The filter decides their\n"
         "# CONNECTs: a denial refuses the tunnel.\n";
-    out += "acl minutrix_splice dstdomain" + splice + "\n";
+    out += "acl minutrix_splice dstdomain -n" + splice + "\n";
     out += "acl minutrix_splice_name ssl::server_name" + splice + "\n";
     out += "ssl_bump splice minutrix_splice\n";
+  }
+  if (!o.time_left_hosts.empty()) {
+    std::string hosts;
+    for (const auto& host : o.time_left_hosts) hosts += " " + host;
+    out +=
+        "# The time-left command's host exists nowhere: its tunnel is decrypted at once, without\n"
+        "# a server to ask, so that the filter can answer https://COMMAND/ with its page.\n";
+    out += "acl minutrix_time_left dstdomain -n" + hosts + "\n";
+    out += "ssl_bump bump minutrix_time_left\n";
   }
   out += "acl minutrix_step1 at_step SslBump1\n";
   out += "ssl_bump peek minutrix_step1\n";

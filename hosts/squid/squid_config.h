@@ -21,6 +21,7 @@ struct ConfigOptions {
   std::string http_port = "3128";                // the port line that takes the ssl-bump options
   std::string ssl_db = "/var/lib/squid/ssl_db";  // security_file_certgen's database
   std::vector<std::string> splice;               // dstdomain entries never decrypted
+  std::vector<std::string> time_left_hosts;      // the filters' time-left command hosts
 };
 
 inline constexpr const char* kCertGenerator = "/usr/lib/squid/security_file_certgen";

@@ -87,6 +87,24 @@ TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
                                    kDenied);
 }
 
+// Through a proxy that decrypts HTTPS the page is asked for as https://COMMAND/ as well.
+TEST_F(HostTest, TimeLeftPageOverHttpsIsTheSamePage) {
+  Db("add-user", {"alice", "30"});
+  ASSERT_EQ(Load(), TRUE);
+  Send("CORP\\alice", "http://a.example/");
+  At("2026-12-07 09:04:00");
+  Send("CORP\\alice", "https://a.example/");
+  auto answer = Send("CORP\\alice", "HTTPS://TimeLeft/");
+  EXPECT_EQ(answer.status, kNext);
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=alice&TimeLeft=26&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com");
+  answer = Send("CORP\\alice", "https://timeleft/index.htm");
+  EXPECT_TRUE(answer.responses.empty()) << "not the page: an ordinary request";
+  answer = Send("CORP\\alice", "ftp://timeleft/");
+  EXPECT_TRUE(answer.responses.empty()) << "only the web's two schemes";
+}
+
 TEST_F(HostTest, TimeLeftPageWithNoMonitoredUsers) {
   Db("add-user", {"alice", "30"});
   ASSERT_EQ(Load(), TRUE);

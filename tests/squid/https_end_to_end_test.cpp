@@ -205,6 +205,27 @@ TEST_F(InterceptionTest, UserOutOfTimeSeesTheDeniedPageOnAnHttpsSite) {
   }
 }
 
+// The time-left command's host exists nowhere; its page is answered inside the tunnel.
+TEST_F(InterceptionTest, TimeLeftCommandOverHttpsShowsTheTimeLeft) {
+  const Reply reply = stack_->Get("bob", "https://timeleft/", "proxy-ca.crt");
+  EXPECT_EQ(reply.curl, 0);
+  EXPECT_EQ(reply.connect, "200");
+  EXPECT_EQ(reply.code, "302");
+  EXPECT_EQ(reply.location.rfind(kPage + "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
+                                         "&RequestedURL=www.minutrix.com",
+                                 0),
+            0u)
+      << reply.location;
+}
+
+// Squid's lists of names must not look an address up in reverse: with no answer coming (an
+// address that the hosts file does not name), every tunnel to an address would wait for the
+// resolver's timeout. Nothing listens there, so the answer is Squid's own error, but at once.
+TEST_F(InterceptionTest, TunnelToAnAddressDoesNotWaitForAReverseLookup) {
+  const Reply reply = stack_->Get("bob", "https://127.0.0.3:23443/", "proxy-ca.crt");
+  EXPECT_NE(reply.curl, 28) << "timed out";
+}
+
 TEST_F(InterceptionTest, FreeSiteIsSplicedNotDecrypted) {
   // The certificate curl sees is the origin's: the proxy's authority cannot vouch for it.
   const Reply reply = stack_->Get("bob", kFree, "origin-ca.crt");

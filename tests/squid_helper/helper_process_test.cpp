@@ -274,15 +274,30 @@ TEST_F(HelperTest, SslBumpLinesSpliceTheFreeSitesAndTheGivenHosts) {
   for (const std::string& line :
        {"http_port 127.0.0.1:3128 ssl-bump tls-cert=" + ca + " generate-host-certificates=on",
         std::string("sslcrtd_program /usr/lib/squid/security_file_certgen -s /run/x/ssl_db -M 4MB"),
-        std::string("acl minutrix_splice dstdomain .bank.example .free.example.org "
+        std::string("acl minutrix_splice dstdomain -n .bank.example .free.example.org "
                     ".lessons.example\n"),
         std::string("ssl_bump splice minutrix_splice\n"),
+        // The time-left command's host has no server: decrypted before one is asked for.
+        std::string(
+            "acl minutrix_time_left dstdomain -n timeleft\nssl_bump bump minutrix_time_left\n"
+            "acl minutrix_step1 at_step SslBump1\n"),
         std::string("ssl_bump peek minutrix_step1\nssl_bump splice minutrix_splice_name\n"
                     "ssl_bump bump all\n"),
         std::string("url_rewrite_access deny minutrix_connect !minutrix_splice\n"
                     "url_rewrite_access allow all\n")}) {
     EXPECT_NE(config.output.find(line), std::string::npos) << line << "\n" << config.output;
   }
+
+  // A command that is no host name stays out of squid.conf (the filter still answers it).
+  const auto sqlite = test_support::Run(
+      {"/usr/bin/sqlite3", Database().string(),
+       "UPDATE FilterSettings SET CurrentUserCommand = 'x y' || char(10) || 'http_access allow';"});
+  ASSERT_EQ(sqlite.exit_code, 0) << sqlite.output;
+  const auto odd = test_support::Run(
+      {helper, "--squid-config", "--server-name", "proxy.test", "--ssl-bump", ca});
+  ASSERT_EQ(odd.exit_code, 0) << odd.output;
+  EXPECT_EQ(odd.output.find("minutrix_time_left"), std::string::npos) << odd.output;
+  EXPECT_EQ(odd.output.find("http_access allow\n"), std::string::npos) << odd.output;
 
   struct Refused {
     std::vector<std::string> args;
