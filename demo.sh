@@ -4,15 +4,46 @@
 # site (nginx), until Ctrl-C.
 set -euo pipefail
 cd "$(dirname "$0")"
+
+usage() {
+  cat <<'TXT'
+Usage: ./demo.sh [--https]
+
+Installs what is missing (Debian 12, as root), builds, installs Minutrix with its own setup on a
+new demo machine in /tmp, and runs it behind a real Squid on 127.0.0.1:3128 with the product page
+and a small local site (nginx on 127.0.0.1:8080 and 127.0.0.2:8080), until Ctrl-C. It prints the
+accounts and commands to try.
+
+  --https   HTTPS with interception: Squid decrypts HTTPS with a certificate authority made for
+            the demo (its file is printed: give it to curl --cacert, or import it into a
+            browser), so the start, time-left and denied pages work on https:// sites too; the
+            local site is also served over TLS on 127.0.0.2:8443.
+
+Ports: MINUTRIX_DEMO_PROXY_PORT, MINUTRIX_DEMO_WEB_PORT, MINUTRIX_DEMO_TLS_PORT.
+Build folder: MINUTRIX_BUILD_DIR (default build/).
+TXT
+}
+https=0
+for arg in "$@"; do
+  case $arg in
+    --https) https=1 ;;
+    -h | --help) usage; exit 0 ;;
+    *) echo "demo.sh: unknown argument $arg (see ./demo.sh --help)" >&2; exit 2 ;;
+  esac
+done
+
 source scripts/prerequisites.sh
 ensure_packages squid-openssl openssl nginx-light curl apache2-utils
 
 proxy_port=${MINUTRIX_DEMO_PROXY_PORT:-3128}
 web_port=${MINUTRIX_DEMO_WEB_PORT:-8080}
-for port in "$proxy_port" "$web_port"; do
+tls_port=${MINUTRIX_DEMO_TLS_PORT:-8443}
+ports=("$proxy_port" "$web_port")
+[ "$https" = 1 ] && ports+=("$tls_port")
+for port in "${ports[@]}"; do
   if ss -ltn "( sport = :$port )" | grep -q LISTEN; then
     echo "Port $port is in use (a squid or nginx service of this machine?). Stop it, or set" >&2
-    echo "MINUTRIX_DEMO_PROXY_PORT / MINUTRIX_DEMO_WEB_PORT to free ports." >&2
+    echo "MINUTRIX_DEMO_PROXY_PORT / MINUTRIX_DEMO_WEB_PORT / MINUTRIX_DEMO_TLS_PORT to free ports." >&2
     exit 1
   fi
 done
@@ -69,8 +100,46 @@ db="$product/UserTimesDB/UserTimesDB.mdb"
 htpasswd -bc "$demo/htpasswd" 'CORP\jsmith' minutrix 2>/dev/null
 for account in 'CORP\pjansen' 'CORP\kim' 'CORP\carol'; do htpasswd -b "$demo/htpasswd" "$account" minutrix 2>/dev/null; done
 
+stack_https=()
+if [ "$https" = 1 ]; then
+  # The proxy's certificate authority, which browsers must trust, and a second one that signs
+  # the local TLS site's certificate, which only Squid trusts (as a public site's would be).
+  ca="$demo/ca"
+  mkdir -p "$ca"
+  authority() {
+    openssl req -new -newkey rsa:2048 -nodes -x509 -days 30 -subj "/CN=$2" -keyout "$ca/$1.key" \
+      -out "$ca/$1.crt" -addext basicConstraints=critical,CA:TRUE \
+      -addext keyUsage=critical,keyCertSign,cRLSign 2>/dev/null
+  }
+  authority proxy-ca "Minutrix demo proxy CA"
+  cat "$ca/proxy-ca.crt" "$ca/proxy-ca.key" >"$ca/proxy-ca.pem"
+  authority site-ca "Minutrix demo site CA"
+  openssl req -new -newkey rsa:2048 -nodes -subj /CN=127.0.0.2 -keyout "$ca/site.key" \
+    -out "$ca/site.csr" 2>/dev/null
+  echo "subjectAltName=IP:127.0.0.2" >"$ca/site.ext"
+  openssl x509 -req -in "$ca/site.csr" -CA "$ca/site-ca.crt" -CAkey "$ca/site-ca.key" \
+    -CAcreateserial -days 30 -out "$ca/site.crt" -extfile "$ca/site.ext" 2>/dev/null
+  "$build"/minutrix-db add-site "$db" "127.0.0.2:$tls_port/free" >/dev/null
+  stack_https=(--ssl-bump "$ca/proxy-ca.pem" --tls-site "$ca/site.crt" "$ca/site.key"
+               --tls-port "$tls_port" --origin-ca "$ca/site-ca.crt")
+fi
+
+https_text="  HTTPS sites pass through the proxy as tunnels: the first request of a period opens its tunnel
+  (and is charged), a user out of time gets Squid's refusal; ./demo.sh --https shows the pages
+  on HTTPS sites too."
+if [ "$https" = 1 ]; then
+  https_text="  HTTPS with interception: Squid decrypts HTTPS with the demo's certificate authority
+    $ca/proxy-ca.crt
+  (give it to curl --cacert, or import it into a browser as a trusted authority). The local site
+  is served over TLS on https://127.0.0.2:$tls_port/ (its /free/ part costs no time):
+    curl -i --cacert $ca/proxy-ca.crt -x http://127.0.0.1:$proxy_port -U 'CORP\\jsmith:minutrix' https://127.0.0.2:$tls_port/
+    curl -i --cacert $ca/proxy-ca.crt -x http://127.0.0.1:$proxy_port -U 'CORP\\jsmith:minutrix' https://timeleft/
+    curl -i --cacert $ca/proxy-ca.crt -x http://127.0.0.1:$proxy_port -U 'CORP\\kim:minutrix' https://127.0.0.2:$tls_port/
+    curl -L --cacert $ca/proxy-ca.crt -x http://127.0.0.1:$proxy_port -U 'CORP\\carol:minutrix' https://127.0.0.2:$tls_port/"
+fi
+
 scripts/minutrix-stack start "$demo" --build "$build" --proxy-port "$proxy_port" --web-port "$web_port" \
-  --web-root "$MINUTRIX_ROOT/c/Inetpub/wwwroot"
+  --web-root "$MINUTRIX_ROOT/c/Inetpub/wwwroot" "${stack_https[@]}"
 
 cat <<TXT
 
@@ -99,6 +168,8 @@ Minutrix is running.
     curl -L -x http://127.0.0.1:$proxy_port -U 'CORP\\carol:minutrix' http://127.0.0.2:$web_port/
     MINUTRIX_ROOT=$MINUTRIX_ROOT $build/minutrix-db users '$db'
   A browser works too: set its HTTP proxy to 127.0.0.1:$proxy_port.
+
+$https_text
 
   The web service of the demo machine is this Squid (through the machine's cmd.exe):
     MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net stop w3svc /y

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# ./demo.sh must exit non-zero when its proxy cannot start, and 0 when Ctrl-C ends it, with
-# Squid and nginx stopped and its folder removed either way.
+# ./demo.sh must exit non-zero when its proxy cannot start, and 0 when Ctrl-C ends it (also
+# under a pipe), with Squid and nginx stopped and its folder removed either way; with --https
+# its pages answer https:// URLs.
 set -uo pipefail
 source_dir=$1 build_dir=$2
 for program in squid nginx curl htpasswd; do
@@ -25,7 +26,8 @@ grep -q "did not start" "$scratch/out" || fail "the failure is not named"
 # A good start, then Ctrl-C (SIGINT to the demo's process group, as a terminal sends it). Job
 # control gives the demo its own group and keeps SIGINT from being ignored in a background job.
 set -m
-MINUTRIX_DEMO_PROXY_PORT=13195 MINUTRIX_DEMO_WEB_PORT=13196 "$source_dir/demo.sh" >"$scratch/out" 2>&1 &
+MINUTRIX_DEMO_PROXY_PORT=13195 MINUTRIX_DEMO_WEB_PORT=13196 MINUTRIX_DEMO_TLS_PORT=13197 \
+  "$source_dir/demo.sh" --https >"$scratch/out" 2>&1 &
 runner=$!
 trap 'kill -KILL -- "-$runner" 2>/dev/null; rm -rf "$scratch"' EXIT
 for _ in $(seq 1 600); do grep -q "Minutrix is running" "$scratch/out" 2>/dev/null && break; sleep 0.1; done
@@ -33,6 +35,15 @@ grep -q "Minutrix is running" "$scratch/out" || fail "no start"
 answer=$(curl -s -o /dev/null -w '%{http_code}' -x http://127.0.0.1:13195 -U 'CORP\jsmith:minutrix' \
   http://127.0.0.2:13196/)
 [ "$answer" = 302 ] || fail "the first request of a period answered $answer, not the start page"
+# With --https the denied page answers an https:// URL too, through the printed authority.
+ca=$(grep -o '/tmp/minutrix-demo[^ ]*/ca/proxy-ca.crt' "$scratch/out" | head -1)
+[ -f "$ca" ] || fail "no certificate authority printed"
+location=$(curl -s -o /dev/null -w '%{redirect_url}' --max-time 20 --cacert "$ca" \
+  -x http://127.0.0.1:13195 -U 'CORP\kim:minutrix' https://127.0.0.2:13197/)
+case $location in
+  *"UserName=kim&TimeLeft=0"*DeniedMessage=*) ;;
+  *) fail "kim's https:// request was not sent to the denied page: '$location'" ;;
+esac
 kill -INT -- "-$runner"
 wait "$runner"
 status=$?
