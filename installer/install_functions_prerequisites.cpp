@@ -44,10 +44,17 @@ std::string InFolder(const std::string& folder, const std::string& name) {
   return folder + "\\" + name;
 }
 
+// A program path as the interpreter reads it: in quotation marks when it holds a blank, or a
+// distribution folder such as "C:\Temp\Minutrix Setup\" would start "C:\Temp\Minutrix".
+std::string ProgramText(const std::string& path) {
+  if (path.find(' ') == std::string::npos) return path;
+  return "\"" + path + "\"";
+}
+
 // The command: program, a blank (unless the program already ends in one), the switches.
 std::string WithSwitches(const std::string& program, const std::string& switches) {
   if (!program.empty() && program.back() == ' ') return program + switches;
-  return program + " " + switches;
+  return ProgramText(program) + " " + switches;
 }
 
 // Starts a command hidden through the interpreter; the id of the process.
@@ -239,8 +246,8 @@ bool CanInstallAccessRuntime() {
       strError = MsgNoMsiExec;
       return false;
     }
-    const std::string command = program + " " + "/i" + " \"" + strAppPath + "Runtime" + "\\" +
-                                "AccessRT.msi" + "\" " + "/qb AllUsers=1";
+    const std::string command = ProgramText(program) + " " + "/i" + " \"" + strAppPath + "Runtime" +
+                                "\\" + "AccessRT.msi" + "\" " + "/qb AllUsers=1";
     Debug("[CanInstallAccessRuntime] installLine:" + command);
     Debug("[CanInstallAccessRuntime] AR install:");
     Debug(platform::Environ("comspec") + " /c ");

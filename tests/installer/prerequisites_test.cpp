@@ -308,6 +308,32 @@ TEST_F(PrerequisiteTest, AccessRuntimeWithMsiExecOnlyInTheDataFolder) {
                        "\"D:\\Runtime\\AccessRT.msi\" /qb AllUsers=1"));
 }
 
+// A distribution folder whose path holds a blank: every package still runs.
+class BlankInTheFolderTest : public PrerequisiteTest {
+ protected:
+  BlankInTheFolderTest() : PrerequisiteTest("box \"System Restart!\" Yes\n") {
+    fs::rename(machine_.root() / "d", machine_.Host("C:\\Minutrix Setup"));
+    strAppPath = "C:\\Minutrix Setup\\";
+    fs::create_directories(machine_.Host("C:\\Minutrix Setup\\Data"));
+    fs::rename(machine_.Host("C:\\WINNT\\system32\\MSIExec.exe"),
+               machine_.Host("C:\\Minutrix Setup\\Data\\MSIExec.exe"));
+  }
+};
+
+TEST_F(BlankInTheFolderTest, EveryPackageRuns) {
+  bDebug = kTrue;
+  EXPECT_TRUE(InstallMDAC(strComputerName, strAppPath)) << strError;
+  EXPECT_EQ(Version(kAdo), "2.80.1022.0");
+  EXPECT_TRUE(Contains(ui_.List(),
+                       "[InstallMDAC]C:\\WINNT\\system32\\cmd.exe /c \"\"C:\\Minutrix "
+                       "Setup\\MDAC\\MDAC_Typ.exe\" /q:a /c:\"setup.exe /qt\"\""));
+  Component(kJet, "4.0.1914.0");
+  EXPECT_TRUE(InstallJET(strComputerName, strAppPath)) << strError;
+  EXPECT_EQ(Version(kJet), "4.0.8618.0");
+  EXPECT_TRUE(CanInstallAccessRuntime()) << strError;
+  EXPECT_EQ(Version(kOfficeAccess), "9.0.0.2719");
+}
+
 TEST_F(PrerequisiteTest, NoMsiExecAnywhereFails) {
   fs::remove(machine_.Host("C:\\WINNT\\system32\\MSIExec.exe"));
   bDebug = kTrue;
