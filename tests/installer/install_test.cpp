@@ -116,6 +116,33 @@ TEST_F(EverythingThereTest, DebugModeShowsItsConfirmations) {
   EXPECT_TRUE(Contains(list, MsgProgramGroupCreated));
 }
 
+// Steps that only note their failure: the install goes on and succeeds; the log holds each
+// error, and in debug mode each step's tag before it.
+class NotedFailuresTest : public InstallTest {
+ protected:
+  NotedFailuresTest() : InstallTest("box \"WARNING!\" Yes\n") {
+    HaveEverything();
+    Put("C:\\dist\\MinutrixRegSettings.ini", "[ProgramGroup]\r\nGroupName=\r\n");
+  }
+};
+
+TEST_F(NotedFailuresTest, DebugModeTagsEachNotedStep) {
+  bDebug = kTrue;
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log << ui_.Transcript();
+  EXPECT_NE(log.find("[AddRegistryItem] " + MsgProgramGroupError), std::string::npos) << log;
+  EXPECT_NE(log.find("[CreateProgramGroup] "), std::string::npos) << log;
+  EXPECT_TRUE(Exists("C:\\Minutrix\\Minutrix.dll"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+TEST_F(NotedFailuresTest, WithoutDebugTheLogHoldsOnlyTheErrors) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(log.find("[AddRegistryItem] "), std::string::npos) << log;
+  EXPECT_NE(log.find(MsgProgramGroupError), std::string::npos) << log;
+}
+
 class ReinstallTest : public InstallTest {
  protected:
   ReinstallTest()
