@@ -132,19 +132,20 @@ bool Ends(DWORD status) {
 
 }  // namespace
 
-Request MakeRequest(const std::string& user, const std::string& url,
-                    const std::string& server_name) {
+Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name,
+                    const std::string& method, const std::string& client) {
   Request request;
   // In the maps' order, each placed at the end without a search: this runs for every request.
   auto& variables = request.server_variables;
   variables.emplace_hint(variables.end(), "AUTH_USER", user);
   variables.emplace_hint(variables.end(), "LOGON_USER", user);
+  if (!client.empty()) variables.emplace_hint(variables.end(), "REMOTE_ADDR", client);
   variables.emplace_hint(variables.end(), "REMOTE_USER", user);
-  variables.emplace_hint(variables.end(), "REQUEST_METHOD", "GET");
+  variables.emplace_hint(variables.end(), "REQUEST_METHOD", method);
   variables.emplace_hint(variables.end(), "SERVER_NAME", server_name);
   variables.emplace_hint(variables.end(), "URL", url);
   auto& headers = request.headers;
-  headers.emplace_hint(headers.end(), "method", "GET");
+  headers.emplace_hint(headers.end(), "method", method);
   headers.emplace_hint(headers.end(), "URL", url);
   headers.emplace_hint(headers.end(), "version", "HTTP/1.1");
   return request;

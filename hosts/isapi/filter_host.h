@@ -33,9 +33,10 @@ struct Request {
   std::string written;  // WriteClient data
 };
 
-// Convenience for the common case: the request of `user` for `url`.
-Request MakeRequest(const std::string& user, const std::string& url,
-                    const std::string& server_name);
+// Convenience for the common case: the `method` request of `user` for `url`, from `client`
+// (REMOTE_ADDR, none when empty).
+Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name,
+                    const std::string& method = "GET", const std::string& client = {});
 
 // A loaded filter library.
 class LoadedFilter {
