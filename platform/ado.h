@@ -226,10 +226,11 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   struct Impl;
 
   // Per row, the bytes of its image that a move copies: a text field up to its terminator (the
-  // rest of the field keeps what an earlier row left there), any other field whole.
+  // rest of the field keeps what an earlier row left there), any other field whole; as the
+  // offsets of the first and the last 8-byte word that cover them within the record.
   struct Span {
-    std::uint32_t offset;
-    std::uint32_t size;
+    std::uint32_t first;
+    std::uint32_t last;
   };
 
   // The position and what a move copies. `fast` is set only while the set is open and the bound
@@ -262,12 +263,13 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
       const Span* const last = first + spans_per_row;
       std::uint64_t word;
       for (const Span* span = first; span != last; ++span) {
-        const std::size_t end = std::size_t{span->offset} + span->size;
-        for (std::size_t at = span->offset; at < end; at += kWord) {
-          const std::size_t word_at = at + kWord <= size ? at : size - kWord;
-          std::memcpy(&word, from + word_at, kWord);
-          std::memcpy(to + word_at, &word, kWord);
+        const std::size_t end = span->last;
+        for (std::size_t at = span->first; at < end; at += kWord) {
+          std::memcpy(&word, from + at, kWord);
+          std::memcpy(to + at, &word, kWord);
         }
+        std::memcpy(&word, from + end, kWord);
+        std::memcpy(to + end, &word, kWord);
       }
     }
   };

@@ -235,11 +235,20 @@ struct Recordset::Impl {
       // A text's terminator is the first zero byte, which the field always holds.
       const size_t used =
           field.type == FieldType::kText ? ::strnlen(at, field.size - 1) + 1 : field.size;
-      *span++ = {static_cast<std::uint32_t>(field.offset), static_cast<std::uint32_t>(used)};
+      *span++ = WordsOf(field.offset, used);
     }
     if (key == nullptr || old_key.compare(0, key->size, image + key->offset, key->size) != 0) {
       index_built = false;
     }
+  }
+
+  // The words a move copies for `size` bytes at `offset`; the last one ends at the record's end
+  // at the latest (records under 8 bytes are copied whole).
+  Span WordsOf(size_t offset, size_t size) const {
+    constexpr size_t kWord = sizeof(std::uint64_t);
+    if (record_size < kWord) return {0, 0};
+    const size_t last = std::min(offset + (size - 1) / kWord * kWord, record_size - kWord);
+    return {static_cast<std::uint32_t>(std::min(offset, last)), static_cast<std::uint32_t>(last)};
   }
 
   void BuildImages() {
