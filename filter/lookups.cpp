@@ -232,14 +232,14 @@ int LookUpUserInSet(const std::string& userName, bool* hasTime, bool* found) {
 }
 
 int LookUpSiteInSet(const char* url, const char* serverName) {
-  const std::string url_copy = url != nullptr ? url : "";
-  const std::string server_copy = serverName != nullptr ? serverName : "";
-  DoMessageHandling(server_copy, 0);
-  DoMessageHandling(url_copy, 0);
-  const std::string upper_url = platform::UpperAscii(url_copy);
+  const std::string_view url_text = url != nullptr ? url : "";
+  const std::string_view server_text = serverName != nullptr ? serverName : "";
+  DoMessageHandling(server_text, 0);
+  DoMessageHandling(url_text, 0);
+  const std::string upper_url = platform::UpperAscii(url_text);
   m_pWebSites->MoveFirst();
-  const UrlHost host = HostOf(url_copy);
-  if (IsOwnServer(host, server_copy)) return 1;
+  const UrlHost host = HostOf(url_text);
+  if (IsOwnServer(host, server_text)) return 1;
   const UrlBytes url_bytes(upper_url);
   while (!m_pWebSites->IsEOF()) {
     DoMessageHandling("[LookUpSiteInSet]Check if the freewebpagename is the standard message", 0);

@@ -134,13 +134,13 @@ bool Ends(DWORD status) {
 
 NamedValues::iterator NamedValues::find(std::string_view name) {
   return std::find_if(entries_.begin(), entries_.end(), [name](const value_type& entry) {
-    return platform::EqualsNoCase(entry.first, name);
+    return entry.first.size() == name.size() && platform::EqualsNoCase(entry.first, name);
   });
 }
 
 NamedValues::const_iterator NamedValues::find(std::string_view name) const {
   return std::find_if(entries_.begin(), entries_.end(), [name](const value_type& entry) {
-    return platform::EqualsNoCase(entry.first, name);
+    return entry.first.size() == name.size() && platform::EqualsNoCase(entry.first, name);
   });
 }
 
