@@ -43,9 +43,11 @@ int CompareNoCase(std::string_view a, std::string_view b) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperChar(x) == UpperChar(y);
-         });
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace platform
