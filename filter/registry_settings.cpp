@@ -29,9 +29,11 @@ std::string GetMinutrixPath() noexcept {
 }
 
 namespace debug_switch {
-std::atomic<const volatile std::uint64_t*> g_counter{nullptr};
-std::atomic<std::uint64_t> g_key{0};
-std::atomic<unsigned> g_calls{0};
+namespace {
+// KeyOf(1, any epoch) is never 0, the key until a counter is mapped.
+const volatile std::uint64_t g_no_counter = 1;
+}  // namespace
+State g_state{&g_no_counter, 0, 0};
 }  // namespace debug_switch
 
 namespace {
@@ -54,10 +56,13 @@ std::atomic<unsigned long> g_debug_answer{0};
       on = GetRegValue(kMinutrixKey, "MinutrixDebug") == "1";
       g_debug_answer.store((stamp + 1) * 2 + (on ? 1 : 0), std::memory_order_release);
     }
-    debug_switch::g_key.store(
-        debug_switch::KeyOf(checked.counter_seen, checked.epoch) | (on ? 1 : 0),
+    // Without the counter's mapping every check reads the switch again: key 0 matches nothing.
+    const bool mapped = checked.counter != nullptr;
+    debug_switch::g_state.key.store(
+        mapped ? debug_switch::KeyOf(checked.counter_seen, checked.epoch) | (on ? 1 : 0) : 0,
         std::memory_order_release);
-    debug_switch::g_counter.store(checked.counter, std::memory_order_release);
+    debug_switch::g_state.counter.store(mapped ? checked.counter : &debug_switch::g_no_counter,
+                                        std::memory_order_release);
     return on;
   } catch (...) {
     WriteFallbackRecord("[IsDebugOn]");

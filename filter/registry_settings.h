@@ -22,9 +22,14 @@ namespace debug_switch {
 // counter that every registry writer bumps (this process's mapping; old mappings stay valid)
 // and one word packing the counter's value and the machine root's epoch (its low 8 bits) that
 // the answer was read at, and the answer.
-extern std::atomic<const volatile std::uint64_t*> g_counter;
-extern std::atomic<std::uint64_t> g_key;
-extern std::atomic<unsigned> g_calls;  // threads may lose counts; the clock is read less often
+// Until the switch is first read, `counter` points at a value that no key matches. One object,
+// so that a check addresses it once.
+struct State {
+  std::atomic<const volatile std::uint64_t*> counter;
+  std::atomic<std::uint64_t> key;
+  std::atomic<unsigned> calls;  // threads may lose counts; the clock is read less often
+};
+extern State g_state;
 // The clock (for a hand edit of registry.txt, which bumps no counter) is read at every
 // kClockEvery-th check only.
 inline constexpr unsigned kClockEvery = 64;
@@ -35,13 +40,12 @@ enum class Check { kFailed, kPassed, kClockTurn };
 // kPassed (and the answer in `on`) when nothing can have changed; kClockTurn the same, but the
 // clock must be looked at; kFailed when the switch must be read.
 inline Check Fast(bool& on) noexcept {
-  const volatile std::uint64_t* counter = g_counter.load(std::memory_order_acquire);
-  if (counter == nullptr) return Check::kFailed;
-  const std::uint64_t key = g_key.load(std::memory_order_acquire);
+  const volatile std::uint64_t* counter = g_state.counter.load(std::memory_order_acquire);
+  const std::uint64_t key = g_state.key.load(std::memory_order_acquire);
   if ((key & ~std::uint64_t{1}) != KeyOf(*counter, platform::MachineRootEpoch()))
     return Check::kFailed;
-  const unsigned calls = g_calls.load(std::memory_order_relaxed) + 1;
-  g_calls.store(calls, std::memory_order_relaxed);
+  const unsigned calls = g_state.calls.load(std::memory_order_relaxed) + 1;
+  g_state.calls.store(calls, std::memory_order_relaxed);
   on = (key & 1) != 0;
   return calls % kClockEvery != 0 ? Check::kPassed : Check::kClockTurn;
 }

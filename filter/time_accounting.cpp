@@ -60,6 +60,26 @@ long long LocalDay(const std::tm& tm) {
 long long WeekStart(const std::tm& tm) { return LocalDay(tm) - (tm.tm_wday + 6) % 7; }
 long long LocalMonth(const std::tm& tm) { return (tm.tm_year + 1900LL) * 12 + tm.tm_mon; }
 
+// The local time of one second, converted again only for another second: the reset check asks
+// for the same two seconds (now and the last reset) request after request. Under section 1.
+class LocalTimeOf {
+ public:
+  const std::tm& operator()(std::time_t t) {
+    if (!known_ || t != t_) {
+      tm_ = platform::LocalTime(t);
+      t_ = t;
+      known_ = true;
+    }
+    return tm_;
+  }
+
+ private:
+  bool known_ = false;
+  std::time_t t_ = 0;
+  std::tm tm_{};
+};
+LocalTimeOf g_today, g_last_reset;
+
 std::string MarkerText(std::time_t t) {
   const std::tm tm = platform::LocalTime(t);
   char text[32];
@@ -290,17 +310,17 @@ void CheckResetSchedule() {
   const std::time_t now = platform::Now();
   if (!DetailLineDropped()) DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
-  const std::tm today = platform::LocalTime(now);
-  // Converted once per request, and again only when a reset moved it.
-  std::tm last = platform::LocalTime(lastReset);
+  const std::tm today = g_today(now);
+  // Converted again only when a reset moved it.
+  std::tm last = g_last_reset(lastReset);
   // Calendar dates, not fields alone: the same day of a later month is another day.
   if (LocalMonth(today) != LocalMonth(last) && SettingsRecord.ResetMonthly) {
     ResetAndMark(true, now);
-    last = platform::LocalTime(lastReset);
+    last = g_last_reset(lastReset);
   }
   if (WeekStart(today) != WeekStart(last) && SettingsRecord.ResetWeekly) {
     ResetAndMark(true, now);
-    last = platform::LocalTime(lastReset);
+    last = g_last_reset(lastReset);
   }
   if (LocalDay(today) != LocalDay(last)) {
     ResetAndMark(SettingsRecord.ResetDaily != 0, now);

@@ -44,6 +44,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT* context, int*
                  int hasTime);
 
 // Runs the reset that a new month, week (Monday) or day calls for. Database errors are raised.
+// The caller holds section 1.
 void CheckResetSchedule();
 
 // Sets every user's used minutes to 0 in one transaction and then empties TimesMap; on failure

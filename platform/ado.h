@@ -225,6 +225,14 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   friend class RecordBinding;
   struct Impl;
 
+  // Per row, the bytes of its image that a move copies: a text field up to its terminator (the
+  // rest of the field keeps what an earlier row left there), any other field whole; as the
+  // offsets of the first and the last 8-byte word that cover them within the record.
+  struct Span {
+    std::uint32_t first;
+    std::uint32_t last;
+  };
+
   // The position and what a move copies. `fast` is set only while the set is open and the bound
   // record (if any) is one block of fields, so the inline moves need no other check.
   struct Scan {
@@ -235,11 +243,14 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
     void* record = nullptr;
     const char* images = nullptr;  // per row, the record's bytes as that row fills them
     std::size_t stride = 0;
+    const Span* spans = nullptr;  // per row, spans_per_row of them
+    std::size_t spans_per_row = 0;
     bool Usable() const noexcept { return fast && *db != nullptr; }
     void Fill() const noexcept {
       if (record == nullptr || current >= count) return;
       // Word by word: the caller reads a field right after the move, and a read of what a
-      // library memcpy just wrote waits for its wide stores to drain.
+      // library memcpy just wrote waits for its wide stores to drain. A word may reach past a
+      // span into the next field or the terminator's zeros: it writes the row's own bytes there.
       constexpr std::size_t kWord = sizeof(std::uint64_t);
       char* const to = static_cast<char*>(record);
       const std::size_t size = stride;  // locals: the stores below may alias this object
@@ -248,13 +259,18 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
         std::memcpy(to, from, size);
         return;
       }
+      const Span* const first = spans + current * spans_per_row;
+      const Span* const last = first + spans_per_row;
       std::uint64_t word;
-      for (std::size_t i = 0; i + kWord <= size; i += kWord) {
-        std::memcpy(&word, from + i, kWord);
-        std::memcpy(to + i, &word, kWord);
+      for (const Span* span = first; span != last; ++span) {
+        const std::size_t end = span->last;
+        for (std::size_t at = span->first; at < end; at += kWord) {
+          std::memcpy(&word, from + at, kWord);
+          std::memcpy(to + at, &word, kWord);
+        }
+        std::memcpy(&word, from + end, kWord);
+        std::memcpy(to + end, &word, kWord);
       }
-      std::memcpy(&word, from + size - kWord, kWord);  // the tail, overlapping the last word
-      std::memcpy(to + size - kWord, &word, kWord);
     }
   };
 

@@ -122,6 +122,7 @@ struct Recordset::Impl {
   size_t record_size = 0;
   bool contiguous = false;   // the fields cover [0, record_size) without gaps: one copy fills them
   std::vector<char> images;  // per row, record_size bytes: the bound fields as that row fills them
+  std::vector<Span> spans;   // per row, one per field: what a move copies of its image
 
   size_t& current() { return scan.current; }
 
@@ -214,6 +215,7 @@ struct Recordset::Impl {
     }
     std::memset(image, 0, record_size);
     const Row& row = rows[row_index];
+    Span* span = spans.data() + row_index * fields.size();
     for (const FieldBinding& field : fields) {
       char* at = image + field.offset;
       const size_t column = static_cast<size_t>(field.ordinal - 1);
@@ -230,15 +232,29 @@ struct Recordset::Impl {
         const std::int32_t number = AsInteger(value);
         std::memcpy(at, &number, sizeof number);
       }
+      // A text's terminator is the first zero byte, which the field always holds.
+      const size_t used =
+          field.type == FieldType::kText ? ::strnlen(at, field.size - 1) + 1 : field.size;
+      *span++ = WordsOf(field.offset, used);
     }
     if (key == nullptr || old_key.compare(0, key->size, image + key->offset, key->size) != 0) {
       index_built = false;
     }
   }
 
+  // The words a move copies for `size` bytes at `offset`; the last one ends at the record's end
+  // at the latest (records under 8 bytes are copied whole).
+  Span WordsOf(size_t offset, size_t size) const {
+    constexpr size_t kWord = sizeof(std::uint64_t);
+    if (record_size < kWord) return {0, 0};
+    const size_t last = std::min(offset + (size - 1) / kWord * kWord, record_size - kWord);
+    return {static_cast<std::uint32_t>(std::min(offset, last)), static_cast<std::uint32_t>(last)};
+  }
+
   void BuildImages() {
     index_built = false;
     images.assign(record_size * rows.size(), '\0');
+    spans.assign(record_size > 0 ? fields.size() * rows.size() : 0, Span{0, 0});
     for (size_t i = 0; i < rows.size() && record_size > 0; ++i) BuildImage(i);
     Publish();
   }
@@ -250,6 +266,8 @@ struct Recordset::Impl {
     scan.record = record;
     scan.images = images.data();
     scan.stride = record_size;
+    scan.spans = spans.data();
+    scan.spans_per_row = fields.size();
     scan.fast = open && connection && (record == nullptr || contiguous);
   }
 
@@ -443,6 +461,7 @@ void Recordset::Close() {
   impl_->open = false;
   impl_->rows.clear();
   impl_->images.clear();
+  impl_->spans.clear();
   scan_.current = 0;
   impl_->record = nullptr;
   impl_->Publish();

@@ -111,7 +111,14 @@ ServiceStateWatch::Identity ServiceStateWatch::IdentityOf(const std::string& pat
 }
 
 bool ServiceStateWatch::Running() {
-  const Identity state = IdentityOf(ServiceStatePath());
+  if (const unsigned epoch = MachineRootEpoch(); !paths_made_ || epoch != epoch_) {
+    epoch_ = epoch;
+    paths_made_ = true;
+    state_path_ = ServiceStatePath();
+    profile_path_ = (MachineRoot() / "machine.ini").string();
+    known_ = false;
+  }
+  const Identity state = IdentityOf(state_path_);
   if (!known_ || !(state == state_)) {
     state_ = state;
     recorded_ = RecordedState(name_);
@@ -120,7 +127,7 @@ bool ServiceStateWatch::Running() {
   }
   if (recorded_) return *recorded_;
   // Nothing recorded: the profile's State decides, so its edits count too.
-  const Identity profile = IdentityOf((MachineRoot() / "machine.ini").string());
+  const Identity profile = IdentityOf(profile_path_);
   if (!(profile == profile_)) {
     profile_ = profile;
     initial_ = InitialState(name_);

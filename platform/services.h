@@ -56,6 +56,10 @@ class ServiceStateWatch {
   static Identity IdentityOf(const std::string& path);
 
   std::string name_;
+  // The two files' paths, made again only when the machine root changes (SetMachineRoot).
+  unsigned epoch_ = 0;
+  bool paths_made_ = false;
+  std::string state_path_, profile_path_;
   bool known_ = false;
   std::optional<bool> recorded_;  // from the state file, which then decides alone
   bool initial_ = true;

@@ -34,6 +34,7 @@ std::string LowerAscii(std::string_view text) {
 int CompareNoCase(std::string_view a, std::string_view b) {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;  // names compared mostly agree or differ in more than case
     const auto x = static_cast<unsigned char>(UpperChar(a[i]));
     const auto y = static_cast<unsigned char>(UpperChar(b[i]));
     if (x != y) return x < y ? -1 : 1;
@@ -42,9 +43,11 @@ int CompareNoCase(std::string_view a, std::string_view b) {
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return UpperChar(x) == UpperChar(y);
-         });
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i] && UpperChar(a[i]) != UpperChar(b[i])) return false;
+  }
+  return true;
 }
 
 }  // namespace platform

@@ -9,6 +9,7 @@
 
 #include "platform/last_error.h"
 #include "platform/machine.h"
+#include "platform/text.h"
 
 namespace isapi_host {
 namespace {
@@ -49,7 +50,6 @@ std::string HeaderKey(std::string name) {
 }
 
 // A server variable or header of the request, as the web server hands it to a filter.
-using NamedValues = std::map<std::string, std::string, NoCaseLess>;
 BOOL CopyNamed(const NamedValues& values, const std::string& name, LPVOID buffer, LPDWORD size) {
   const auto it = values.find(name);
   if (it == values.end()) {
@@ -132,21 +132,52 @@ bool Ends(DWORD status) {
 
 }  // namespace
 
-Request MakeRequest(const std::string& user, const std::string& url,
-                    const std::string& server_name) {
+NamedValues::iterator NamedValues::find(std::string_view name) {
+  return std::find_if(entries_.begin(), entries_.end(), [name](const value_type& entry) {
+    return entry.first.size() == name.size() && platform::EqualsNoCase(entry.first, name);
+  });
+}
+
+NamedValues::const_iterator NamedValues::find(std::string_view name) const {
+  return std::find_if(entries_.begin(), entries_.end(), [name](const value_type& entry) {
+    return entry.first.size() == name.size() && platform::EqualsNoCase(entry.first, name);
+  });
+}
+
+std::string& NamedValues::operator[](std::string_view name) {
+  const auto it = find(name);
+  if (it != entries_.end()) return it->second;
+  return entries_.emplace_back(std::string(name), std::string()).second;
+}
+
+std::size_t NamedValues::erase(std::string_view name) {
+  const auto it = find(name);
+  if (it == entries_.end()) return 0;
+  entries_.erase(it);
+  return 1;
+}
+
+void NamedValues::add(std::string name, std::string value) {
+  entries_.emplace_back(std::move(name), std::move(value));
+}
+
+Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name,
+                    const std::string& method, const std::string& client) {
   Request request;
-  // In the maps' order, each placed at the end without a search: this runs for every request.
   auto& variables = request.server_variables;
-  variables.emplace_hint(variables.end(), "AUTH_USER", user);
-  variables.emplace_hint(variables.end(), "LOGON_USER", user);
-  variables.emplace_hint(variables.end(), "REMOTE_USER", user);
-  variables.emplace_hint(variables.end(), "REQUEST_METHOD", "GET");
-  variables.emplace_hint(variables.end(), "SERVER_NAME", server_name);
-  variables.emplace_hint(variables.end(), "URL", url);
+  variables.reserve(7);
+  variables.add("AUTH_USER", user);
+  variables.add("LOGON_USER", user);
+  if (!client.empty()) variables.add("REMOTE_ADDR", client);
+  variables.add("REMOTE_USER", user);
+  variables.add("REQUEST_METHOD", method);
+  variables.add("SERVER_NAME", server_name);
+  variables.add("URL", url);
   auto& headers = request.headers;
-  headers.emplace_hint(headers.end(), "method", "GET");
-  headers.emplace_hint(headers.end(), "URL", url);
-  headers.emplace_hint(headers.end(), "version", "HTTP/1.1");
+  headers.reserve(4);
+  headers.add("method", method);
+  headers.add("URL", url);
+  headers.add("version", "HTTP/1.1");
   return request;
 }
 

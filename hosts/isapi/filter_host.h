@@ -3,19 +3,43 @@
 // host offers and the response headers the filter sends recorded.
 #pragma once
 
-#include <map>
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/isapi.h"
-#include "platform/text.h"
 
 namespace isapi_host {
 
-// Orders names without regard to case, as the web server compares variable and header names.
-using NoCaseLess = platform::NoCaseLess;
+// Named values of a request (its server variables or headers), the names compared without case
+// as the web server compares them. A request has a handful, so they are kept in one vector and
+// searched in order rather than in a tree of allocated nodes.
+class NamedValues {
+ public:
+  using value_type = std::pair<std::string, std::string>;
+  using iterator = std::vector<value_type>::iterator;
+  using const_iterator = std::vector<value_type>::const_iterator;
+
+  iterator find(std::string_view name);
+  const_iterator find(std::string_view name) const;
+  iterator end() { return entries_.end(); }
+  const_iterator end() const { return entries_.end(); }
+  // The value of `name`, added empty when the request has none.
+  std::string& operator[](std::string_view name);
+  // Removes `name`; the number removed (0 or 1).
+  std::size_t erase(std::string_view name);
+  // Adds a name the request does not have yet.
+  void add(std::string name, std::string value);
+  std::size_t size() const { return entries_.size(); }
+  void reserve(std::size_t count) { entries_.reserve(count); }
+
+ private:
+  std::vector<value_type> entries_;
+};
 
 // A response head the filter sent with SF_REQ_SEND_RESPONSE_HEADER.
 struct SentResponse {
@@ -26,16 +50,17 @@ struct SentResponse {
 // One request as the host knows it. The filter reads it through its callbacks; everything it
 // sends back is recorded here. One request is delivered on one thread at a time.
 struct Request {
-  std::map<std::string, std::string, NoCaseLess> server_variables;  // REMOTE_USER, SERVER_NAME, URL
-  std::map<std::string, std::string, NoCaseLess> headers;           // "URL", "method", "Host:"
+  NamedValues server_variables;  // REMOTE_USER, SERVER_NAME, URL
+  NamedValues headers;           // "URL", "method", "Host:"
   std::vector<SentResponse> responses;
   std::vector<std::string> added_response_headers;
   std::string written;  // WriteClient data
 };
 
-// Convenience for the common case: the request of `user` for `url`.
-Request MakeRequest(const std::string& user, const std::string& url,
-                    const std::string& server_name);
+// Convenience for the common case: the `method` request of `user` for `url`, from `client`
+// (REMOTE_ADDR, none when empty).
+Request MakeRequest(const std::string& user, const std::string& url, const std::string& server_name,
+                    const std::string& method = "GET", const std::string& client = {});
 
 // A loaded filter library.
 class LoadedFilter {

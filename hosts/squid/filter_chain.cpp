@@ -95,12 +95,10 @@ std::string FilterChain::Answer(std::string_view line, const std::string& server
       }
       return BlockAnswer(channel);
     }
-    auto request = isapi_host::MakeRequest(parsed->user, parsed->url, server_name);
-    if (!parsed->method.empty()) {
-      request.headers["method"] = parsed->method;
-      request.server_variables["REQUEST_METHOD"] = parsed->method;
-    }
-    if (!parsed->client.empty()) request.server_variables["REMOTE_ADDR"] = parsed->client;
+    static const std::string kGet = "GET";
+    const std::string& method = parsed->method.empty() ? kGet : parsed->method;
+    auto request =
+        isapi_host::MakeRequest(parsed->user, parsed->url, server_name, method, parsed->client);
     const auto outcome = isapi_host::DeliverRequest(active_, request);
     const bool connect = platform::EqualsNoCase(parsed->method, "CONNECT");
     if (outcome.response) {

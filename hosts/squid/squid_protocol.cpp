@@ -10,6 +10,7 @@ namespace {
 
 std::vector<std::string_view> Words(std::string_view line) {
   std::vector<std::string_view> words;
+  words.reserve(8);  // one allocation for a request line's words
   size_t i = 0;
   while (i < line.size()) {
     while (i < line.size() && line[i] == ' ') ++i;

@@ -457,3 +457,79 @@ TEST_F(PeopleRecordsetTest, ReplacedFileIsNoticedAndOpenedAgain) {
 }
 
 }  // namespace
+
+// A record with text between integers and a short text at its very end (no padding after it), so
+// that a move copies more than one span and the last word of the record overlaps the field before.
+struct Item {
+  LONG Before;
+  char Text[40];
+  LONG After;
+  char Tail[3];
+  static std::span<const ado::FieldBinding> Bindings() {
+    static const ado::FieldBinding kFields[] = {
+        ADO_INTEGER_FIELD(Item, 2, Before, true), ADO_TEXT_FIELD(Item, 3, Text, true),
+        ADO_INTEGER_FIELD(Item, 4, After, true), ADO_TEXT_FIELD(Item, 5, Tail, true)};
+    return kFields;
+  }
+};
+
+TEST(RecordsetMoveTest, EveryFieldHoldsTheCurrentRowWhateverTheRowBeforeLeft) {
+  test_support::ScratchMachine machine;
+  fs::create_directories(machine.root() / "c/data");
+  const std::string source = "Data Source=c:\\Data\\items.mdb;";
+  ado::CreateDatabase(source);
+  ado::ConnectionPtr connection = ado::CreateConnection();
+  connection->Open(source, "", "", 0);
+  ado::Execute(connection,
+               "CREATE TABLE Items (ID INTEGER PRIMARY KEY, Before INTEGER, Text TEXT, "
+               "After INTEGER, Tail TEXT)");
+  struct Expected {
+    int before;
+    std::string text;  // as stored
+    int after;
+    std::string tail;
+  };
+  const std::string longest(39, 'L');
+  const std::vector<Expected> rows = {
+      {1, longest, -1, "ab"},
+      {0, "", 0, ""},  // all zero after a full row
+      {2, "x", 7, "a"},
+      {3, longest + "-cut", 8, "abcdef"},  // cut to the fields
+      {4, "eight888", 0, "ab"},            // a whole number of words, then its terminator
+      {5, "sixteen-sixteen!", 0, "a"},
+      {6, "MiXeD caSe free site", 9, ""},
+      {7, "seven77", 10, "z"},
+  };
+  for (const Expected& row : rows) {
+    ado::Execute(connection,
+                 "INSERT INTO Items (Before, Text, After, Tail) VALUES (?1, ?2, ?3, ?4)",
+                 {std::int64_t{row.before}, row.text, std::int64_t{row.after}, row.tail});
+  }
+  ado::RecordsetPtr items = ado::CreateRecordset();
+  items->Open("Items", connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+  ado::RecordBindingPtr binding = items->QueryBinding();
+  Item item;
+  binding->BindToRecordset(&item);
+  const auto check = [&](size_t i, const char* how) {
+    SCOPED_TRACE(std::string(how) + ", row " + std::to_string(i + 1));
+    EXPECT_EQ(item.Before, rows[i].before);
+    EXPECT_EQ(std::string(item.Text, strnlen(item.Text, sizeof item.Text)),
+              rows[i].text.substr(0, sizeof item.Text - 1));
+    EXPECT_EQ(item.After, rows[i].after);
+    EXPECT_EQ(std::string(item.Tail, strnlen(item.Tail, sizeof item.Tail)),
+              rows[i].tail.substr(0, sizeof item.Tail - 1));
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    size_t i = 0;
+    for (items->MoveFirst(); !items->IsEOF(); items->MoveNext(), ++i) check(i, "plain scan");
+    EXPECT_EQ(i, rows.size());
+  }
+  // What the caller wrote into the record, past a text's end too, never shows through a move.
+  size_t i = 0;
+  for (items->MoveFirst(); !items->IsEOF(); ++i) {
+    check(i, "after scribbling");
+    std::memset(&item, 0x5a, sizeof item);
+    items->MoveNext();
+  }
+  EXPECT_EQ(i, rows.size());
+}

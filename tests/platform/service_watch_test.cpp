@@ -30,4 +30,20 @@ TEST(ServiceStateWatchTest, FollowsRecordedStatesAndTheProfilesInitialState) {
   EXPECT_TRUE(unknown.Running()) << "a machine without the service never gates anything";
 }
 
+TEST(ServiceStateWatchTest, FollowsTheMachineRootItIsAskedOn) {
+  test_support::ScratchMachine first;
+  platform::ServiceStateWatch watch("w3svc");
+  ASSERT_TRUE(platform::RecordServiceState("W3SVC", false));
+  EXPECT_FALSE(watch.Running());
+  {
+    test_support::ScratchMachine second;  // points the process at a fresh machine
+    EXPECT_TRUE(watch.Running()) << "the other machine's state, not the first one's";
+    ASSERT_TRUE(platform::RecordServiceState("W3SVC", false));
+    EXPECT_FALSE(watch.Running());
+    ASSERT_TRUE(platform::RecordServiceState("W3SVC", true));
+    EXPECT_TRUE(watch.Running());
+  }
+  EXPECT_FALSE(watch.Running()) << "back on the first machine";
+}
+
 }  // namespace
