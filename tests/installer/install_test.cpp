@@ -24,12 +24,11 @@ using installer_test::KeyExists;
 using installer_test::ReadValue;
 using installer_test::StepTest;
 namespace fs = std::filesystem;
-
-constexpr const char* kAdo = "C:\\Program Files\\Common Files\\System\\ado\\MsAdo15.dll";
-constexpr const char* kAccess = "C:\\Program Files\\Microsoft Office\\Office\\msaccess.exe";
-const std::string kAllPrograms = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
-const std::string kEntryKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\Minutrix";
-const std::string kFiltersKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+using installer_test::kAdo;
+using installer_test::kAllPrograms;
+using installer_test::kEntryKey;
+using installer_test::kFiltersKey;
+using installer_test::kOfficeAccess;
 
 constexpr const char* kScript =
     "// Minutrix\r\n[INSTALL FILES]\r\nMinutrix.dll\r\nRegisterISAPIFilter.VBS\r\n"
@@ -56,7 +55,7 @@ class InstallTest : public StepTest {
     fs::copy_file(Host("C:\\dist\\DLL\\stkit432.dll"), Host("C:\\WINNT\\system32\\stkit432.dll"));
     EXPECT_TRUE(RegisterFile("C:\\WINNT\\system32\\stkit432.dll"));
   }
-  void HaveAccess() { Put(kAccess, "FileVersion=9.0.0.2719"); }
+  void HaveAccess() { Put(kOfficeAccess, "FileVersion=9.0.0.2719"); }
   std::vector<std::string> Boxes() { return ui_.Lines("box "); }
   // The product is gone again: no product file, path value, registration, group or entry.
   void ExpectRolledBack() {

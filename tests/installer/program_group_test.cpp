@@ -19,10 +19,10 @@ using installer_test::ReadValue;
 using installer_test::Snapshot;
 using installer_test::StepTest;
 namespace fs = std::filesystem;
+using installer_test::kAllPrograms;
+using installer_test::kEntryKey;
 
 const std::string kUserPrograms = "C:\\Documents and Settings\\Administrator\\Start Menu\\Programs";
-const std::string kAllPrograms = "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
-const std::string kEntryKey = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\Minutrix";
 
 class GroupTest : public StepTest {
  protected:

@@ -23,8 +23,7 @@ using installer_test::KeyExists;
 using installer_test::ReadValue;
 using installer_test::StepTest;
 namespace fs = std::filesystem;
-
-constexpr const char* kFiltersKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+using installer_test::kFiltersKey;
 
 using RegistryTest = StepTest;
 

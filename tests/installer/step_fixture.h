@@ -16,6 +16,16 @@
 
 namespace installer_test {
 
+// Places of a machine that the installer's steps write, as the tests look for them.
+inline const std::string kAdo = "C:\\Program Files\\Common Files\\System\\ado\\MsAdo15.dll";
+inline const std::string kOfficeAccess =
+    "C:\\Program Files\\Microsoft Office\\Office\\msaccess.exe";
+inline const std::string kAllPrograms =
+    "C:\\Documents and Settings\\All Users\\Start Menu\\Programs";
+inline const std::string kEntryKey =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\UnInstall\\Minutrix";
+inline const std::string kFiltersKey = "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters";
+
 struct RegValue {
   DWORD type = REG_NONE;
   std::string bytes;
