@@ -2,9 +2,12 @@
 // page and a local site served by nginx, all on loopback. The helper's clock follows a file.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
+#include <set>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/test_support.h"
 
@@ -160,12 +163,28 @@ TEST_F(SquidTest, KilledHelperIsRestartedAndLosesAtMostAMinute) {
       test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f",
                          "minutrix-squid-helper"});
   ASSERT_EQ(pids.exit_code, 0) << "no helper found";
+  std::set<std::string> killed;
   for (std::istringstream in(pids.output); in;) {
-    int pid = 0;
-    if (in >> pid) test_support::Run({"kill", "-KILL", std::to_string(pid)});
+    std::string pid;
+    if (in >> pid) {
+      test_support::Run({"kill", "-KILL", pid});
+      killed.insert(pid);
+    }
   }
+  // The request of the restart's minute goes to the new helper once Squid has started one (a
+  // request made before that passes unfiltered and would start a new period a minute later).
+  bool restarted = false;
+  for (int i = 0; i < 200 && !restarted; ++i) {
+    const auto now =
+        test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f",
+                           "minutrix-squid-helper"});
+    std::istringstream in(now.output);
+    for (std::string pid; in >> pid;) restarted = restarted || killed.count(pid) == 0;
+    if (!restarted) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_TRUE(restarted) << "Squid started no new helper";
   SetClock("2026-12-07 10:03:00");
-  Get("dave", kSite);  // answered by a new helper, or passed while Squid starts one
+  Get("dave", kSite);
   SetClock("2026-12-07 10:04:00");
   EXPECT_EQ(Get("dave", kSite).code, "200");
   SetClock("2026-12-07 10:05:00");
