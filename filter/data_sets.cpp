@@ -194,23 +194,59 @@ bool ReadDataSetsFromDB() {
   }
 }
 
+namespace {
+// Reads Users again and logs how many are monitored; `clear_flag` clears UsersChanged too.
+void ReadUsers(bool clear_flag);
+}  // namespace
+
 void CountMonitoredUsers() {
   // A file deleted, renamed or restored from a backup under the running filter: nothing may be
   // charged into the old one, so the connection follows the name.
-  if (m_pConnection->FileReplaced()) {
-    DoMessageHandling("[CountMonitoredUsers] The database file was replaced, opening it again", 2);
+  // One that could only be opened read-only (restored by another account) is opened again when
+  // it is given back: a changed owner or mode.
+  const auto reason = m_pConnection->ReopenNeeded();
+  if (reason != ado::Connection::ReopenReason::kNone) {
+    if (reason == ado::Connection::ReopenReason::kAccessChanged) {
+      DoMessageHandling(
+          "[CountMonitoredUsers] The database file's owner or mode changed, opening it again", 2);
+    } else if (reason == ado::Connection::ReopenReason::kClosed) {
+      DoMessageHandling("[CountMonitoredUsers] Trying to open the database again", 2);
+    } else {
+      DoMessageHandling("[CountMonitoredUsers] The database file was replaced, opening it again",
+                        2);
+    }
     SectionLock section(3);
     m_pConnection->Reopen();
     DoMessageHandling("[CountMonitoredUsers] Database opened again", 2);
+    if (m_pConnection->ReadOnly()) {
+      DoMessageHandling(
+          "[CountMonitoredUsers] The database file is read-only for this process: no minute can "
+          "be charged until its owner or mode lets it write",
+          3);
+    }
+    // Every table as at start-up: nothing of the file that is gone may decide a request.
+    m_pSettingsRecord->Requery(ado::adOptionUnspecified);
+    gblPicSettingsR->BindToRecordset(&SettingsRecord);
+    m_pWebSites->Requery(ado::adOptionUnspecified);
+    gblPicWebSitesR->BindToRecordset(&FreesitesRecord);
     ReadResetMarker();  // the file's own last reset, which a backup may hold older
+    ReadUsers(false);
   }
   m_pSettingsRecord->MoveFirst();
   if (!SettingsRecord.UsersChanged) return;
+  ReadUsers(true);
+}
+
+namespace {
+
+void ReadUsers(bool clear_flag) {
   SectionLock section(3);
   m_pRstUsers->Requery(ado::adOptionUnspecified);
   gblPicUsersRS->BindToRecordset(&UserSet);
-  SettingsRecord.UsersChanged = 0;
-  gblPicSettingsR->Update(&SettingsRecord);
+  if (clear_flag) {
+    SettingsRecord.UsersChanged = 0;
+    gblPicSettingsR->Update(&SettingsRecord);
+  }
   const long count = m_pRstUsers->RecordCount();
   if (count > 0) {
     DoMessageHandling("Number of monitored users: %d", count, 2);
@@ -219,6 +255,8 @@ void CountMonitoredUsers() {
     DoMessageHandling("All users will be granted access", 3);
   }
 }
+
+}  // namespace
 
 void RefreshFreeSites() {
   SectionLock section(3);

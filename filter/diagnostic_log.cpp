@@ -257,7 +257,8 @@ std::string GetLoggingFilePath(const std::string& file_name) noexcept {
 void InitloggingFile(const std::string& path) noexcept {
   try {
     const bool debug = IsDebugOn();
-    auto file = platform::WinFile::Open(path, "w");
+    // Appended: a helper restarted the same day must not erase the lines that explain why.
+    auto file = platform::WinFile::Open(path, "a");
     if (!file) throw std::runtime_error("open");
     std::string head = "[INIT]\n";
     if (debug) head += std::string(kVersionLine) + "\n";

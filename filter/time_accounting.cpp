@@ -43,6 +43,9 @@ UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
 }
 
 constexpr int kMarkerWaitMs = 200;
+// How far behind the last reset the clock may step and still be waited for; a time sync steps
+// seconds or minutes, a clock corrected after a wrong jump steps further.
+constexpr std::time_t kClockStepBackKept = 24 * 3600;
 
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1 to 12).
 long long DaysFromCivil(long long year, int month, int day) {
@@ -310,19 +313,31 @@ void CheckResetSchedule() {
   const std::time_t now = platform::Now();
   if (!DetailLineDropped()) DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
+  if (now < lastReset) {
+    // A clock stepped back (time sync) must not bring back a day, week or month that was reset:
+    // the marker stays until the clock passes it. Far behind, the marker came from a clock that
+    // was wrong (a jump corrected since); the resets then follow the clock again from now on.
+    if (lastReset - now <= kClockStepBackKept) return;
+    DoMessageHandling("[CheckResetSchedule] The clock is behind the last reset (" +
+                          MarkerText(lastReset) + "); the reset dates follow the clock from now",
+                      2);
+    ResetAndMark(false, now);
+    return;
+  }
   const std::tm today = g_today(now);
   // Converted again only when a reset moved it.
   std::tm last = g_last_reset(lastReset);
-  // Calendar dates, not fields alone: the same day of a later month is another day.
-  if (LocalMonth(today) != LocalMonth(last) && SettingsRecord.ResetMonthly) {
+  // Calendar dates, not fields alone: the same day of a later month is another day. Only a date
+  // after the marker's resets: the marker never moves back.
+  if (LocalMonth(today) > LocalMonth(last) && SettingsRecord.ResetMonthly) {
     ResetAndMark(true, now);
     last = g_last_reset(lastReset);
   }
-  if (WeekStart(today) != WeekStart(last) && SettingsRecord.ResetWeekly) {
+  if (WeekStart(today) > WeekStart(last) && SettingsRecord.ResetWeekly) {
     ResetAndMark(true, now);
     last = g_last_reset(lastReset);
   }
-  if (LocalDay(today) != LocalDay(last)) {
+  if (LocalDay(today) > LocalDay(last)) {
     ResetAndMark(SettingsRecord.ResetDaily != 0, now);
   }
 }

@@ -48,6 +48,12 @@ bool OpenDBConnection(const std::string& connection_string) {
     m_pConnection->Open(connection_string, "", "", 0);
     if (m_pConnection && m_pConnection->State() == ado::adStateOpen) {
       DoMessageHandling("DataBase Connection initialized successfully!", 1);
+      if (m_pConnection->ReadOnly()) {
+        DoMessageHandling(
+            "[OpenDBConnection] The database file is read-only for this process: no minute can "
+            "be charged until its owner or mode lets it write",
+            3);
+      }
       return true;
     }
     DoMessageHandling("DataBase Connection failed to initialize!", 3);

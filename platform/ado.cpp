@@ -2,8 +2,6 @@
 // machine root, WAL journal and full sync so each committed update is on disk when Update returns.
 #include "platform/ado.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -127,45 +125,53 @@ std::int64_t ConnectionImpl::DataVersion() {
 namespace {
 
 // The wal-index of the unix VFS: two copies of a 48-byte header (the second written first by a
-// committing writer), whose change counter, frame count and salts move with every commit.
+// committing writer), whose change counter, frame count and salts move with every commit. It is
+// read where SQLite itself maps it: a descriptor of our own on the "-shm" file would, when closed,
+// drop every POSIX lock this process holds on it, SQLite's included, and let another program
+// reset the index and truncate the file under SQLite's map.
 constexpr std::size_t kWalHeaderSize = 48;
-constexpr std::size_t kWalIndexMapped = 2 * kWalHeaderSize;
-constexpr off_t kWalIndexRegion = 32768;  // the wal-index grows by whole regions
+constexpr int kWalIndexRegion = 32768;  // the wal-index is mapped in whole regions
 constexpr std::size_t kWalHeaderIsInit = 12;
 
 }  // namespace
 
-void ConnectionImpl::MapWalIndex() noexcept {
-  const char* path = sqlite3_db_filename(db, "main");
-  if (path == nullptr || *path == '\0') return;
-  const std::string shm = std::string(path) + "-shm";
-  const int fd = ::open(shm.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  struct stat info {};
-  // Smaller than a region: not a live wal-index, and reading past its end would fault.
-  if (::fstat(fd, &info) == 0 && info.st_size >= kWalIndexRegion) {
-    void* map = ::mmap(nullptr, kWalIndexMapped, PROT_READ, MAP_SHARED, fd, 0);
-    if (map != MAP_FAILED) wal_index = static_cast<const unsigned char*>(map);
+const unsigned char* ConnectionImpl::WalIndex() noexcept {
+  sqlite3_file* file = main_file;
+  if (file == nullptr || file->pMethods == nullptr || file->pMethods->iVersion < 2 ||
+      file->pMethods->xShmMap == nullptr) {
+    return nullptr;
   }
-  ::close(fd);
+  // Without extending: a region SQLite has not mapped yet answers null, and nothing is created.
+  void volatile* region = nullptr;
+  if (file->pMethods->xShmMap(file, 0, kWalIndexRegion, 0, &region) != SQLITE_OK) return nullptr;
+  return const_cast<const unsigned char*>(static_cast<volatile unsigned char*>(region));
 }
 
-bool ConnectionImpl::ReadWalHeader(WalHeader& header) const noexcept {
-  if (wal_index == nullptr) return false;
-  WalHeader second;
-  // Fences keep the compiler from caching these loads: another process changes the memory.
-  platform::SharedMemoryAcquireFence();
-  std::memcpy(header.data(), wal_index, kWalHeaderSize);
-  platform::SharedMemoryAcquireFence();
-  std::memcpy(second.data(), wal_index + kWalHeaderSize, kWalHeaderSize);
-  platform::SharedMemoryAcquireFence();
-  return header[kWalHeaderIsInit] != 0 && header == second;
+bool ConnectionImpl::ReadWalHeader(WalHeader& header) noexcept {
+  if (main_file == nullptr || db == nullptr) return false;
+  // The connection's mutex keeps another thread from closing the log, and with it the map,
+  // while the header is copied.
+  sqlite3_mutex* mutex = sqlite3_db_mutex(db);
+  sqlite3_mutex_enter(mutex);
+  const unsigned char* wal_index = WalIndex();
+  bool valid = false;
+  if (wal_index != nullptr) {
+    WalHeader second;
+    // Fences keep the compiler from caching these loads: another process changes the memory.
+    platform::SharedMemoryAcquireFence();
+    std::memcpy(header.data(), wal_index, kWalHeaderSize);
+    platform::SharedMemoryAcquireFence();
+    std::memcpy(second.data(), wal_index + kWalHeaderSize, kWalHeaderSize);
+    platform::SharedMemoryAcquireFence();
+    valid = header[kWalHeaderIsInit] != 0 && header == second;
+  }
+  sqlite3_mutex_leave(mutex);
+  return valid;
 }
 
 void ConnectionImpl::CloseDb() noexcept {
   in_transaction = false;
-  if (wal_index != nullptr) ::munmap(const_cast<unsigned char*>(wal_index), kWalIndexMapped);
-  wal_index = nullptr;
+  main_file = nullptr;
   if (data_version != nullptr) sqlite3_finalize(data_version);
   data_version = nullptr;
   if (db != nullptr) sqlite3_close_v2(db);
@@ -207,13 +213,23 @@ void ConnectionImpl::OpenFile(const std::string& text) {
     c.Raise(kErrorFail, kEngineSource, "The connection string names no Data Source.");
   const auto host = platform::HostPath(source);
   std::error_code ec;
+  c.tried = std::chrono::steady_clock::now();
+  c.seen = false;
+  if (host) {
+    // Taken before the open: a file replaced in between is then noticed at the next check.
+    struct stat identity {};
+    if (::stat(host->c_str(), &identity) == 0) {
+      c.seen = true;
+      c.device = identity.st_dev;
+      c.inode = identity.st_ino;
+      c.owner = identity.st_uid;
+      c.group = identity.st_gid;
+      c.mode = identity.st_mode;
+    }
+    c.host_path = host->string();
+  }
   if (!host || !std::filesystem::is_regular_file(*host, ec)) {
     c.Raise(kErrorFail, kEngineSource, "Could not find file '" + source + "'.");
-  }
-  struct stat identity {};
-  if (::stat(host->c_str(), &identity) == 0) {
-    c.device = identity.st_dev;
-    c.inode = identity.st_ino;
   }
   c.host_path = host->string();
   const int rc =
@@ -238,8 +254,12 @@ void ConnectionImpl::OpenFile(const std::string& text) {
   sqlite3_free(message);
   if (pragma_rc == SQLITE_OK) {
     try {
-      c.DataVersion();  // the first read also sets up the wal-index
-      if (platform::EqualsNoCase(journal_mode, "wal")) c.MapWalIndex();
+      c.DataVersion();  // the first read also maps the wal-index
+      if (platform::EqualsNoCase(journal_mode, "wal") &&
+          sqlite3_file_control(c.db, "main", SQLITE_FCNTL_FILE_POINTER, &c.main_file) !=
+              SQLITE_OK) {
+        c.main_file = nullptr;
+      }
       return;
     } catch (const ComError&) {
       failure = c.errors.empty() ? failure : c.errors.front().Description;
@@ -325,12 +345,35 @@ void Connection::RollbackTrans() {
   }
 }
 
-bool Connection::FileReplaced() const noexcept {
-  const ConnectionImpl& c = *impl_;
-  if (c.db == nullptr) return !c.connection_string.empty();
+Connection::ReopenReason Connection::ReopenNeeded() noexcept {
+  ConnectionImpl& c = *impl_;
+  if (c.connection_string.empty()) return ReopenReason::kNone;
   struct stat identity {};
-  if (::stat(c.host_path.c_str(), &identity) != 0) return true;
-  return identity.st_dev != c.device || identity.st_ino != c.inode;
+  const bool there = !c.host_path.empty() && ::stat(c.host_path.c_str(), &identity) == 0;
+  const bool same_file =
+      there && c.seen && identity.st_dev == c.device && identity.st_ino == c.inode;
+  const bool same_access = same_file && identity.st_uid == c.owner && identity.st_gid == c.group &&
+                           identity.st_mode == c.mode;
+  if (c.db != nullptr) {
+    if (!same_file) return ReopenReason::kReplaced;
+    // Only a read-only connection gains by it; a writable one keeps its file.
+    if (!same_access && sqlite3_db_readonly(c.db, "main") == 1) {
+      return ReopenReason::kAccessChanged;
+    }
+    return ReopenReason::kNone;
+  }
+  // Closed after a failed open: at once when the file came, went, was replaced or given other
+  // access; otherwise not more than once a second.
+  if (there != c.seen || (there && !same_file)) return ReopenReason::kReplaced;
+  if (there && !same_access) return ReopenReason::kAccessChanged;
+  if (std::chrono::steady_clock::now() - c.tried >= std::chrono::seconds(1)) {
+    return ReopenReason::kClosed;
+  }
+  return ReopenReason::kNone;
+}
+
+bool Connection::ReadOnly() const noexcept {
+  return impl_->db != nullptr && sqlite3_db_readonly(impl_->db, "main") == 1;
 }
 
 void Connection::Reopen() {

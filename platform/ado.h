@@ -114,10 +114,18 @@ class Connection {
   long BeginTrans();
   void CommitTrans();
   void RollbackTrans();
-  // Whether the file that the Data Source names is no longer the file this connection opened: it
-  // was deleted, renamed away or replaced by another file. True as well while the connection is
-  // closed after a failed Reopen. One stat call.
-  bool FileReplaced() const noexcept;
+  // Why the file should be opened again, when it should:
+  // - kReplaced: the Data Source no longer names the file this connection opened (deleted,
+  //   renamed away, replaced by another file), or a file came or went since a failed open;
+  // - kAccessChanged: the connection is read-only, or closed after a failed open, and the file's
+  //   owner or mode changed since it was opened;
+  // - kClosed: the connection is closed after a failed open, nothing changed, a second has passed.
+  // One stat call.
+  enum class ReopenReason { kNone, kReplaced, kAccessChanged, kClosed };
+  ReopenReason ReopenNeeded() noexcept;
+  bool FileReplaced() noexcept { return ReopenNeeded() != ReopenReason::kNone; }
+  // Whether the file is open read-only: its owner or mode do not let this process write it.
+  bool ReadOnly() const noexcept;
   // Opens the Data Source again (an open transaction is lost); record sets opened on the
   // connection read their whole tables again at their next scan. Raises ComError on failure, and
   // the connection stays closed until a later Reopen succeeds.

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -29,6 +30,11 @@ struct ConnectionImpl {
   std::string host_path;          // the file opened, and its identity then
   dev_t device = 0;
   ino_t inode = 0;
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+  bool seen = false;                              // the file was there at the latest try to open it
+  std::chrono::steady_clock::time_point tried{};  // the latest try to open it
   bool in_transaction = false;
   // Moves when the file is opened again: record sets then read their whole tables anew.
   std::uint64_t generation = 0;
@@ -37,9 +43,9 @@ struct ConnectionImpl {
   // Writes made through this connection per table; PRAGMA data_version misses them.
   std::map<std::string, std::uint64_t> table_writes;
   sqlite3_stmt* data_version = nullptr;
-  // The first bytes of the file's wal-index (the "-shm" file, mapped read-only), whose header every
-  // commit by any connection rewrites; null when the file is not in WAL mode or cannot be mapped.
-  const unsigned char* wal_index = nullptr;
+  // The database file as SQLite opened it, when it is in WAL mode (else null): its wal-index
+  // header, which every commit by any connection rewrites, tells cheaply whether anything changed.
+  sqlite3_file* main_file = nullptr;
 
   // Records the error as the connection's error list and raises it.
   [[noreturn]] void Raise(DWORD code, const std::string& source, const std::string& description);
@@ -47,11 +53,13 @@ struct ConnectionImpl {
   [[noreturn]] void RaiseEngine(int rc, const std::string& doing);
   // The file's change counter for other connections; raises on failure.
   std::int64_t DataVersion();
-  // The wal-index header, read without a lock or system call as SQLite's own readers first read
-  // it; false when there is none or a writer is rewriting it (then ask DataVersion).
+  // The wal-index header, read without a file lock or system call as SQLite's own readers first
+  // read it; false when there is none or a writer is rewriting it (then ask DataVersion).
   using WalHeader = std::array<unsigned char, 48>;
-  bool ReadWalHeader(WalHeader& header) const noexcept;
-  void MapWalIndex() noexcept;
+  bool ReadWalHeader(WalHeader& header) noexcept;
+  // The first region of the wal-index as SQLite maps it for this connection, or null. Only under
+  // the connection's mutex: SQLite unmaps it when the log is closed.
+  const unsigned char* WalIndex() noexcept;
   void CloseDb() noexcept;
   // Opens `connection_string`'s Data Source; raises on failure, leaving db null.
   void OpenFile(const std::string& connection_string);

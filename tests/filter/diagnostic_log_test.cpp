@@ -66,7 +66,7 @@ TEST_F(FilterTest, MessagesWithLineBreaksAreWrittenInTextMode) {
   EXPECT_NE(text.find(">The status file was not opened\r\n\r\n"), std::string::npos);
 }
 
-TEST_F(FilterTest, LogKeepsItsFileAfterMidnightAndANewLoadEmptiesIt) {
+TEST_F(FilterTest, LogKeepsItsFileAfterMidnightAndANewLoadThatDayAppendsToIt) {
   DoMessageHandling("first", 2);
   platform::AdvanceFixedTime(20 * 3600);  // the next day
   DoMessageHandling("second", 2);
@@ -74,9 +74,18 @@ TEST_F(FilterTest, LogKeepsItsFileAfterMidnightAndANewLoadEmptiesIt) {
   EXPECT_FALSE(std::filesystem::exists(machine_.root() / "c/Minutrix/MinutrixOutput07122026.txt"));
 
   platform::AdvanceFixedTime(-20 * 3600);
-  ResetLogForTests();  // as the next load of the library on the same day
+  ResetLogForTests();  // as the next load of the library on the same day (a restarted helper)
   DoMessageHandling("third", 2);
-  EXPECT_EQ(Entries(), (Lines{"-third"}));
+  // The lines before the restart stay: they tell why it happened. A new head marks the start.
+  EXPECT_EQ(LogLines(), (Lines{"[INIT]", "06-12-2026; 08:05", "-first", "-second", "[INIT]",
+                               "06-12-2026; 08:05", "-third"}));
+
+  platform::AdvanceFixedTime(24 * 3600);
+  ResetLogForTests();  // a load on the next day begins that day's file
+  DoMessageHandling("fourth", 2);
+  EXPECT_EQ(test_support::CrLfLines(
+                test_support::ReadFile(machine_.root() / "c/Minutrix/MinutrixOutput07122026.txt")),
+            (Lines{"[INIT]", "07-12-2026; 08:05", "-fourth"}));
 }
 
 struct DebugValue {

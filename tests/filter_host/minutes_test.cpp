@@ -295,4 +295,28 @@ TEST_F(MinutesTest, DeletedDatabaseIsNeverCharged) {
   EXPECT_EQ(UsedMinutes("ALICE"), 6);
 }
 
+// A file without users (everyone passes, as an empty table says) briefly in place of the real
+// one: once the real file is back, its users decide again, at the next request.
+TEST_F(MinutesTest, DatabaseBackAfterOneWithoutUsersDecidesWithItsOwnRows) {
+  ASSERT_EQ(Load(), TRUE);
+  Browse("2026-12-07 10:", 2);
+  ASSERT_NE(Send("mallory", "http://a.example/").location(), "") << "an unknown user is denied";
+  const fs::path empty = Product() / "empty.mdb";
+  const std::string db_tool = (test_support::kBuildDir / "minutrix-db").string();
+  ASSERT_EQ(test_support::Run({db_tool, "create", empty.string()}).exit_code, 0);
+  const fs::path kept = Product() / "kept.mdb";
+  fs::rename(Database(), kept);
+  fs::rename(empty, Database());
+  At("2026-12-07 10:03:00");
+  EXPECT_EQ(Send("mallory", "http://a.example/").location(), "") << "no users: everyone passes";
+  fs::rename(kept, Database());
+  At("2026-12-07 10:04:00");
+  const auto back = Send("mallory", "http://a.example/");
+  EXPECT_NE(back.location().find("DeniedMessage="), std::string::npos) << back.location();
+  At("2026-12-07 10:06:00");
+  Send("alice", "http://a.example/");
+  // The period begun at 10:00 goes on in the file that is back.
+  EXPECT_EQ(UsedMinutes("ALICE"), 6);
+}
+
 }  // namespace

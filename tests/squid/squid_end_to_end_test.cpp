@@ -2,9 +2,11 @@
 // page and a local site served by nginx, all on loopback. The helper's clock follows a file.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -195,6 +197,73 @@ TEST_F(SquidTest, KilledHelperIsRestartedAndLosesAtMostAMinute) {
   EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
   // Squid still works with its new helper.
   EXPECT_EQ(Get("CORP\\alice", "http://timeleft/").code, "302");
+}
+
+// The helper's process ids under the running Squid.
+std::set<std::string> HelperPids(const fs::path& run) {
+  const std::string session = test_support::ReadFile(run / "squid.session");
+  const auto pids =
+      test_support::Run({"/usr/bin/pgrep", "-P", session.substr(0, session.find('\n')), "-f",
+                         "minutrix-squid-helper"});
+  std::set<std::string> found;
+  std::istringstream in(pids.output);
+  for (std::string pid; in >> pid;) found.insert(pid);
+  return found;
+}
+
+// Browsers under load while an administrator reads and changes the database and other programs
+// checkpoint and vacuum it: Squid keeps its one helper, and every answer is right.
+TEST_F(SquidTest, HelperSurvivesAdministratorsWorkUnderLoad) {
+  const fs::path run = dir_->path() / "run";
+  const auto before = HelperPids(run);
+  ASSERT_FALSE(before.empty());
+  const std::string db_tool = (kBuildDir / "minutrix-db").string();
+  const std::string db = Database().string();
+  std::atomic<bool> stop{false};
+  std::atomic<int> admin_runs{0};
+  std::atomic<int> requests{0};
+  std::mutex wrong_mutex;
+  std::vector<std::string> wrong;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t) {
+    threads.emplace_back([&] {
+      while (!stop) {
+        const Reply pass = Get("dave", kSite);
+        const Reply denied = Get("carol", kSite);
+        requests += 2;
+        if (pass.code != "200" || denied.code != "302" ||
+            denied.location.find(kDenied) == std::string::npos) {
+          std::lock_guard lock(wrong_mutex);
+          wrong.push_back("dave " + pass.code + ", carol " + denied.code + " " + denied.location);
+        }
+      }
+    });
+  }
+  threads.emplace_back([&] {
+    const std::vector<std::vector<std::string>> commands = {
+        {db_tool, "users", db},
+        {db_tool, "set-allowance", db, "dave", "101"},
+        {"/usr/bin/sqlite3", db, "SELECT count(*) FROM Users;"},
+        {db_tool, "set-allowance", db, "dave", "100"},
+        {"/usr/bin/sqlite3", db, "PRAGMA wal_checkpoint(TRUNCATE);"},
+        {"/usr/bin/sqlite3", db, "VACUUM;"},
+    };
+    for (size_t i = 0; !stop; ++i) {
+      test_support::Run(commands[i % commands.size()]);
+      ++admin_runs;
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::seconds(15));
+  stop = true;
+  for (auto& thread : threads) thread.join();
+
+  for (const auto& line : wrong) ADD_FAILURE() << line;
+  EXPECT_GE(admin_runs.load(), 60);
+  EXPECT_GE(requests.load(), 60);
+  EXPECT_EQ(HelperPids(run), before) << "Squid had to start another helper";
+  const std::string cache_log = test_support::ReadFile(run / "logs/cache.log");
+  EXPECT_EQ(cache_log.find("crashing too rapidly"), std::string::npos);
+  EXPECT_EQ(Sql("PRAGMA integrity_check"), "ok");
 }
 
 }  // namespace

@@ -343,3 +343,89 @@ TEST_F(AccountingTest, DailyOffMovesTheStoredMarkerToo) {
 
 }  // namespace
 }  // namespace store_test
+
+namespace store_test {
+namespace {
+
+// ---- the clock stepping back over a reset ----
+
+struct StepBackCase {
+  const char* name;
+  const char* setting;     // the reset switched on (ResetDaily stays on)
+  std::time_t before;      // the last request before the reset
+  std::time_t reset_at;    // the first request after the boundary: the reset
+  std::time_t back_to;     // where the clock steps back to
+  std::time_t again_at;    // the boundary passed a second time
+  std::time_t next_reset;  // the next boundary: resets as always
+};
+
+void PrintTo(const StepBackCase& c, std::ostream* os) { *os << c.name; }
+
+class ClockStepBackTest : public AccountingTest,
+                          public ::testing::WithParamInterface<StepBackCase> {};
+
+TEST_P(ClockStepBackTest, ResetsNothingTwice) {
+  const StepBackCase& c = GetParam();
+  if (c.setting[0] != '\0') {
+    Setting("ResetDaily", 0);
+    Setting(c.setting, 1);
+  }
+  platform::SetFixedTime(c.before);
+  ASSERT_TRUE(Start());
+  Request("jsmith");
+  Advance(5);
+  Request("jsmith");
+  platform::SetFixedTime(c.reset_at);
+  CheckResetSchedule();
+  ASSERT_EQ(Used("JSMITH"), 0);
+  Request("jsmith");
+  for (int i = 0; i < 2; ++i) {
+    Advance(5);
+    Request("jsmith");
+  }
+  ASSERT_EQ(Used("JSMITH"), 10);
+
+  platform::SetFixedTime(c.back_to);  // time sync steps the clock back over the boundary
+  CheckResetSchedule();
+  Request("jsmith");
+  platform::SetFixedTime(c.again_at);
+  CheckResetSchedule();
+  EXPECT_EQ(Used("JSMITH"), 10) << "the period was reset a second time";
+  EXPECT_EQ(CountLog("][ResetUserTimes] User reset!"), 2);  // a line per user: one reset
+
+  platform::SetFixedTime(c.next_reset);
+  CheckResetSchedule();
+  EXPECT_EQ(Used("JSMITH"), 0) << "the next period's reset must still come";
+  EXPECT_EQ(CountLog("][ResetUserTimes] User reset!"), 4);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Boundaries, ClockStepBackTest,
+    ::testing::Values(
+        StepBackCase{"Day", "", At(2026, 12, 8, 23, 30), At(2026, 12, 9, 0, 1),
+                     At(2026, 12, 8, 23, 40), At(2026, 12, 9, 0, 0), At(2026, 12, 10, 0, 1)},
+        StepBackCase{"MondayBackToSunday", "ResetWeekly", At(2026, 12, 13, 23, 30),
+                     At(2026, 12, 14, 0, 1), At(2026, 12, 13, 23, 40), At(2026, 12, 14, 0, 5),
+                     At(2026, 12, 21, 0, 1)},
+        StepBackCase{"FirstOfMarchBackToFebruary", "ResetMonthly", At(2027, 2, 28, 23, 30),
+                     At(2027, 3, 1, 0, 1), At(2027, 2, 28, 23, 40), At(2027, 3, 1, 0, 5),
+                     At(2027, 4, 1, 0, 1)},
+        // A wrong jump ten years ahead resets once; its correction resets nothing, and the
+        // next day resets as usual instead of waiting ten years for the marker.
+        StepBackCase{"TenYearJumpCorrected", "", At(2026, 12, 8, 9, 0), At(2036, 12, 8, 9, 0),
+                     At(2026, 12, 8, 9, 30), At(2026, 12, 8, 9, 40), At(2026, 12, 9, 0, 1)}),
+    test_support::ByName());
+
+TEST_F(AccountingTest, MarkerNeverMovesBackForASmallStep) {
+  ASSERT_TRUE(Start());
+  platform::SetFixedTime(At(2026, 12, 9, 0, 30));
+  CheckResetSchedule();
+  platform::SetFixedTime(At(2026, 12, 8, 23, 40));
+  CheckResetSchedule();
+  EXPECT_EQ(lastReset, At(2026, 12, 9, 0, 30));
+  EXPECT_EQ(ado::QueryText(admin_, "SELECT LastReset FROM ResetMarker", {}, ""),
+            "2026-12-09 00:30:00");
+}
+
+}  // namespace
+}  // namespace store_test

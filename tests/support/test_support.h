@@ -70,3 +70,36 @@ void WriteFile(const std::filesystem::path& path, std::string_view text);
 std::vector<std::string> CrLfLines(const std::string& text);
 
 }  // namespace test_support
+
+namespace test_support {
+
+// A program of the build kept running with pipes to its standard input and output, for talking
+// to it line by line (a Squid helper); standard error goes to a file. Stopped when destroyed.
+class LiveProcess {
+ public:
+  LiveProcess(const std::vector<std::string>& argv,
+              const std::map<std::string, std::string>& extra_env,
+              const std::filesystem::path& stderr_file);
+  ~LiveProcess();
+  LiveProcess(const LiveProcess&) = delete;
+  LiveProcess& operator=(const LiveProcess&) = delete;
+
+  // Sends `line` (a newline is added) and returns the next line of output, without its newline;
+  // empty when the program wrote none within `timeout_ms` or has ended.
+  std::string Ask(const std::string& line, int timeout_ms = 10000);
+  int pid() const { return pid_; }
+  // Whether the program still runs; its exit status (or 128 + signal) once it ended.
+  bool Running();
+  int ExitStatus() const { return status_; }
+  // Closes its standard input and waits for it to end; kills it after `timeout_ms`.
+  int Stop(int timeout_ms = 10000);
+
+ private:
+  int pid_ = -1;
+  int to_child_ = -1;
+  int from_child_ = -1;
+  int status_ = -1;
+  std::string buffered_;
+};
+
+}  // namespace test_support
