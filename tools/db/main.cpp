@@ -20,33 +20,37 @@ Commands:
                                  timeleft, ServerPort 80). --sample adds the users JSMITH
                                  (60 minutes) and PJANSEN (unlimited).
   users DATABASE                 List the users with their allowance and minutes used and left.
-  add-user DATABASE NAME MINUTES Add a user. NAME is the login name without domain (at most 59
-                                 bytes, stored upper-case); MINUTES is the allowance per period,
-                                 -1 for unlimited access.
+  add-user DATABASE NAME MINUTES Add a user. NAME is the login name without domain (UTF-8, at
+                                 most 59 bytes, stored upper-case); MINUTES is the allowance per
+                                 period, 0 to 2147483647, or -1 for unlimited access.
   rename-user DATABASE NAME NEW  Change a user's name.
   remove-user DATABASE NAME      Remove a user.
   set-allowance DATABASE NAME MINUTES
                                  Change a user's allowance (-1 for unlimited).
-  set-used DATABASE NAME MINUTES Set the minutes a user has used in this period (0 restarts it).
+  set-used DATABASE NAME MINUTES Set the minutes a user has used in this period (0 restarts it;
+                                 at most 2147483647).
   sites DATABASE                 List the free sites (warns when a plain row would also match
                                  query strings).
   add-site DATABASE TEXT         Add a free site: every URL that contains TEXT (in any case,
                                  anywhere: host, path or query string) costs no time. Use it
-                                 for entries such as 127.0.0.2:8080/free.
+                                 for entries such as 127.0.0.2:8080/free. At most 254 bytes.
   add-site DATABASE --host NAME  Add a free host: only URLs whose host is NAME or ends in .NAME
                                  cost no time (stored as the row host:NAME). A user cannot
-                                 make another site free by adding NAME to its query.
+                                 make another site free by adding NAME to its query. NAME
+                                 needs a dot (example.org, not org) unless it is [an:address].
   remove-site DATABASE [--host] TEXT
                                  Remove a free site.
   settings DATABASE              Show the settings.
   set DATABASE KEY VALUE         Change a setting. KEY is one of
                                    ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,
                                    WarningMode, UsersChanged      (yes or no)
-                                   IdleGapMinutes                 (minutes, 0 or more; 0
-                                                                   charges nothing)
+                                   IdleGapMinutes                 (minutes, 0 to 2147483647;
+                                                                   0 charges nothing)
                                    DeniedMessage                  (text, at most 254 bytes)
                                    CurrentUserCommand             (text, at most 49 bytes)
                                    ServerPort                     (1 to 65535)
+
+No text may hold a control character (line break, tab or other).
 
 Each change prints one line saying what it changed; warnings (a change that was made but is
 likely not what was meant, such as used minutes above the allowance) go to standard error.

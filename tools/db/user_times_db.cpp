@@ -2,6 +2,8 @@
 // written; each change runs in one immediate transaction, so a refusal or failure changes nothing.
 #include "tools/db/user_times_db.h"
 
+#include <algorithm>
+#include <array>
 #include <cctype>
 #include <charconv>
 #include <climits>
@@ -10,7 +12,6 @@
 #include <ctime>
 #include <filesystem>
 #include <functional>
-#include <iomanip>
 #include <span>
 #include <vector>
 
@@ -18,6 +19,8 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/machine.h"
+#include "platform/text.h"
+#include "tools/db/input_checks.h"
 
 namespace user_times_db {
 namespace {
@@ -57,6 +60,9 @@ struct SampleUser {
   std::int64_t allowance;
 };
 constexpr SampleUser kSampleUsers[] = {{"JSMITH", 60}, {"PJANSEN", -1}};
+
+// What the filter's PageName field holds, without its terminating zero.
+constexpr std::size_t kMaxPageName = 254;
 
 enum class Kind { kYesNo, kMinutes, kText, kPort };
 struct Setting {
@@ -167,33 +173,41 @@ void Change(const std::string& path, const std::function<void(const ado::Connect
   }
 }
 
+// A login name as the filter compares it: upper case, UTF-8, nothing it could never match.
 std::string CheckedUserName(const std::string& name) {
-  if (name.empty()) throw DbError("a user name must not be empty.");
+  if (name.find_first_not_of(platform::kWhitespace) == std::string::npos)
+    throw DbError("a user name must not be empty or blank: no login has that name.");
+  CheckCharacters("user name", name, Encoding::kUtf8);
   if (name.size() > kMaxUserName) {
     throw DbError("user name '" + name + "' is longer than " + std::to_string(kMaxUserName) +
                   " bytes; the filter could never match it.");
   }
-  for (unsigned char c : name) {
-    if (c < 0x20 || c == 0x7f || c == '\\') {
-      throw DbError("user name '" + name +
-                    "' holds a control character or a backslash; give the "
-                    "login name without its domain.");
-    }
+  if (name.find('\\') != std::string::npos) {
+    throw DbError("user name '" + name +
+                  "' holds a backslash; give the login name without its domain.");
   }
   return platform::UpperAscii(name);
 }
 
+const std::string kMaxNumber = std::to_string(kMaxColumnNumber);
+
 void CheckAllowance(std::int64_t allowance) {
-  if (allowance < -1 || allowance > INT32_MAX) {
-    throw DbError("an allowance is -1 (unlimited) or 0 to " + std::to_string(INT32_MAX) +
-                  " minutes.");
+  if (allowance > kMaxColumnNumber) {
+    throw DbError("an allowance of " + std::to_string(allowance) +
+                  " minutes is too large: MaxInternetTime holds at most " + kMaxNumber +
+                  " (-1 is unlimited).");
+  }
+  if (allowance < -1) {
+    throw DbError("an allowance is -1 (unlimited) or 0 to " + kMaxNumber + " minutes, not " +
+                  std::to_string(allowance) + ".");
   }
 }
 
 void CheckSiteText(const std::string& text) {
   if (text.find_first_not_of(" \t") == std::string::npos)
     throw DbError("a free-site text must not be empty or blank: it would match no site.");
-  if (text.size() > 254) throw DbError("a free-site text holds at most 254 bytes.");
+  CheckCharacters("free-site text", text, Encoding::kAnyBytes);
+  CheckLength("a free-site text", text, kMaxPageName);
 }
 
 bool IsHostRow(const std::string& text) {
@@ -203,12 +217,13 @@ bool IsHostRow(const std::string& text) {
 }
 
 // The row for a host name ("example.org", or a row "host:example.org"): lower case, without a
-// leading dot; refused when it is not a host name alone.
-std::string HostRow(const std::string& given) {
+// leading dot; refused when it is not a host name alone. A `new_row` also needs a dot between
+// two names: "com" would free every site of .com. Rows made before that rule can still go.
+std::string HostRow(const std::string& given, bool new_row) {
   std::string name = IsHostRow(given) ? given.substr(std::string(kHostRowPrefix).size()) : given;
   if (!name.empty() && name.front() == '.') name.erase(0, 1);
   const bool bracketed = name.size() > 2 && name.front() == '[' && name.back() == ']';
-  bool fits = !name.empty() && name.size() + std::strlen(kHostRowPrefix) <= 254;
+  bool fits = !name.empty();
   for (size_t i = 0; fits && i < name.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(name[i]);
     const bool plain = std::isalnum(c) || c == '.' || c == '-' || c == '_';
@@ -217,11 +232,23 @@ std::string HostRow(const std::string& given) {
     fits = plain || address;
   }
   if (!fits) {
-    throw DbError("'" + given +
+    throw DbError("'" + Printable(given) +
                   "' is not a host name: give the host alone, such as example.org (no scheme, "
                   "port, path or spaces).");
   }
-  for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  CheckLength("a free-host row", kHostRowPrefix + name, kMaxPageName);
+  name = platform::LowerAscii(name);
+  if (new_row && !bracketed) {
+    if (name.find('.') == std::string::npos) {
+      throw DbError("host '" + name + "' has no dot: a host row for it would make every site " +
+                    "ending in ." + name + " free; give a host name such as example.org.");
+    }
+    if (name.front() == '.' || name.back() == '.' || name.find("..") != std::string::npos) {
+      throw DbError("host '" + name +
+                    "' starts or ends with a dot or has two in a row; give a host name such as "
+                    "example.org.");
+    }
+  }
   return kHostRowPrefix + name;
 }
 
@@ -241,7 +268,7 @@ void MarkUsersChanged(const ado::ConnectionPtr& connection) {
 void RequireUser(const ado::ConnectionPtr& connection, const std::string& upper) {
   if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) ==
       0) {
-    throw DbError("there is no user " + upper + ".");
+    throw DbError("there is no user " + Printable(upper) + ".");
   }
 }
 
@@ -305,25 +332,36 @@ void Create(const std::string& path, bool sample_users) {
 
 void ListUsers(const std::string& path, std::ostream& out) {
   ado::ConnectionPtr connection = Connect(path);
+  // The cells as shown; the widths follow from them once all rows are read.
+  std::vector<std::array<std::string, 4>> lines = {{"USER", "ALLOWANCE", "USED", "LEFT"}};
   try {
     ado::RecordsetPtr users = ado::CreateRecordset();
     users->Open("Users", connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
     UserRow row{};
     users->QueryBinding()->BindToRecordset(&row);
-    out << std::left << std::setw(30) << "USER" << std::right << std::setw(10) << "ALLOWANCE"
-        << std::setw(8) << "USED" << std::setw(10) << "LEFT"
-        << "\n";
     for (users->MoveFirst(); !users->IsEOF(); users->MoveNext()) {
       const std::int64_t left = row.MaxInternetTime == -1
                                     ? -1
                                     : std::max<std::int64_t>(0, std::int64_t{row.MaxInternetTime} -
                                                                     row.CurrentInternetTime);
-      out << std::left << std::setw(30) << row.UserName << std::right << std::setw(10)
-          << Limit(row.MaxInternetTime) << std::setw(8) << row.CurrentInternetTime << std::setw(10)
-          << Limit(left) << "\n";
+      lines.push_back({Printable(row.UserName), Limit(row.MaxInternetTime),
+                       std::to_string(row.CurrentInternetTime), Limit(left)});
     }
   } catch (const ado::ComError& error) {
     throw Failure("cannot read", path, error);
+  }
+  // The usual widths, wider where a cell needs it: a space always parts two columns.
+  std::size_t widths[4] = {30, 10, 8, 10};
+  for (const auto& line : lines) {
+    widths[0] = std::max(widths[0], Columns(line[0]));
+    for (std::size_t column = 1; column < 4; ++column)
+      widths[column] = std::max(widths[column], line[column].size() + 1);
+  }
+  for (const auto& line : lines) {
+    out << line[0] << std::string(widths[0] - Columns(line[0]), ' ');
+    for (std::size_t column = 1; column < 4; ++column)
+      out << std::string(widths[column] - line[column].size(), ' ') << line[column];
+    out << "\n";
   }
 }
 
@@ -343,8 +381,9 @@ std::string Minutes(std::int64_t minutes) {
 }
 
 std::string OverAllowance(const std::string& upper, std::int64_t used, std::int64_t allowance) {
-  return upper + " has used " + std::to_string(used) + " minutes, more than the allowance of " +
-         std::to_string(allowance) + ": no time left until the next reset.";
+  return Printable(upper) + " has used " + std::to_string(used) +
+         " minutes, more than the allowance of " + std::to_string(allowance) +
+         ": no time left until the next reset.";
 }
 
 }  // namespace
@@ -373,7 +412,7 @@ Report RemoveUser(const std::string& path, const std::string& name) {
     ado::Execute(connection, "DELETE FROM Users WHERE UserName = ?1", {upper});
     MarkUsersChanged(connection);
   });
-  return {"Removed user " + upper + ".", {}};
+  return {"Removed user " + Printable(upper) + ".", {}};
 }
 
 Report RenameUser(const std::string& path, const std::string& name, const std::string& new_name) {
@@ -390,7 +429,7 @@ Report RenameUser(const std::string& path, const std::string& name, const std::s
                  {upper, new_upper});
     MarkUsersChanged(connection);
   });
-  return {"Renamed user " + upper + " to " + new_upper + ".", {}};
+  return {"Renamed user " + Printable(upper) + " to " + new_upper + ".", {}};
 }
 
 Report SetAllowance(const std::string& path, const std::string& name, std::int64_t allowance) {
@@ -404,8 +443,8 @@ Report SetAllowance(const std::string& path, const std::string& name, std::int64
     ado::Execute(connection, "UPDATE Users SET MaxInternetTime = ?2 WHERE UserName = ?1",
                  {upper, allowance});
     MarkUsersChanged(connection);
-    report.done = "Set the allowance of " + upper + " to " + Minutes(allowance) + " (was " +
-                  Minutes(before) + ").";
+    report.done = "Set the allowance of " + Printable(upper) + " to " + Minutes(allowance) +
+                  " (was " + Minutes(before) + ").";
     if (allowance != -1 && used > allowance)
       report.warnings.push_back(OverAllowance(upper, used, allowance));
   });
@@ -414,7 +453,12 @@ Report SetAllowance(const std::string& path, const std::string& name, std::int64
 
 Report SetUsed(const std::string& path, const std::string& name, std::int64_t minutes) {
   const std::string upper = platform::UpperAscii(name);
-  if (minutes < 0 || minutes > INT32_MAX) throw DbError("used minutes are 0 or more.");
+  if (minutes > kMaxColumnNumber) {
+    throw DbError("used minutes of " + std::to_string(minutes) +
+                  " are too large: CurrentInternetTime holds at most " + kMaxNumber + ".");
+  }
+  if (minutes < 0)
+    throw DbError("used minutes are 0 or more, not " + std::to_string(minutes) + ".");
   Report report;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     RequireUser(connection, upper);
@@ -423,8 +467,8 @@ Report SetUsed(const std::string& path, const std::string& name, std::int64_t mi
     ado::Execute(connection, "UPDATE Users SET CurrentInternetTime = ?2 WHERE UserName = ?1",
                  {upper, minutes});
     MarkUsersChanged(connection);
-    report.done = "Set the minutes used by " + upper + " to " + std::to_string(minutes) + " (was " +
-                  std::to_string(before) + ").";
+    report.done = "Set the minutes used by " + Printable(upper) + " to " + std::to_string(minutes) +
+                  " (was " + std::to_string(before) + ").";
     if (allowance != -1 && minutes > allowance)
       report.warnings.push_back(OverAllowance(upper, minutes, allowance));
   });
@@ -440,7 +484,7 @@ void ListSites(const std::string& path, std::ostream& out, std::ostream& warning
     sites->QueryBinding()->BindToRecordset(&row);
     bool plain = false;
     for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) {
-      out << row.PageName << "\n";
+      out << Printable(row.PageName) << "\n";
       const std::string text = row.PageName;
       plain = plain || (text.find_first_not_of(" \t") != std::string::npos && !IsHostRow(text) &&
                         text.rfind(kPlaceholder, 0) != 0);
@@ -457,7 +501,7 @@ void ListSites(const std::string& path, std::ostream& out, std::ostream& warning
 
 Report AddSite(const std::string& path, const std::string& given, bool by_host) {
   CheckSiteText(given);
-  const std::string text = by_host || IsHostRow(given) ? HostRow(given) : given;
+  const std::string text = by_host || IsHostRow(given) ? HostRow(given, true) : given;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     if (ado::QueryInteger(connection, "SELECT count(*) FROM tblPages WHERE PageName = ?1", {text},
                           0) != 0) {
@@ -469,13 +513,13 @@ Report AddSite(const std::string& path, const std::string& given, bool by_host) 
 }
 
 Report RemoveSite(const std::string& path, const std::string& given, bool by_host) {
-  const std::string text = by_host ? HostRow(given) : given;
+  const std::string text = by_host ? HostRow(given, false) : given;
   Change(path, [&](const ado::ConnectionPtr& connection) {
     if (ado::Execute(connection, "DELETE FROM tblPages WHERE PageName = ?1", {text}) == 0) {
-      throw DbError("free site '" + text + "' is not listed.");
+      throw DbError("free site '" + Printable(text) + "' is not listed.");
     }
   });
-  return {"Removed free site '" + text + "'.", {}};
+  return {"Removed free site '" + Printable(text) + "'.", {}};
 }
 
 void ShowSettings(const std::string& path, std::ostream& out) {
@@ -489,8 +533,8 @@ void ShowSettings(const std::string& path, std::ostream& out) {
       const std::string column = ado::QuoteIdentifier(setting.name);
       out << setting.name << " = ";
       if (setting.kind == Kind::kText || setting.kind == Kind::kPort) {
-        out << ado::QueryText(connection,
-                              "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, "");
+        out << Printable(ado::QueryText(
+            connection, "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, ""));
       } else {
         const std::int64_t value = ado::QueryInteger(
             connection, "SELECT " + column + " FROM FilterSettings ORDER BY rowid", {}, 0);
@@ -513,7 +557,7 @@ Report SetSetting(const std::string& path, const std::string& key, const std::st
     if (platform::EqualsNoCase(candidate.name, key)) setting = &candidate;
   }
   if (setting == nullptr)
-    throw DbError("there is no setting '" + key + "'; see minutrix-db --help.");
+    throw DbError("there is no setting '" + Printable(key) + "'; see minutrix-db --help.");
   ado::Parameter parameter;
   std::string shown = value;
   Report report;
@@ -527,14 +571,21 @@ Report SetSetting(const std::string& path, const std::string& key, const std::st
         parameter = std::int64_t{0};
         shown = "no";
       } else {
-        throw DbError(std::string(setting->name) + " is yes or no, not '" + value + "'.");
+        throw DbError(std::string(setting->name) + " is yes or no, not '" + Printable(value) +
+                      "'.");
       }
       break;
     }
     case Kind::kMinutes: {
       const std::int64_t minutes = ParseInteger(value, setting->name);
-      if (minutes < 0 || minutes > INT32_MAX)
-        throw DbError(std::string(setting->name) + " is 0 or more minutes.");
+      if (minutes > kMaxColumnNumber) {
+        throw DbError(std::string(setting->name) + " of " + std::to_string(minutes) +
+                      " is too large: the column holds at most " + kMaxNumber + ".");
+      }
+      if (minutes < 0) {
+        throw DbError(std::string(setting->name) + " is 0 or more minutes, not " +
+                      std::to_string(minutes) + ".");
+      }
       parameter = minutes;
       shown = std::to_string(minutes);
       if (minutes == 0) {
@@ -551,18 +602,17 @@ Report SetSetting(const std::string& path, const std::string& key, const std::st
           !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
       if (!digits || error != std::errc() || end != value.data() + value.size() || port < 1 ||
           port > 65535) {
-        throw DbError("ServerPort is a port number from 1 to 65535 (digits only), not '" + value +
-                      "'.");
+        throw DbError("ServerPort is a port number from 1 to 65535 (digits only), not '" +
+                      Printable(value) + "'.");
       }
       shown = std::to_string(port);
       parameter = shown;
       break;
     }
     case Kind::kText:
-      if (value.size() > setting->max_bytes) {
-        throw DbError(std::string(setting->name) + " holds at most " +
-                      std::to_string(setting->max_bytes) + " bytes.");
-      }
+      // The filter copies these texts into a redirect's Location header and onto the page.
+      CheckCharacters(setting->name, value, Encoding::kAnyBytes);
+      CheckLength(setting->name, value, setting->max_bytes);
       parameter = value;
       break;
   }
@@ -576,8 +626,8 @@ Report SetSetting(const std::string& path, const std::string& key, const std::st
       const std::int64_t old = ado::QueryInteger(connection, select, {}, 0);
       before = setting->kind == Kind::kYesNo ? (old != 0 ? "yes" : "no") : std::to_string(old);
     }
-    report.done =
-        std::string("Set ") + setting->name + " to '" + shown + "' (was '" + before + "').";
+    report.done = std::string("Set ") + setting->name + " to '" + shown + "' (was '" +
+                  Printable(before) + "').";
     if (ado::Execute(connection,
                      "UPDATE FilterSettings SET " + column +
                          " = ?1, ChangedBy = 'minutrix-db', ChangedAt = ?2",
@@ -591,8 +641,13 @@ Report SetSetting(const std::string& path, const std::string& key, const std::st
 std::int64_t ParseInteger(const std::string& text, const char* what) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range && end == text.data() + text.size()) {
+    throw DbError(std::string(what) + " '" + text + "' is too " +
+                  (text.front() == '-' ? "small" : "large") + ": the database's numbers run from " +
+                  std::to_string(INT32_MIN) + " to " + kMaxNumber + ".");
+  }
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw DbError(std::string(what) + " must be a whole number, not '" + text + "'.");
+    throw DbError(std::string(what) + " must be a whole number, not '" + Printable(text) + "'.");
   }
   return value;
 }

@@ -36,7 +36,9 @@ inline constexpr const char* kHostRowPrefix = "host:";
 void Create(const std::string& path, bool sample_users);
 
 void ListUsers(const std::string& path, std::ostream& out);
-// `allowance` -1 means unlimited. Names are stored upper-case.
+// `allowance` -1 means unlimited. Names are stored upper-case; a new name must be UTF-8 without
+// control characters, not blank, and fit the filter's field. Names of existing users are only
+// looked up, so rows written by other tools can still be changed or removed.
 // Each change returns its Report; errors name `path` as it was given.
 Report AddUser(const std::string& path, const std::string& name, std::int64_t allowance);
 Report RemoveUser(const std::string& path, const std::string& name);
@@ -48,11 +50,13 @@ Report SetUsed(const std::string& path, const std::string& name, std::int64_t mi
 
 // Lists the rows on `out`; warns on `warnings` when a plain row also matches query strings.
 void ListSites(const std::string& path, std::ostream& out, std::ostream& warnings);
-// With `by_host`, or a `text` that starts with "host:", adds a host row for the host name given.
+// With `by_host`, or a `text` that starts with "host:", adds a host row for the host name given,
+// which needs a dot ("com" alone would free a whole top-level domain).
 Report AddSite(const std::string& path, const std::string& text, bool by_host = false);
 Report RemoveSite(const std::string& path, const std::string& text, bool by_host = false);
 
-// `text` as a whole number; DbError naming `what` otherwise.
+// `text` as a whole number; DbError naming `what` otherwise, saying "too large" (or "too small")
+// for a number beyond 64 bits. The callers check the column's range.
 std::int64_t ParseInteger(const std::string& text, const char* what);
 
 void ShowSettings(const std::string& path, std::ostream& out);
