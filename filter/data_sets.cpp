@@ -27,32 +27,35 @@ FreeSiteRow FreesitesRecord;
 
 std::span<const ado::FieldBinding> UsersRow::Bindings() {
   static const ado::FieldBinding kFields[] = {
-      ADO_TEXT_FIELD(UsersRow, 1, UserName, false),
-      ADO_INTEGER_FIELD(UsersRow, 2, MaxInternetTime, true),
-      ADO_INTEGER_FIELD(UsersRow, 3, CurrentInternetTime, true),
+      ADO_TEXT_FIELD(UsersRow, store::users_column::kUserName, UserName, false),
+      ADO_INTEGER_FIELD(UsersRow, store::users_column::kMaxInternetTime, MaxInternetTime, true),
+      ADO_INTEGER_FIELD(UsersRow, store::users_column::kCurrentInternetTime, CurrentInternetTime,
+                        true),
   };
   return kFields;
 }
 
 std::span<const ado::FieldBinding> SettingsRow::Bindings() {
   static const ado::FieldBinding kFields[] = {
-      ADO_INTEGER_FIELD(SettingsRow, 2, ResetDaily, true),
-      ADO_INTEGER_FIELD(SettingsRow, 3, ResetWeekly, false),
-      ADO_INTEGER_FIELD(SettingsRow, 4, ResetMonthly, true),
-      ADO_INTEGER_FIELD(SettingsRow, 5, ShowStartMessage, true),
-      ADO_TEXT_FIELD(SettingsRow, 6, DeniedMessage, true),
-      ADO_INTEGER_FIELD(SettingsRow, 7, UsersChanged, true),
-      ADO_INTEGER_FIELD(SettingsRow, 8, IdleGapMinutes, true),
-      ADO_TEXT_FIELD(SettingsRow, 9, CurrentUserCommand, true),
-      ADO_TEXT_FIELD(SettingsRow, 10, ServerPort, true),
-      ADO_INTEGER_FIELD(SettingsRow, 13, WarningMode, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kResetDaily, ResetDaily, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kResetWeekly, ResetWeekly, false),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kResetMonthly, ResetMonthly, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kShowStartMessage, ShowStartMessage,
+                        true),
+      ADO_TEXT_FIELD(SettingsRow, store::settings_column::kDeniedMessage, DeniedMessage, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kUsersChanged, UsersChanged, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kIdleGapMinutes, IdleGapMinutes, true),
+      ADO_TEXT_FIELD(SettingsRow, store::settings_column::kCurrentUserCommand, CurrentUserCommand,
+                     true),
+      ADO_TEXT_FIELD(SettingsRow, store::settings_column::kServerPort, ServerPort, true),
+      ADO_INTEGER_FIELD(SettingsRow, store::settings_column::kWarningMode, WarningMode, true),
   };
   return kFields;
 }
 
 std::span<const ado::FieldBinding> FreeSiteRow::Bindings() {
   static const ado::FieldBinding kFields[] = {
-      ADO_TEXT_FIELD(FreeSiteRow, 2, PageName, true),
+      ADO_TEXT_FIELD(FreeSiteRow, store::free_sites_column::kPageName, PageName, true),
   };
   return kFields;
 }
@@ -111,7 +114,7 @@ bool ClsTempogate::InitializeFilter() {
 
 bool ReadDataSetsFromDB() {
   try {
-    OpenTable(m_pWebSites, gblPicWebSitesR, "tblPages");
+    OpenTable(m_pWebSites, gblPicWebSitesR, store::kFreeSitesTable);
     if (m_pWebSites->State() != ado::adStateOpen) {
       DoMessageHandling("m_pWebSites is CLOSED!\n", 3);
       return false;
@@ -123,7 +126,7 @@ bool ReadDataSetsFromDB() {
       add_placeholder = true;
     }
 
-    OpenTable(m_pRstUsers, gblPicUsersRS, "Users");
+    OpenTable(m_pRstUsers, gblPicUsersRS, store::kUsersTable);
     if (!WriteStatus(1)) DoMessageHandling("[ReadDataSetsFromDB] Error writing the status", 0);
     if (m_pRstUsers->State() != ado::adStateOpen) {
       DoMessageHandling("m_pRstUsers is CLOSED!\n", 3);
@@ -136,7 +139,7 @@ bool ReadDataSetsFromDB() {
       return false;
     }
 
-    OpenTable(m_pSettingsRecord, gblPicSettingsR, "FilterSettings");
+    OpenTable(m_pSettingsRecord, gblPicSettingsR, store::kSettingsTable);
     if (m_pSettingsRecord->RecordCount() != 1) {
       DoMessageHandling("There should be only one record in the Tempogate Settings table!", 3);
       return false;

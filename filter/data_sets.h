@@ -6,6 +6,7 @@
 #include <span>
 
 #include "platform/ado.h"
+#include "store/schema.h"
 
 // A row of Users. UserName is stored upper-case; MaxInternetTime -1 means unlimited access.
 struct UsersRow {
@@ -38,7 +39,7 @@ struct FreeSiteRow {
 };
 
 // The row text the filter puts into an empty tblPages; it never makes anything free.
-inline constexpr const char* kFreeSitesPlaceholder = "Enter free websites here!";
+inline constexpr const char* kFreeSitesPlaceholder = store::kFreeSitesPlaceholder;
 
 extern ado::RecordsetPtr& m_pRstUsers;
 extern ado::RecordsetPtr& m_pSettingsRecord;

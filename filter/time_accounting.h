@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/isapi.h"
+#include "store/schema.h"
 
 // One user's counting period.
 struct UserTimesRecord {
@@ -28,7 +29,7 @@ extern std::time_t lastReset;
 
 // The table that keeps the last reset decision across restarts: one row, LastReset holding the
 // server's local time as "YYYY-MM-DD HH:MM:SS".
-inline constexpr const char* kResetMarkerTable = "ResetMarker";
+inline constexpr const char* kResetMarkerTable = store::kResetMarkerTable;
 
 // Reads lastReset from the database at start-up. A database without the marker (made before it
 // existed) gets one holding the load time; a marker that cannot be read or written is logged and

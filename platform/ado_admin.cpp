@@ -108,4 +108,33 @@ std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
   return fallback;
 }
 
+long QueryRows(const ConnectionPtr& connection, const std::string& sql,
+               const std::vector<Parameter>& parameters,
+               const std::function<void(const std::vector<Parameter>&)>& row) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  const int columns = sqlite3_column_count(statement.handle);
+  std::vector<Parameter> values(static_cast<size_t>(columns));
+  long rows = 0;
+  int rc;
+  while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+    for (int i = 0; i < columns; ++i) {
+      if (sqlite3_column_type(statement.handle, i) == SQLITE_INTEGER) {
+        values[static_cast<size_t>(i)] = sqlite3_column_int64(statement.handle, i);
+      } else {
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement.handle, i));
+        values[static_cast<size_t>(i)] =
+            text != nullptr
+                ? std::string(text, static_cast<size_t>(sqlite3_column_bytes(statement.handle, i)))
+                : std::string();
+      }
+    }
+    row(values);
+    ++rows;
+  }
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return rows;
+}
+
 }  // namespace ado

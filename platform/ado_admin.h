@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -30,6 +31,13 @@ std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sq
 // The first column of the first row of a query as text, or `fallback` when it gives no row.
 std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
                       const std::vector<Parameter>& parameters, const std::string& fallback);
+
+// Calls `row` with the columns of each row of a query, integers as integers and everything else
+// as text (NULL as empty text); returns the number of rows. Raises ComError on failure; an
+// exception thrown by `row` ends the query and is passed on.
+long QueryRows(const ConnectionPtr& connection, const std::string& sql,
+               const std::vector<Parameter>& parameters,
+               const std::function<void(const std::vector<Parameter>&)>& row);
 
 // `name` as a double-quoted SQL identifier, for column names chosen from a fixed list.
 std::string QuoteIdentifier(const std::string& name);

@@ -20,6 +20,7 @@
 #include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "store/schema.h"
 #include "tools/db/input_checks.h"
 
 namespace user_times_db {
@@ -27,32 +28,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr const char* kSchema[] = {
-    "CREATE TABLE Users ("
-    " UserName TEXT NOT NULL PRIMARY KEY,"
-    " MaxInternetTime INTEGER NOT NULL DEFAULT 0,"
-    " CurrentInternetTime INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE FilterSettings ("
-    " ID INTEGER PRIMARY KEY,"
-    " ResetDaily INTEGER NOT NULL DEFAULT 1,"
-    " ResetWeekly INTEGER NOT NULL DEFAULT 0,"
-    " ResetMonthly INTEGER NOT NULL DEFAULT 0,"
-    " ShowStartMessage INTEGER NOT NULL DEFAULT 0,"
-    " DeniedMessage TEXT NOT NULL DEFAULT '',"
-    " UsersChanged INTEGER NOT NULL DEFAULT 0,"
-    " IdleGapMinutes INTEGER NOT NULL DEFAULT 10,"
-    " CurrentUserCommand TEXT NOT NULL DEFAULT 'timeleft',"
-    " ServerPort TEXT NOT NULL DEFAULT '80',"
-    " ChangedBy TEXT NOT NULL DEFAULT '',"
-    " ChangedAt TEXT NOT NULL DEFAULT '',"
-    " WarningMode INTEGER NOT NULL DEFAULT 0)",
-    "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT NOT NULL DEFAULT '')",
-    // The filter's last reset decision (local time "YYYY-MM-DD HH:MM:SS"); its first start
-    // fills it in.
-    "CREATE TABLE ResetMarker (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)",
-};
 // The row the administration tools leave in tblPages; the filter skips it.
-constexpr const char* kPlaceholder = "Enter free websites here!";
+constexpr const char* kPlaceholder = store::kFreeSitesPlaceholder;
 constexpr const char* kDefaultDeniedMessage = "Your internet time for this period is used up.";
 
 struct SampleUser {
@@ -306,7 +283,8 @@ void Create(const std::string& path, bool sample_users) {
     ado::ConnectionPtr connection = ado::CreateConnection();
     connection->Open("Data Source=" + DataSource(host.string()) + ";", "", "", 0);
     ado::Execute(connection, "BEGIN IMMEDIATE");
-    for (const char* statement : kSchema) ado::Execute(connection, statement);
+    for (const char* statement : store::ProductTables()) ado::Execute(connection, statement);
+    store::CreateOwnTables(connection);
     ado::Execute(
         connection,
         "INSERT INTO FilterSettings (ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,"

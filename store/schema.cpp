@@ -1,0 +1,68 @@
+// The statements that make the database's tables.
+#include "store/schema.h"
+
+#include "platform/ado_admin.h"
+
+namespace store {
+
+std::span<const char* const> ProductTables() {
+  static constexpr const char* kStatements[] = {
+      "CREATE TABLE Users ("
+      " UserName TEXT NOT NULL PRIMARY KEY,"
+      " MaxInternetTime INTEGER NOT NULL DEFAULT 0,"
+      " CurrentInternetTime INTEGER NOT NULL DEFAULT 0)",
+      "CREATE TABLE FilterSettings ("
+      " ID INTEGER PRIMARY KEY,"
+      " ResetDaily INTEGER NOT NULL DEFAULT 1,"
+      " ResetWeekly INTEGER NOT NULL DEFAULT 0,"
+      " ResetMonthly INTEGER NOT NULL DEFAULT 0,"
+      " ShowStartMessage INTEGER NOT NULL DEFAULT 0,"
+      " DeniedMessage TEXT NOT NULL DEFAULT '',"
+      " UsersChanged INTEGER NOT NULL DEFAULT 0,"
+      " IdleGapMinutes INTEGER NOT NULL DEFAULT 10,"
+      " CurrentUserCommand TEXT NOT NULL DEFAULT 'timeleft',"
+      " ServerPort TEXT NOT NULL DEFAULT '80',"
+      " ChangedBy TEXT NOT NULL DEFAULT '',"
+      " ChangedAt TEXT NOT NULL DEFAULT '',"
+      " WarningMode INTEGER NOT NULL DEFAULT 0)",
+      "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT NOT NULL DEFAULT '')",
+      "CREATE TABLE ResetMarker (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)",
+  };
+  return kStatements;
+}
+
+std::span<const char* const> OwnTables() {
+  static constexpr const char* kStatements[] = {
+      // Settings beyond FilterSettings, whose columns are fixed: one row per name.
+      "CREATE TABLE IF NOT EXISTS MinutrixSettings ("
+      " Name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE, Value TEXT NOT NULL)",
+      // Charged minutes in runs: Minutes consecutive minutes from minute Start (0 to 1439) of
+      // the local date Day (days since 1970-01-01), on one host, free or charged. One row per
+      // run keeps a year of a school in a few bytes a minute; the key leads with the day, so
+      // that pruning and reports over a range read only their days.
+      "CREATE TABLE IF NOT EXISTS History ("
+      " Day INTEGER NOT NULL, UserName TEXT NOT NULL, Start INTEGER NOT NULL,"
+      " Minutes INTEGER NOT NULL, Host INTEGER NOT NULL DEFAULT 0,"
+      " Free INTEGER NOT NULL DEFAULT 0,"
+      " PRIMARY KEY (Day, UserName, Start)) WITHOUT ROWID",
+      // The hosts that History names by number; 0 is no host (not recorded).
+      "CREATE TABLE IF NOT EXISTS HistoryHosts ("
+      " ID INTEGER PRIMARY KEY, Name TEXT NOT NULL UNIQUE)",
+      // Minutes given (or taken, when negative) for the current period only; a reset empties it.
+      "CREATE TABLE IF NOT EXISTS ExtraMinutes ("
+      " UserName TEXT NOT NULL PRIMARY KEY, Minutes INTEGER NOT NULL)",
+      // Every change an administrator made: when (local time), who, with which command, to
+      // which user or setting, the value before and after, and why.
+      "CREATE TABLE IF NOT EXISTS Audit ("
+      " ID INTEGER PRIMARY KEY, At TEXT NOT NULL, Who TEXT NOT NULL, Command TEXT NOT NULL,"
+      " Target TEXT NOT NULL, OldValue TEXT NOT NULL, NewValue TEXT NOT NULL,"
+      " Reason TEXT NOT NULL DEFAULT '')",
+  };
+  return kStatements;
+}
+
+void CreateOwnTables(const ado::ConnectionPtr& connection) {
+  for (const char* statement : OwnTables()) ado::Execute(connection, statement);
+}
+
+}  // namespace store
