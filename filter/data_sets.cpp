@@ -9,6 +9,7 @@
 #include "filter/status_file.h"
 #include "filter/tempogate.h"
 #include "filter/time_accounting.h"
+#include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/never_destroyed.h"
 
@@ -104,6 +105,7 @@ bool ClsTempogate::InitializeFilter() {
       return false;
     }
     ReadResetMarker();
+    ReadUsageTables();
     m_bDataSetsLoaded = 1;
     return true;
   } catch (const ado::ComError& error) {
@@ -234,10 +236,12 @@ void CountMonitoredUsers() {
     gblPicWebSitesR->BindToRecordset(&FreesitesRecord);
     ReadResetMarker();  // the file's own last reset, which a backup may hold older
     ReadUsers(false);
+    ReadUsageTables();
   }
   m_pSettingsRecord->MoveFirst();
   if (!SettingsRecord.UsersChanged) return;
   ReadUsers(true);
+  ReadUsageTables();  // extra minutes and the store's own settings change with it
 }
 
 namespace {

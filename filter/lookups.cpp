@@ -9,6 +9,7 @@
 #include "filter/data_sets.h"
 #include "filter/diagnostic_log.h"
 #include "filter/sections.h"
+#include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/text.h"
 
@@ -215,7 +216,7 @@ int LookUpUserInSet(const std::string& userName, bool* hasTime, bool* found) {
       DoMessageHandling("Please add user %s to database", userName, 0);
       *hasTime = true;
       *found = false;
-    } else if (UserSet.CurrentInternetTime < UserSet.MaxInternetTime) {
+    } else if (UserSet.CurrentInternetTime < AllowanceOfPeriod()) {
       *hasTime = true;
       *found = true;
     } else {

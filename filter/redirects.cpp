@@ -8,6 +8,7 @@
 #include "filter/request_state.h"
 #include "filter/sections.h"
 #include "filter/time_accounting.h"
+#include "filter/usage.h"
 
 namespace {
 
@@ -16,9 +17,9 @@ namespace {
 // 0 too: -1 is what the page shows as unlimited.
 long TimeLeftOfSoughtUser() {
   if (m_pRstUsers->IsEOF()) return 0;
-  const long left =
-      static_cast<long>(UserSet.MaxInternetTime) - static_cast<long>(UserSet.CurrentInternetTime);
-  if (UserSet.MaxInternetTime != -1 && left < 0) return 0;
+  const long allowance = AllowanceOfPeriod();
+  const long left = allowance - static_cast<long>(UserSet.CurrentInternetTime);
+  if (allowance != -1 && left < 0) return 0;
   return left;
 }
 

@@ -11,10 +11,13 @@
 #include "filter/lookups.h"
 #include "filter/request_state.h"
 #include "filter/sections.h"
+#include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/never_destroyed.h"
+#include "platform/text.h"
+#include "store/usage.h"
 
 // Never destroyed: the filter object empties it from its destructor (see data_sets.cpp).
 std::map<std::string, UserTimesRecord>& TimesMap =
@@ -33,13 +36,40 @@ std::string ClockText(std::time_t t) {
 // Whole minutes from `from` to `to`, rounded toward zero.
 int WholeMinutes(std::time_t from, std::time_t to) { return static_cast<int>((to - from) / 60); }
 
+// The host of the request being decided, where its user's next minutes are spent.
+std::string RequestHost() { return store::HostOfUrl(gblRequestUrl); }
+
 // A new period starting now from the used minutes in the database.
 UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   UserTimesRecord record;
   record.ctimeFirstRequest = now;
   record.ctimeLastRequest = now;
   record.iOldMinutes = old_minutes;
+  record.strLastHost = RequestHost();
   return record;
+}
+
+// Writes UserSet's new minutes and the history of the minutes they add, from period minute
+// `from_minute` on, in one transaction: a charge and its history are there together or not at
+// all. `before` is what the row held.
+void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from_minute,
+                 LONG before) {
+  m_pConnection->BeginTrans();
+  try {
+    gblPicUsersRS->Update(&UserSet);
+    RecordChargedMinutes(platform::UpperAscii(userName),
+                         period.ctimeFirstRequest + 60 * static_cast<std::time_t>(from_minute),
+                         static_cast<int>(UserSet.CurrentInternetTime - before),
+                         period.strLastHost);
+    m_pConnection->CommitTrans();
+  } catch (...) {
+    try {
+      m_pConnection->RollbackTrans();
+    } catch (...) {
+      // Already rolled back by the failed commit.
+    }
+    throw;
+  }
 }
 
 constexpr int kMarkerWaitMs = 200;
@@ -141,6 +171,7 @@ void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
       m_pRstUsers->MoveNext();
       ++users;
     }
+    if (reset) store::ClearExtraMinutes(m_pConnection);  // extra minutes were for this period
     if (marker) WriteMarker(*marker);
     m_pConnection->CommitTrans();
   } catch (...) {
@@ -153,6 +184,7 @@ void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
   }
   if (marker) lastReset = *marker;
   if (!reset) return;
+  ForgetExtraMinutes();
   TimesMap.clear();
   DoMessageHandlingRepeated("[ResetUserTimes] User reset!\n", 1, users);
 }
@@ -237,11 +269,10 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         const int used = UserSet.CurrentInternetTime;
         // Capped as a charged request is: a free site never carries a user past the allowance.
         int charged = copy.iOldMinutes + minutes;
-        if (UserSet.MaxInternetTime >= 0 && charged > UserSet.MaxInternetTime) {
-          charged = UserSet.MaxInternetTime;
-        }
+        const LONG allowance = AllowanceOfPeriod();
+        if (allowance >= 0 && charged > allowance) charged = allowance;
         UserSet.CurrentInternetTime = charged;
-        gblPicUsersRS->Update(&UserSet);
+        if (charged != used) WriteCharge(userName, copy, copy.dwPassedMinutes, used);
         UserTimesRecord record = NewPeriod(now, used);
         record.dwPassedMinutes = minutes;
         record.bFreeSite = true;
@@ -255,6 +286,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         Log("[RegisterTime] %d = ,", copy.dwPassedMinutes);
         Log("[RegisterTime] %d", minutes - copy.dwPassedMinutes);
         if (minutes == copy.dwPassedMinutes) {
+          copy.strLastHost = RequestHost();
           TimesMap[userName] = copy;
         } else {
           section3.emplace(3);
@@ -265,20 +297,25 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
             return 0;
           }
           const int total = minutes + copy.iOldMinutes;
-          if (total > UserSet.MaxInternetTime) {
-            UserSet.CurrentInternetTime = UserSet.MaxInternetTime;
+          const LONG before = UserSet.CurrentInternetTime;
+          const LONG allowance = AllowanceOfPeriod();
+          if (total > allowance) {
+            UserSet.CurrentInternetTime = allowance;
             DoMessageHandling("[RegisterTime] Max time is reached", 0);
           } else {
             UserSet.CurrentInternetTime = total;
             Log("[RegisterTime] Not max time dest. %d (passedmin), ", minutes);
             Log("[RegisterTime] %d (in recordset)", UserSet.CurrentInternetTime);
           }
-          gblPicUsersRS->Update(&UserSet);
+          if (UserSet.CurrentInternetTime != before) {
+            WriteCharge(userName, copy, copy.dwPassedMinutes, before);
+          }
           section3.reset();
 
           const std::time_t previous_last = copy.ctimeLastRequest;
           copy.dwPassedMinutes = minutes;
           copy.ctimeLastRequest = now;
+          copy.strLastHost = RequestHost();
           Log("[RegisterTime] USER %s: ,", userName);
           LogClock("[RegisterTime] StartTime %s iOldMINUTES WERE : ,", copy.ctimeFirstRequest);
           Log("[RegisterTime] %d ,", copy.iOldMinutes);
@@ -337,9 +374,9 @@ void CheckResetSchedule() {
     ResetAndMark(true, now);
     last = g_last_reset(lastReset);
   }
-  if (LocalDay(today) > LocalDay(last)) {
-    ResetAndMark(SettingsRecord.ResetDaily != 0, now);
-  }
+  const bool new_date = LocalDay(today) > LocalDay(last);
+  if (new_date) ResetAndMark(SettingsRecord.ResetDaily != 0, now);
+  PruneHistoryStep(now, new_date);
 }
 
 void ResetUserTimes() { ResetAndMark(true, std::nullopt); }

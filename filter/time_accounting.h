@@ -17,6 +17,8 @@ struct UserTimesRecord {
   int iOldMinutes = 0;               // CurrentInternetTime when the period started
   bool bFreeSite = false;            // the period was started by a free-site request
   bool bWarned = false;              // the one warning of warning mode was shown
+  std::string strLastHost;           // host of the latest request: the minutes until the next
+                                     // one are spent there
 };
 
 // User name (as RegisterTime receives it, case-sensitive) to its period; in memory only.
