@@ -192,7 +192,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{"DriveFileLine", "C:\\outside.txt"},
                       RefusedLine{"DriveFolderLine", "[DIR:C:\\WINNT]"},
                       RefusedLine{"RootFileLine", "\\outside.txt"},
-                      RefusedLine{"TokenParentLine", "[DIR:<DEFAULT WEBSITE>\\..\\..]"}),
+                      RefusedLine{"TokenParentLine", "[DIR:<DEFAULT WEBSITE>\\..\\..]"},
+                      RefusedLine{"TokenParentRightAfterToken", "[DIR:<DEFAULT WEBSITE>..]"},
+                      RefusedLine{"TokenParentAfterSkippedCharacter",
+                                  "[DIR:<DEFAULT WEBSITE>...]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CopyTest, TokenWithoutItsFolderIsRefused) {
