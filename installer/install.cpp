@@ -216,11 +216,10 @@ void RunSteps(std::string& log, std::string& uninstall_log) {
   } else {
     Note(log, "[CreateProgramGroup] ");
   }
-  if (AddPathToReg()) {
-    Debug(MsgFilterPathStored);
-  } else {
-    Note(log, "[AddPathToReg] ");
-  }
+  // The product key is part of what the install promises: an install that could not write it is
+  // not reported as done.
+  if (!AddPathToReg()) Fail(log, "[AddPathToReg] ");
+  Debug(MsgFilterPathStored);
   RemoveReadOnlyAttribute(strFiltersDirPath);
 
   OfferRestart(log);

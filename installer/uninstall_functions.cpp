@@ -17,8 +17,9 @@
 
 namespace installer::UnInstall_Functions {
 bool UnRegisterFilter() {
-  return RunRegistrationScript("CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" +
-                               "\" " + "Minutrix");
+  return RunRegistrationScript(
+      "CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" + "\" " + "Minutrix",
+      MsgFilterNotRemoved);
 }
 
 bool RemovePathFromReg() {
