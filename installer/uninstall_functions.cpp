@@ -70,7 +70,9 @@ bool FilesDeleted(const std::string& distribution, const std::string& product_fo
         }
       } else if (kind == kScriptFile) {
         const std::string path = token ? folder + line : product_folder + folder + line;
-        if (Deletefile(path, computer_name)) {
+        if (bKeepDatabase == kTrue && IsProductDatabase(path)) {
+          ShowMessage(MsgDatabaseKept + " : " + path);
+        } else if (Deletefile(path, computer_name)) {
           ++count;
         } else {
           result = false;

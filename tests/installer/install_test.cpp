@@ -13,6 +13,7 @@
 #include "installer/functions.h"
 #include "installer/registry_functions.h"
 #include "installer/settings.h"
+#include "installer/uninstall.h"
 #include "platform/faults.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
@@ -152,8 +153,12 @@ TEST_F(NotedFailuresTest, WithoutDebugTheLogHoldsOnlyTheErrors) {
 
 class ReinstallTest : public InstallTest {
  protected:
+  // The restart question of each install and of the old installation's removal, and of an
+  // uninstall.
   ReinstallTest()
-      : InstallTest("box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n") {
+      : InstallTest(
+            "box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n"
+            "box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n") {
     HaveEverything();
   }
 };
@@ -167,6 +172,65 @@ TEST_F(ReinstallTest, OldInstallationIsRemovedFirst) {
   EXPECT_TRUE(Contains(ui_.List(), MsgFilesDeleted));
   EXPECT_NE(test_support::ReadFile(Host("C:\\Minutrix\\Minutrix.dll")), "an old filter");
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+// The administrator's users, minutes, free sites and settings, as the tests write them.
+constexpr const char* kDatabase = "C:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
+constexpr const char* kAdministratorsData = "the administrator's users and used minutes";
+
+TEST_F(ReinstallTest, DatabaseIsKeptAndTheUninstallStillRemovesIt) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)),
+            test_support::ReadFile(Host("C:\\dist\\UserTimesDB\\UserTimesDB.mdb")))
+      << "a new install gets the sample database";
+  const std::string kept = MsgDatabaseKept + " : c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
+  EXPECT_FALSE(Contains(ui_.List(), kept));
+  Put(kDatabase, kAdministratorsData);
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_TRUE(Contains(ui_.List(), kept)) << ui_.Transcript();
+  ASSERT_TRUE(DoUnInstall(log)) << log;
+  EXPECT_FALSE(Exists(kDatabase)) << "the uninstall removes the database";
+}
+
+class ExistingDatabaseTest : public InstallTest {
+ protected:
+  ExistingDatabaseTest() : InstallTest("box \"WARNING!\" Yes\n") {
+    HaveEverything();
+    Put(kDatabase, kAdministratorsData);
+  }
+};
+
+TEST_F(ExistingDatabaseTest, InstallCopiesTheSampleOnlyWhereNoneExists) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_TRUE(
+      Contains(ui_.List(), MsgDatabaseKept + " : " + "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb"));
+  EXPECT_TRUE(Exists("C:\\Minutrix\\Minutrix.dll"));
+}
+
+class FailedReinstallTest : public InstallTest {
+ protected:
+  // The old installation's removal asks for the web service; then the error, the rollback and its
+  // removal's question.
+  FailedReinstallTest()
+      : InstallTest(
+            "box \"WARNING!\" Yes\nbox \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+    Put("C:\\Minutrix\\Minutrix.dll", "an old filter");
+    Put(kDatabase, kAdministratorsData);
+    BreakRegistrationScript();
+  }
+};
+
+// The rollback takes away what the install brought, not the database that was there before.
+TEST_F(FailedReinstallTest, RollbackKeepsTheDatabase) {
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_FALSE(Exists("C:\\Minutrix\\Minutrix.dll"));
 }
 
 class WebServiceRefusedTest : public InstallTest {
