@@ -176,6 +176,10 @@ void RunSteps(std::string& log, std::string& uninstall_log) {
   if (!MakeDir(strFiltersDirPath)) Fail(log, "[MakeDir(strFiltersDirPath)] ");
   Debug(MsgFilterPathFound);
 
+  // A database that is there already holds the administrator's users and minutes: neither the
+  // removal below, nor the copy, nor a rollback may take it.
+  bKeepDatabase = ToFlag(FileExists(kDatabasePath));
+
   if (FileExists(kFilterDllPath) && !DoUnInstall(uninstall_log)) {
     AppendTag(log, "[DoUnInstall] ");
     log += std::string(kCrLf) + kCrLf + "[UnInstall Log]" + kCrLf + MsgUninstallError +
@@ -216,11 +220,10 @@ void RunSteps(std::string& log, std::string& uninstall_log) {
   } else {
     Note(log, "[CreateProgramGroup] ");
   }
-  if (AddPathToReg()) {
-    Debug(MsgFilterPathStored);
-  } else {
-    Note(log, "[AddPathToReg] ");
-  }
+  // The product key is part of what the install promises: an install that could not write it is
+  // not reported as done.
+  if (!AddPathToReg()) Fail(log, "[AddPathToReg] ");
+  Debug(MsgFilterPathStored);
   RemoveReadOnlyAttribute(strFiltersDirPath);
 
   OfferRestart(log);
@@ -243,6 +246,10 @@ void WaitProcessingMessages(double seconds) {
 bool DoInstall(std::string& log) {
   log = "[Install Log] : ";
   std::string uninstall_log = "[Uninstall Log] : ";
+  // The flag belongs to this run of the driver only: an uninstall afterwards removes the database.
+  struct KeepDatabaseScope {
+    ~KeepDatabaseScope() { bKeepDatabase = kFalse; }
+  } keep_database_scope;
   try {
     try {
       RunSteps(log, uninstall_log);

@@ -1,6 +1,8 @@
 // Unit Install_Functions.
 #include "installer/install_functions.h"
 
+#include <string_view>
+
 #include "installer/functions.h"
 #include "installer/settings.h"
 #include "platform/machine.h"
@@ -13,19 +15,32 @@ namespace {
 // VB's Trim: spaces only.
 std::string TrimSpaces(std::string_view text) { return platform::Trim(text, " "); }
 
+bool HasParentComponent(std::string_view name) {
+  size_t start = 0;
+  for (;;) {
+    const size_t end = name.find_first_of("\\/", start);
+    if (name.substr(start, end == std::string_view::npos ? end : end - start) == "..") return true;
+    if (end == std::string_view::npos) return false;
+    start = end + 1;
+  }
+}
+
 // A folder or file of the script that would leave the folder it is under: a ".." component, a
 // drive, or a name from the root.
 bool ReachesOutside(const std::string& name) {
   if (name.find(':') != std::string::npos) return true;
   if (!name.empty() && (name[0] == '\\' || name[0] == '/')) return true;
-  size_t start = 0;
-  for (;;) {
-    const size_t end = name.find_first_of("\\/", start);
-    if (name.compare(start, end == std::string::npos ? std::string::npos : end - start, "..") == 0)
-      return true;
-    if (end == std::string::npos) return false;
-    start = end + 1;
-  }
+  return HasParentComponent(name);
+}
+
+// A token folder ("<DEFAULT WEBSITE>\sub") is the token's folder and the sub-path after the ">"
+// and one separator: neither the text after the ">" nor that sub-path may hold a "..".
+bool TokenPathReachesOutside(const std::string& name) {
+  if (name.empty() || name[0] != '<') return false;
+  const size_t close = name.find('>');
+  if (close == std::string::npos) return false;
+  const std::string_view rest = std::string_view(name).substr(close + 1);
+  return HasParentComponent(rest) || (!rest.empty() && HasParentComponent(rest.substr(1)));
 }
 
 }  // namespace
@@ -64,7 +79,8 @@ bool ParseScriptLine(std::string& line, int& kind) {
     }
   }
   line = TrimSpaces(line);
-  if ((kind == kScriptFolder || kind == kScriptFile) && ReachesOutside(line)) {
+  if ((kind == kScriptFolder || kind == kScriptFile) &&
+      (ReachesOutside(line) || (kind == kScriptFolder && TokenPathReachesOutside(line)))) {
     strError = MsgScriptError + kCrLf + "Line : " + original;
     return false;
   }

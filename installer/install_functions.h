@@ -14,7 +14,9 @@ inline constexpr int kScriptFolder = 2;
 inline constexpr int kScriptFile = 3;
 
 // Classifies a line and rewrites it to what it yields (a folder name ending in "\", a file name,
-// or nothing). False, with strError set, for a folder line without a closing "]" in place.
+// or nothing). False, with strError set, for a folder line without a closing "]" in place, and
+// for a folder or file that would leave its folder (a ".." component, also after a folder's
+// token, a drive, or a name from the root).
 bool ParseScriptLine(std::string& line, int& kind);
 
 // Copies a file, or every file of a folder, with the interpreter's Copy, and waits for it. True

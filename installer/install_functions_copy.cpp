@@ -18,6 +18,19 @@ bool HasDriveRoot(const std::string& folder) {
   return folder.size() >= 3 && folder[1] == ':' && folder[2] == '\\';
 }
 
+std::string ComparablePath(const std::string& path) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    const size_t end = path.find_first_of("\\/", start);
+    const std::string part =
+        path.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    if (!part.empty() && part != ".") out += "\\" + platform::UpperAscii(part);
+    if (end == std::string::npos) return out;
+    start = end + 1;
+  }
+}
+
 }  // namespace
 
 void ResolveScriptDirectory(std::string& folder, bool& token) {
@@ -40,6 +53,10 @@ void ResolveScriptDirectory(std::string& folder, bool& token) {
     }
   }
   token = false;
+}
+
+bool IsProductDatabase(const std::string& path) {
+  return ComparablePath(path) == ComparablePath(kDatabasePath);
 }
 
 bool ResolvedFolderAllowed(const std::string& folder, bool token, const std::string& line) {
@@ -90,7 +107,10 @@ bool FilesCopied(const std::string& distribution, const std::string& product_fol
         Debug("[FilesCopied] FILENAME: " + name);
         source = token ? distribution + name : distribution + folder + name;
         const std::string destination = token ? folder + name : product_folder + folder + name;
-        if (InstallFile(source, destination, computer_name, true)) {
+        if (IsProductDatabase(destination) && FileExists(destination)) {
+          // The administrator's users and minutes; the sample is only for a new install.
+          ShowMessage(MsgDatabaseKept + " : " + destination);
+        } else if (InstallFile(source, destination, computer_name, true)) {
           ++count;
         } else {
           result = false;

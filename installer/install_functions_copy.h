@@ -8,7 +8,8 @@ namespace installer {
 namespace Install_Functions {
 
 // Copies every file the install script of `distribution` lists; goes on past failures and
-// reports false at the end.
+// reports false at the end. An existing product database is never replaced: it stays, and the
+// list says so.
 bool FilesCopied(const std::string& distribution, const std::string& product_folder,
                  const std::string& computer_name);
 
@@ -19,6 +20,10 @@ void ResolveScriptDirectory(std::string& folder, bool& token);
 // False, with strError = MsgScriptError and the line, when a token folder resolved to no folder
 // with a drive (an unknown web root or system folder): its files would land in the current folder.
 bool ResolvedFolderAllowed(const std::string& folder, bool token, const std::string& line);
+
+// Whether a Windows path names the product's database (kDatabasePath): compared as Windows
+// compares names, without case and without "." or empty components.
+bool IsProductDatabase(const std::string& path);
 
 }  // namespace Install_Functions
 

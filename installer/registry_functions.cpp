@@ -3,6 +3,8 @@
 #include "installer/registry_functions.h"
 
 #include <algorithm>
+#include <chrono>
+#include <utility>
 
 #include "installer/functions.h"
 #include "installer/runtime_error.h"
@@ -13,14 +15,27 @@
 #include "platform/vb_app.h"
 
 namespace installer::RegistryFunctions {
-bool RunRegistrationScript(const std::string& command) {
+bool RunRegistrationScript(const std::string& command, const std::string& failure) {
   ErrObject err;
   try {
     const bool debug = bDebug == kTrue;
     const double pid =
         Shell(CommandLineFor(command, debug),
               debug ? platform::WindowStyle::kMaximizedFocus : platform::WindowStyle::kHide);
-    if (WaitForProcess(pid, strComputerName)) return true;
+    if (WaitForProcess(pid, strComputerName)) {
+      // The interpreter ends with the script's status: a script that could not do its work must
+      // not count as done, or the web server is left without (or with) the filter unnoticed.
+      const auto status =
+          platform::WaitForProcess(static_cast<DWORD>(pid), std::chrono::milliseconds(0));
+      if (status && *status == 0) return true;
+      const DWORD error = GetLastError();
+      strError =
+          failure + kCrLf + "Error : " +
+          (status ? std::to_string(*status)
+                  : std::to_string(error) + " " + std::string(platform::SystemErrorText(error))) +
+          kCrLf + "Source : " + command;
+      return false;
+    }
     err = {0, strError, "Setup"};
   } catch (...) {
     err = CaughtErr();
@@ -33,7 +48,7 @@ bool RunRegistrationScript(const std::string& command) {
 bool RegisterFilter() {
   const std::string command = "CScript \"" + strFiltersDirPath + "RegisterISAPIFilter.VBS" +
                               "\" \"" + kFilterDllPath + "\" -n " + "Minutrix";
-  return RunRegistrationScript(command);
+  return RunRegistrationScript(command, MsgFilterNotRegistered);
 }
 
 bool AddPathToReg() {
@@ -45,12 +60,27 @@ bool AddPathToReg() {
     if (bDebug == kTrue) strError = "[AddPathToReg]" + strError;
     return false;
   }
-  HKEY key = CreateRegistryKey(machine, "software\\Minutrix");
-  SetRegistryString(key, "MinutrixPath", strFiltersDirPath);
-  SetRegistryString(key, "MinutrixDebug", "0");
-  RegCloseKey(key);
+  const std::string key_path = "software\\Minutrix";
+  LONG result = ERROR_SUCCESS;
+  std::string failed_value;
+  HKEY key = CreateRegistryKey(machine, key_path, &result);
+  if (key != nullptr) {
+    const std::pair<const char*, std::string> values[] = {{"MinutrixPath", strFiltersDirPath},
+                                                          {"MinutrixDebug", "0"}};
+    for (const auto& [name, text] : values) {
+      const LONG set = SetRegistryString(key, name, text);
+      if (set != ERROR_SUCCESS && result == ERROR_SUCCESS) {
+        result = set;
+        failed_value = name;
+      }
+    }
+    RegCloseKey(key);
+  }
   RegCloseKey(machine);
-  return true;
+  if (result == ERROR_SUCCESS) return true;
+  strError = RegistryWriteError(result, key_path, failed_value);
+  if (bDebug == kTrue) strError = "[AddPathToReg]" + strError;
+  return false;
 }
 
 bool RemoveReadOnlyAttribute(const std::string& folder) {
@@ -104,17 +134,23 @@ std::string ReadRegistryString(HKEY root, const std::string& key_path,
   return value;
 }
 
-HKEY CreateRegistryKey(HKEY parent, const std::string& name) {
+HKEY CreateRegistryKey(HKEY parent, const std::string& name, LONG* result) {
   HKEY key = nullptr;
   DWORD disposition = 0;
-  RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, kKeyAccess, nullptr,
-                  &key, &disposition);
+  const LONG rc = RegCreateKeyExA(parent, name.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                                  kKeyAccess, nullptr, &key, &disposition);
+  if (result != nullptr) *result = rc;
   return key;
 }
 
 LONG SetRegistryString(HKEY key, const std::string& name, const std::string& text) {
   return RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.data()),
                         static_cast<DWORD>(text.size()));
+}
+
+std::string RegistryWriteError(LONG code, const std::string& key_path, const std::string& value) {
+  return "Error : " + std::to_string(code) + " " + std::string(platform::SystemErrorText(code)) +
+         kCrLf + "Source : HKEY_LOCAL_MACHINE\\" + key_path + (value.empty() ? "" : "\\" + value);
 }
 
 LONG DeleteRegistryKey(const std::string& key_path) {

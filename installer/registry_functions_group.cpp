@@ -1,6 +1,7 @@
 // Unit RegistryFunctions: the program group with its shortcuts and the uninstall entry, named by
 // the settings file MinutrixRegSettings.ini.
 #include <cstdlib>
+#include <utility>
 
 #include "installer/functions.h"
 #include "installer/registry_functions.h"
@@ -102,16 +103,30 @@ bool AddRegistryItem() {
     strError = MsgProgramGroupError;
     result = false;
   } else {
-    HKEY entry = CreateRegistryKey(uninstall, strUninstallKeyName);
+    LONG rc = ERROR_SUCCESS;
+    std::string failed_value;
+    HKEY entry = CreateRegistryKey(uninstall, strUninstallKeyName, &rc);
     if (entry != nullptr) {
-      SetRegistryString(entry, strDisplayNameEntry, strDisplayNameValue);
-      SetRegistryString(entry, strUninstallStringEntry, strFiltersDirPath + "Setup.exe");
-      SetRegistryString(entry, strDisplayVersionEntry, strDisplayVersionValue);
-      SetRegistryString(entry, strPublisherEntry, strPublisherValue);
-      SetRegistryString(entry, strURLInfoAboutEntry, strURLInfoAboutValue);
-      SetRegistryString(entry, strURLUpdateInfoEntry, strURLUpdateInfoValue);
-      SetRegistryString(entry, strHelpLinkEntry, strHelpLinkValue);
+      const std::pair<const std::string*, std::string> values[] = {
+          {&strDisplayNameEntry, strDisplayNameValue},
+          {&strUninstallStringEntry, strFiltersDirPath + "Setup.exe"},
+          {&strDisplayVersionEntry, strDisplayVersionValue},
+          {&strPublisherEntry, strPublisherValue},
+          {&strURLInfoAboutEntry, strURLInfoAboutValue},
+          {&strURLUpdateInfoEntry, strURLUpdateInfoValue},
+          {&strHelpLinkEntry, strHelpLinkValue}};
+      for (const auto& [name, text] : values) {
+        const LONG set = SetRegistryString(entry, *name, text);
+        if (set != ERROR_SUCCESS && rc == ERROR_SUCCESS) {
+          rc = set;
+          failed_value = *name;
+        }
+      }
       RegCloseKey(entry);
+    }
+    if (rc != ERROR_SUCCESS) {
+      strError = RegistryWriteError(rc, kUninstallKey + strUninstallKeyName, failed_value);
+      result = false;
     }
   }
   RegCloseKey(uninstall);

@@ -46,6 +46,7 @@ void ResetSettings() {
   bRestartNeeded = kFalse;
   bNoCommonFiles = kFalse;
   bInstallJET = kFalse;
+  bKeepDatabase = kFalse;
   strAccessPath.clear();
   strError.clear();
   for (std::string* text :

@@ -43,6 +43,9 @@ inline Flag bNoInstall = kFalse;
 inline Flag bRestartNeeded = kFalse;
 inline Flag bNoCommonFiles = kFalse;
 inline Flag bInstallJET = kFalse;
+// Set by the install driver while it runs when the product's database was there before it: the
+// copy, the removal of an old installation and the rollback leave that database alone.
+inline Flag bKeepDatabase = kFalse;
 // Full path of the Access program that isAccessOK found; empty when none.
 inline std::string strAccessPath;
 inline std::string strError;
@@ -69,6 +72,8 @@ inline std::string strHelpLinkEntry;
 // Fixed values.
 inline const std::string strFiltersDirPath = "c:\\Minutrix\\";
 inline const std::string kFilterDllPath = "c:\\Minutrix\\Minutrix.DLL";
+// The administrator's users, minutes, free sites and settings; the install script names it.
+inline const std::string kDatabasePath = "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
 inline const std::string kWebRootKey = "software\\microsoft\\inetstp";
 inline const std::string kWebRootValue = "PathWWWRoot";
 inline const std::string kNt4WebRootKey =

@@ -17,8 +17,9 @@
 
 namespace installer::UnInstall_Functions {
 bool UnRegisterFilter() {
-  return RunRegistrationScript("CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" +
-                               "\" " + "Minutrix");
+  return RunRegistrationScript(
+      "CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" + "\" " + "Minutrix",
+      MsgFilterNotRemoved);
 }
 
 bool RemovePathFromReg() {
@@ -69,7 +70,9 @@ bool FilesDeleted(const std::string& distribution, const std::string& product_fo
         }
       } else if (kind == kScriptFile) {
         const std::string path = token ? folder + line : product_folder + folder + line;
-        if (Deletefile(path, computer_name)) {
+        if (bKeepDatabase == kTrue && IsProductDatabase(path)) {
+          ShowMessage(MsgDatabaseKept + " : " + path);
+        } else if (Deletefile(path, computer_name)) {
           ++count;
         } else {
           result = false;

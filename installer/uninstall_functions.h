@@ -10,7 +10,9 @@ namespace UnInstall_Functions {
 bool UnRegisterFilter();
 // Deletes MinutrixPath under HKLM\software\Minutrix.
 bool RemovePathFromReg();
-// Deletes every file the install script of `distribution` lists; folders stay.
+// Deletes every file the install script of `distribution` lists; folders stay, and so does the
+// product database while bKeepDatabase is set (an install's removal of an old installation and
+// its rollback).
 bool FilesDeleted(const std::string& distribution, const std::string& product_folder,
                   const std::string& computer_name);
 // Deletes a file, or the files of a folder (never the folder); the running installer and the

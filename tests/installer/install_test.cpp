@@ -6,12 +6,14 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "installer/functions.h"
 #include "installer/registry_functions.h"
 #include "installer/settings.h"
+#include "installer/uninstall.h"
 #include "platform/faults.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
@@ -56,6 +58,13 @@ class InstallTest : public StepTest {
     EXPECT_TRUE(RegisterFile("C:\\WINNT\\system32\\stkit432.dll"));
   }
   void HaveAccess() { Put(kOfficeAccess, "FileVersion=9.0.0.2719"); }
+  // A registration script that ends with an error, as when the web server refuses the filter.
+  void BreakRegistrationScript() {
+    Put("C:\\dist\\RegisterISAPIFilter.VBS",
+        "#!/bin/sh\necho 'cannot write the filter list' >&2\nexit 1\n");
+    fs::permissions(Host("C:\\dist\\RegisterISAPIFilter.VBS"), fs::perms::owner_exec,
+                    fs::perm_options::add);
+  }
   std::vector<std::string> Boxes() { return ui_.Lines("box "); }
   // The product is gone again: no product file, path value, registration, group or entry.
   void ExpectRolledBack() {
@@ -144,8 +153,12 @@ TEST_F(NotedFailuresTest, WithoutDebugTheLogHoldsOnlyTheErrors) {
 
 class ReinstallTest : public InstallTest {
  protected:
+  // The restart question of each install and of the old installation's removal, and of an
+  // uninstall.
   ReinstallTest()
-      : InstallTest("box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n") {
+      : InstallTest(
+            "box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n"
+            "box \"WARNING!\" Yes\nbox \"WARNING!\" Yes\n") {
     HaveEverything();
   }
 };
@@ -159,6 +172,65 @@ TEST_F(ReinstallTest, OldInstallationIsRemovedFirst) {
   EXPECT_TRUE(Contains(ui_.List(), MsgFilesDeleted));
   EXPECT_NE(test_support::ReadFile(Host("C:\\Minutrix\\Minutrix.dll")), "an old filter");
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
+}
+
+// The administrator's users, minutes, free sites and settings, as the tests write them.
+constexpr const char* kDatabase = "C:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
+constexpr const char* kAdministratorsData = "the administrator's users and used minutes";
+
+TEST_F(ReinstallTest, DatabaseIsKeptAndTheUninstallStillRemovesIt) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)),
+            test_support::ReadFile(Host("C:\\dist\\UserTimesDB\\UserTimesDB.mdb")))
+      << "a new install gets the sample database";
+  const std::string kept = MsgDatabaseKept + " : c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
+  EXPECT_FALSE(Contains(ui_.List(), kept));
+  Put(kDatabase, kAdministratorsData);
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_TRUE(Contains(ui_.List(), kept)) << ui_.Transcript();
+  ASSERT_TRUE(DoUnInstall(log)) << log;
+  EXPECT_FALSE(Exists(kDatabase)) << "the uninstall removes the database";
+}
+
+class ExistingDatabaseTest : public InstallTest {
+ protected:
+  ExistingDatabaseTest() : InstallTest("box \"WARNING!\" Yes\n") {
+    HaveEverything();
+    Put(kDatabase, kAdministratorsData);
+  }
+};
+
+TEST_F(ExistingDatabaseTest, InstallCopiesTheSampleOnlyWhereNoneExists) {
+  std::string log;
+  ASSERT_TRUE(DoInstall(log)) << log;
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_TRUE(
+      Contains(ui_.List(), MsgDatabaseKept + " : " + "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb"));
+  EXPECT_TRUE(Exists("C:\\Minutrix\\Minutrix.dll"));
+}
+
+class FailedReinstallTest : public InstallTest {
+ protected:
+  // The old installation's removal asks for the web service; then the error, the rollback and its
+  // removal's question.
+  FailedReinstallTest()
+      : InstallTest(
+            "box \"WARNING!\" Yes\nbox \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+    Put("C:\\Minutrix\\Minutrix.dll", "an old filter");
+    Put(kDatabase, kAdministratorsData);
+    BreakRegistrationScript();
+  }
+};
+
+// The rollback takes away what the install brought, not the database that was there before.
+TEST_F(FailedReinstallTest, RollbackKeepsTheDatabase) {
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
+  EXPECT_FALSE(Exists("C:\\Minutrix\\Minutrix.dll"));
 }
 
 class WebServiceRefusedTest : public InstallTest {
@@ -255,6 +327,78 @@ TEST_F(CopyFaultTest, FailedCopyRollsBack) {
   EXPECT_EQ(Boxes().size(), 3u) << ui_.Transcript();
   ExpectRolledBack();
 }
+
+class RegistrationFailedTest : public InstallTest {
+ protected:
+  RegistrationFailedTest()
+      : InstallTest("box \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+    BreakRegistrationScript();
+  }
+};
+
+// A registration script that ends with an error is a failed step: its error box, then the rollback.
+TEST_F(RegistrationFailedTest, ScriptErrorRollsBack) {
+  std::string log;
+  EXPECT_FALSE(DoInstall(log));
+  EXPECT_FALSE(Contains(ui_.List(), MsgFilterRegistered));
+  const auto boxes = Boxes();
+  ASSERT_EQ(boxes.size(), 3u) << ui_.Transcript();
+  EXPECT_EQ(boxes[0].rfind("box \"ERROR!\" icon critical", 0), 0u) << boxes[0];
+  EXPECT_NE(ui_.Transcript().find("  | " + MsgFilterNotRegistered), std::string::npos)
+      << ui_.Transcript();
+  EXPECT_NE(log.find(MsgFilterNotRegistered + "\r\nError : 1\r\n"), std::string::npos) << log;
+  ExpectRolledBack();
+}
+
+struct RegistryFault {
+  const char* name;
+  const char* faults;  // [Faults] lines of the machine profile
+  bool installed;      // the failed step is only noted
+  const char* error;   // part of the install log
+};
+
+// Cases are shown by their names.
+void PrintTo(const RegistryFault& c, std::ostream* os) { *os << c.name; }
+
+class RegistryFaultTest : public InstallTest, public ::testing::WithParamInterface<RegistryFault> {
+ protected:
+  RegistryFaultTest()
+      : InstallTest(GetParam().installed
+                        ? "box \"WARNING!\" Yes\n"
+                        : "box \"ERROR!\" OK\nbox \"ERROR!\" OK\nbox \"WARNING!\" Yes\n") {
+    HaveEverything();
+  }
+};
+
+// A registry write that fails fails its step: a fatal one rolls back, a noted one stays noted.
+TEST_P(RegistryFaultTest, FailedWriteFailsItsStep) {
+  InjectFaults(GetParam().faults);
+  std::string log;
+  EXPECT_EQ(DoInstall(log), GetParam().installed) << log << "\n" << ui_.Transcript();
+  EXPECT_NE(log.find(GetParam().error), std::string::npos) << log;
+  if (GetParam().installed) {
+    EXPECT_TRUE(ReadValue(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath"));
+  } else {
+    EXPECT_EQ(Boxes()[0].rfind("box \"ERROR!\" icon critical", 0), 0u) << ui_.Transcript();
+    ExpectRolledBack();
+  }
+}
+
+// Counted per process: each reg.exe of the registration script writes once; setup itself writes
+// the uninstall entry's seven values, then MinutrixPath and MinutrixDebug.
+INSTANTIATE_TEST_SUITE_P(Writes, RegistryFaultTest,
+                         ::testing::Values(
+                             RegistryFault{
+                                 "FilterList", "RegSetValue=1,112", false,
+                                 "The filter could not be registered, unable to install Minutrix!"},
+                             RegistryFault{"UninstallEntry", "RegSetValue=2,112", true,
+                                           "UnInstall\\Minutrix\\UninstallString"},
+                             RegistryFault{"MinutrixPath", "RegSetValue=8,112", false,
+                                           "software\\Minutrix\\MinutrixPath"},
+                             RegistryFault{"MinutrixDebug", "RegSetValue=9,112", false,
+                                           "software\\Minutrix\\MinutrixDebug"}),
+                         test_support::ByName());
 
 class DiskFullTest : public InstallTest {
  protected:

@@ -109,6 +109,20 @@ TEST_F(GroupTest, UninstallEntryHasItsSevenValues) {
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, RegistryFunctions::kUninstallKey));
 }
 
+// A value of the entry that is not written fails the step (the driver notes it), with the
+// registry's error and the value named.
+TEST_F(GroupTest, UninstallEntryValueNotWrittenFailsTheStep) {
+  ASSERT_TRUE(LoadProgramGroupStrings(strAppPath));
+  InjectFaults("RegSetValue=3,112");
+  strError.clear();
+  EXPECT_FALSE(AddRegistryItem());
+  EXPECT_EQ(strError.rfind("Error : 112 ", 0), 0u) << strError;
+  EXPECT_NE(strError.find("Source : HKEY_LOCAL_MACHINE\\" + RegistryFunctions::kUninstallKey +
+                          "Minutrix\\DisplayVersion"),
+            std::string::npos)
+      << strError;
+}
+
 struct EmptyName {
   const char* name;
   const char* settings;

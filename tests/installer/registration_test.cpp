@@ -97,6 +97,38 @@ TEST_F(RegistryTest, DeleteRegistryKeyTakesTheTreeAndAnswersAMissingKey) {
   EXPECT_EQ(DeleteRegistryKey("software\\Tree"), ERROR_FILE_NOT_FOUND);
 }
 
+struct ProductKeyFault {
+  const char* name;
+  const char* faults;  // [Faults] lines of the machine profile
+  const char* named;   // what the error text names
+};
+
+// Cases are shown by their names.
+void PrintTo(const ProductKeyFault& c, std::ostream* os) { *os << c.name; }
+
+class ProductKeyFaultTest : public StepTest,
+                            public ::testing::WithParamInterface<ProductKeyFault> {};
+
+// A value that is not written fails the step, with the registry's error and the value named.
+TEST_P(ProductKeyFaultTest, FailedWriteFailsTheStep) {
+  InjectFaults(GetParam().faults);
+  strError.clear();
+  EXPECT_FALSE(AddPathToReg());
+  EXPECT_EQ(strError.rfind("Error : ", 0), 0u) << strError;
+  EXPECT_NE(strError.find(GetParam().named), std::string::npos) << strError;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, ProductKeyFaultTest,
+    ::testing::Values(
+        ProductKeyFault{"MinutrixPathDiskFull", "RegSetValue=1,112",
+                        "Source : HKEY_LOCAL_MACHINE\\software\\Minutrix\\MinutrixPath"},
+        ProductKeyFault{"MinutrixDebugDiskFull", "RegSetValue=2,112",
+                        "Source : HKEY_LOCAL_MACHINE\\software\\Minutrix\\MinutrixDebug"},
+        ProductKeyFault{"KeyNotCreated", "RegOpenKey=2,5",
+                        "Source : HKEY_LOCAL_MACHINE\\software\\Minutrix"}),
+    test_support::ByName());
+
 TEST_F(RegistryTest, AddPathToRegWritesTheProductKeyAfresh) {
   machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixDebug", "/d", "1", "/f"});
   EXPECT_TRUE(AddPathToReg());
@@ -192,7 +224,10 @@ INSTANTIATE_TEST_SUITE_P(
                       RefusedLine{"DriveFileLine", "C:\\outside.txt"},
                       RefusedLine{"DriveFolderLine", "[DIR:C:\\WINNT]"},
                       RefusedLine{"RootFileLine", "\\outside.txt"},
-                      RefusedLine{"TokenParentLine", "[DIR:<DEFAULT WEBSITE>\\..\\..]"}),
+                      RefusedLine{"TokenParentLine", "[DIR:<DEFAULT WEBSITE>\\..\\..]"},
+                      RefusedLine{"TokenParentRightAfterToken", "[DIR:<DEFAULT WEBSITE>..]"},
+                      RefusedLine{"TokenParentAfterSkippedCharacter",
+                                  "[DIR:<DEFAULT WEBSITE>...]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CopyTest, TokenWithoutItsFolderIsRefused) {
@@ -309,8 +344,7 @@ TEST_F(ScriptRunTest, DebugModeStillWaitsForTheScript) {
       HKEY_LOCAL_MACHINE, "SYSTEM\\ControlSet001\\Services\\W3SVC\\Filters\\Minutrix"));
 }
 
-// A wait that cannot ask for the process fails the step with a box; the script's own result
-// never counts.
+// A wait that cannot ask for the process fails the step with a box.
 TEST_F(ScriptRunTest, FailedWaitIsReportedInABox) {
   ASSERT_TRUE(platform::RecordServiceState("winmgmt", false));
   strError.clear();
@@ -319,6 +353,52 @@ TEST_F(ScriptRunTest, FailedWaitIsReportedInABox) {
   EXPECT_NE(strError.find(MsgWmiError), std::string::npos) << strError;
   EXPECT_FALSE(UnRegisterFilter());
   EXPECT_EQ(ui_.Lines("box \"Korvane Minutrix Install\"").size(), 2u) << ui_.Transcript();
+}
+
+}  // namespace
+
+namespace {
+
+using installer_test::StepTest;
+using namespace installer;
+
+class ScriptExitTest : public StepTest {
+ protected:
+  ScriptExitTest() {
+    MakeDistribution("RegisterISAPIFilter.VBS\r\nUnRegisterISAPIFilter.VBS\r\n");
+    MakeDir(strFiltersDirPath);
+    EXPECT_TRUE(FilesCopied(strAppPath, strFiltersDirPath, strComputerName)) << strError;
+  }
+};
+
+// A script that ends with an error fails its step with the step's text, the exit status and the
+// command; the box of a failed wait is not shown.
+TEST_F(ScriptExitTest, FilterListNotWrittenFailsRegistrationAndRemoval) {
+  // Each reg.exe the scripts start fails its first registry write with a full disk.
+  InjectFaults("RegSetValue=1,112");
+  strError.clear();
+  EXPECT_FALSE(RegisterFilter());
+  EXPECT_EQ(strError.rfind(MsgFilterNotRegistered + "\r\nError : 1\r\nSource : CScript \"" +
+                               strFiltersDirPath + "RegisterISAPIFilter.VBS\"",
+                           0),
+            0u)
+      << strError;
+  EXPECT_FALSE(ReadValue(HKEY_LOCAL_MACHINE, kFiltersKey, "FilterLoadOrder"));
+
+  InjectFaults("");
+  ASSERT_TRUE(RegisterFilter()) << strError;
+  InjectFaults("RegSetValue=1,112");
+  strError.clear();
+  EXPECT_FALSE(UnRegisterFilter());
+  EXPECT_EQ(strError.rfind(MsgFilterNotRemoved + "\r\nError : 1\r\n", 0), 0u) << strError;
+  EXPECT_TRUE(ui_.Lines("box ").empty()) << ui_.Transcript();
+}
+
+TEST_F(ScriptExitTest, MissingScriptFailsTheStep) {
+  fs::remove(Host("C:\\Minutrix\\RegisterISAPIFilter.VBS"));
+  strError.clear();
+  EXPECT_FALSE(RegisterFilter());
+  EXPECT_EQ(strError.rfind(MsgFilterNotRegistered + "\r\nError : 1\r\n", 0), 0u) << strError;
 }
 
 }  // namespace

@@ -93,6 +93,36 @@ TEST_F(SetupTest, InstalledProductIsSeenFromTheProductFolderAndUninstalled) {
   EXPECT_NE(t.find("box \"Uninstall success\" icon information"), std::string::npos) << t;
 }
 
+// A registration script that ends with an error: the error and the rollback, never the success
+// box over a filter the web server does not list.
+TEST_F(SetupTest, FailedRegistrationEndsWithTheErrorNotTheSuccessBox) {
+  // The distribution folder on drive D:, as an administrator brings it.
+  fs::copy(test_support::kBuildDir / "dist", machine_.root() / "d", fs::copy_options::recursive);
+  const fs::path script = machine_.Host("D:\\RegisterISAPIFilter.VBS");
+  fs::remove(script);
+  test_support::WriteFile(script, "#!/bin/sh\necho 'cannot write the filter list' >&2\nexit 1\n");
+  fs::permissions(script, fs::perms::owner_exec, fs::perm_options::add);
+  test_support::WriteFile(
+      dir_.path() / "script.txt",
+      "UELA click lblAccept(0)\nUELA click cmdAccept\n"
+      "InstallOptionsForm click CmdAction\nbox \"ERROR!\" OK\nbox \"ERROR!\" OK\n"
+      "box \"WARNING!\" Yes\nInstallForm click CmdFinish\n");
+  const auto r =
+      test_support::Run({machine_.Host("D:\\Setup.exe").string(), "-lng eng -nm -nj"},
+                        {{"MINUTRIX_UI", "script"},
+                         {"MINUTRIX_UI_SCRIPT", (dir_.path() / "script.txt").string()},
+                         {"MINUTRIX_UI_TRANSCRIPT", (dir_.path() / "transcript.txt").string()}});
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string t = Transcript();
+  EXPECT_EQ(t.find("box \"Install success\""), std::string::npos) << t;
+  EXPECT_EQ(t.find("list: Filter Registered Successfully!"), std::string::npos) << t;
+  EXPECT_NE(t.find("list: [Install Log] : The filter could not be registered, unable to install "
+                   "Minutrix!\n"),
+            std::string::npos)
+      << t;
+  EXPECT_NE(t.find("  | Minutrix will now be uninstall!"), std::string::npos) << t;
+}
+
 // Where the gathering stops: the error box text names the reason, no options window comes, and
 // Finish ends the run.
 struct GatheringCase {

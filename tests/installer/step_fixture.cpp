@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "installer/functions.h"
+#include "platform/faults.h"
 #include "platform/machine.h"
 #include "platform/profile.h"
 
@@ -143,6 +144,16 @@ std::string StepTest::SettingsFileText() {
          "URLInfoAbout=URLInfoAbout\r\n"
          "URLUpdateInfo=URLUpdateInfo\r\n"
          "HelpLink=HelpLink\r\n";
+}
+
+void StepTest::InjectFaults(const std::string& lines) const {
+  const fs::path profile = machine_.root() / "machine.ini";
+  std::string text = test_support::ReadFile(profile);
+  // The section is always the last one: a new call replaces what an earlier one asked for.
+  const size_t earlier = text.find("\n[Faults]\n");
+  if (earlier != std::string::npos) text.erase(earlier);
+  test_support::WriteFile(profile, text + "\n[Faults]\n" + lines + "\n");
+  platform::ReloadFaults();
 }
 
 void StepTest::MakeDistribution(const std::string& script) {

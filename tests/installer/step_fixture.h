@@ -54,6 +54,10 @@ class StepTest : public ::testing::Test {
   // The distribution folder "C:\dist\" (strAppPath) with the repository's dist/, the build's
   // Minutrix.dll and sample database, `script` as InstallScript.txt and a settings file.
   void MakeDistribution(const std::string& script);
+  // Makes chosen platform calls fail from now on, in this process and in the programs it starts:
+  // `lines` of the machine profile's [Faults] section ("RegSetValue=2,112"), replacing those of
+  // an earlier call; the counts start again.
+  void InjectFaults(const std::string& lines) const;
   // The settings file of the distribution folder, every key set.
   static std::string SettingsFileText();
 
