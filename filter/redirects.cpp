@@ -17,7 +17,7 @@ namespace {
 // 0 too: -1 is what the page shows as unlimited.
 long TimeLeftOfSoughtUser() {
   if (m_pRstUsers->IsEOF()) return 0;
-  const long allowance = AllowanceOfPeriod();
+  const long allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
   const long left = allowance - static_cast<long>(UserSet.CurrentInternetTime);
   if (allowance != -1 && left < 0) return 0;
   return left;

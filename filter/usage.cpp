@@ -3,7 +3,6 @@
 
 #include <map>
 
-#include "filter/data_sets.h"
 #include "filter/diagnostic_log.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
@@ -46,11 +45,11 @@ void ReadUsageTables() noexcept {
   }
 }
 
-LONG AllowanceOfPeriod() {
-  if (UserSet.MaxInternetTime == -1) return -1;
-  long allowance = UserSet.MaxInternetTime;
+LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime) {
+  if (maxInternetTime == -1) return -1;
+  long allowance = maxInternetTime;
   if (!g_extra_minutes.empty()) {
-    const auto extra = g_extra_minutes.find(std::string_view(UserSet.UserName));
+    const auto extra = g_extra_minutes.find(std::string_view(upperName));
     if (extra != g_extra_minutes.end()) allowance += extra->second;
   }
   if (allowance < 0) return 0;

@@ -13,9 +13,10 @@
 // and leaves the defaults and no extra minutes; never raises.
 void ReadUsageTables() noexcept;
 
-// The allowance of the current period of the user UserSet holds: -1 for unlimited, otherwise
-// MaxInternetTime plus the user's extra minutes, never below 0.
-LONG AllowanceOfPeriod();
+// The allowance of the current period of a user of Users (its upper-case name and
+// MaxInternetTime): -1 for unlimited, otherwise MaxInternetTime plus the user's extra minutes,
+// never below 0.
+LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime);
 
 // Records `count` charged minutes from `first` on `host` in the history, in the caller's
 // transaction (making the store's own tables first in a database of an older build). Raises
