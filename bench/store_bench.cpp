@@ -18,6 +18,7 @@
 #include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/shlwapi.h"
+#include "store/usage.h"
 
 namespace {
 
@@ -183,6 +184,42 @@ void BM_DailyReset(benchmark::State& state) {
 BENCHMARK(BM_DailyReset)
     ->Arg(1000)
     ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+// The daily reset of 10,000 users with a year of history (three sessions a day each) kept to
+// 365 days: the reset and the first slice of pruning the day that falls out.
+void BM_DailyResetWithYearOfHistory(benchmark::State& state) {
+  constexpr int kUsers = 10000;
+  Store store(kUsers);
+  const long long today = store::LocalDayNumber(platform::Now());
+  ado::Execute(store.admin(), "INSERT INTO MinutrixSettings VALUES ('HistoryDays', '365')");
+  ado::Execute(
+      store.admin(),
+      "WITH RECURSIVE d(day) AS (SELECT ?1 UNION ALL SELECT day + 1 FROM d WHERE day < ?2),"
+      " u(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM u WHERE i < ?3),"
+      " s(start) AS (VALUES (480), (600), (780))"
+      " INSERT INTO History (Day, UserName, Start, Minutes, Host)"
+      " SELECT day, 'USER' || i, start, 15, 1 + (i + start) % 20 FROM d, u, s",
+      {today - 366, today - 1, static_cast<long long>(kUsers - 1)});
+  ado::Execute(store.admin(), "UPDATE FilterSettings SET UsersChanged = 1");
+  CountMonitoredUsers();  // the setting is read outside the timing
+  for (auto _ : state) {
+    state.PauseTiming();
+    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = 1");
+    platform::AdvanceFixedTime(24 * 60 * 60);
+    m_pRstUsers->MoveFirst();
+    state.ResumeTiming();
+    CheckResetSchedule();
+  }
+  if (ado::QueryInteger(store.admin(), "SELECT max(CurrentInternetTime) FROM Users", {}, -1) != 0)
+    state.SkipWithError("not reset");
+  const long long first_kept = store::LocalDayNumber(platform::Now()) - 365 + 1;
+  state.counters["runs_left_to_prune"] = static_cast<double>(ado::QueryInteger(
+      store.admin(), "SELECT count(*) FROM History WHERE Day < ?1", {first_kept}, -1));
+}
+BENCHMARK(BM_DailyResetWithYearOfHistory)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(5);

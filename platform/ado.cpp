@@ -174,6 +174,8 @@ void ConnectionImpl::CloseDb() noexcept {
   main_file = nullptr;
   if (data_version != nullptr) sqlite3_finalize(data_version);
   data_version = nullptr;
+  for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
+  statements.clear();
   if (db != nullptr) sqlite3_close_v2(db);
   db = nullptr;
 }
