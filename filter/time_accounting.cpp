@@ -2,6 +2,7 @@
 // written to the database whenever that number grows.
 #include "filter/time_accounting.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -11,6 +12,7 @@
 #include "filter/lookups.h"
 #include "filter/request_state.h"
 #include "filter/reset_marker.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
@@ -49,18 +51,48 @@ UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   return record;
 }
 
-// Writes UserSet's new minutes and the history of the minutes they add, from period minute
-// `from_minute` on, in one transaction: a charge and its history are there together or not at
-// all. `before` is what the row held.
-void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from_minute,
+// The start of period minute `index` (0 the first).
+std::time_t MinuteStart(const UserTimesRecord& period, int index) {
+  return period.ctimeFirstRequest + 60 * static_cast<std::time_t>(index);
+}
+
+// Of the period's minutes `from` to `to` (0-based, `to` excluded), those in free hours.
+int FreeMinutesOf(const std::string& upperName, const UserTimesRecord& period, int from, int to) {
+  if (from >= to || !HasFreeHours(upperName)) return 0;
+  int free = 0;
+  for (int i = from; i < to; ++i) free += FreeMinuteAt(upperName, MinuteStart(period, i)) ? 1 : 0;
+  return free;
+}
+
+// Writes UserSet's new minutes and the history of the period's minutes `from` to `to` in one
+// transaction: a charge and its history are there together or not at all. `before` is what the
+// row held; the charged minutes recorded are what it grew by (a cap may have cut them), the
+// minutes in free hours are recorded as free.
+void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from, int to,
                  LONG before) {
+  const std::string upper = platform::UpperAscii(userName);
   m_pConnection->BeginTrans();
   try {
-    gblPicUsersRS->Update(&UserSet);
-    RecordChargedMinutes(platform::UpperAscii(userName),
-                         period.ctimeFirstRequest + 60 * static_cast<std::time_t>(from_minute),
-                         static_cast<int>(UserSet.CurrentInternetTime - before),
-                         period.strLastHost);
+    if (UserSet.CurrentInternetTime != before) gblPicUsersRS->Update(&UserSet);
+    int charged_left = static_cast<int>(UserSet.CurrentInternetTime - before);
+    const bool has_free = HasFreeHours(upper);
+    int i = from;
+    while (i < to) {
+      const bool free = has_free && FreeMinuteAt(upper, MinuteStart(period, i));
+      int end = i + 1;
+      if (has_free) {
+        while (end < to && FreeMinuteAt(upper, MinuteStart(period, end)) == free) ++end;
+      } else {
+        end = to;
+      }
+      int count = end - i;
+      if (!free) {
+        count = std::min(count, std::max(charged_left, 0));
+        charged_left -= count;
+      }
+      RecordChargedMinutes(upper, MinuteStart(period, i), count, period.strLastHost, free);
+      i = end;
+    }
     m_pConnection->CommitTrans();
   } catch (...) {
     try {
@@ -191,7 +223,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       Log("[RegisterTime] OldMinutes     : %d", copy.iOldMinutes);
 
       const int current = UserSet.CurrentInternetTime;
-      if (current != copy.iOldMinutes + copy.dwPassedMinutes) {
+      if (current != copy.iOldMinutes + copy.dwPassedMinutes - copy.iFreeMinutes) {
         // Changed by the administration tools, or left so by a free-site request.
         Log("[RegisterTime] %d !=,", current);
         Log("[RegisterTime] %d", copy.iOldMinutes);
@@ -225,12 +257,16 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       } else if (gblFreeSite) {
         const int minutes = WholeMinutes(copy.ctimeFirstRequest, now);
         const int used = UserSet.CurrentInternetTime;
+        const int free = copy.iFreeMinutes + FreeMinutesOf(platform::UpperAscii(userName), copy,
+                                                           copy.dwPassedMinutes, minutes);
         // Capped as a charged request is: a free site never carries a user past the allowance.
-        int charged = copy.iOldMinutes + minutes;
+        int charged = copy.iOldMinutes + minutes - free;
         const LONG allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
         if (allowance >= 0 && charged > allowance) charged = allowance;
         UserSet.CurrentInternetTime = charged;
-        if (charged != used) WriteCharge(userName, copy, copy.dwPassedMinutes, used);
+        if (charged != used || free > copy.iFreeMinutes) {
+          WriteCharge(userName, copy, copy.dwPassedMinutes, minutes, used);
+        }
         UserTimesRecord record = NewPeriod(now, used);
         record.dwPassedMinutes = minutes;
         record.bFreeSite = true;
@@ -254,7 +290,9 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
             DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
             return 0;
           }
-          const int total = minutes + copy.iOldMinutes;
+          const int new_free =
+              FreeMinutesOf(platform::UpperAscii(userName), copy, copy.dwPassedMinutes, minutes);
+          const int total = minutes - copy.iFreeMinutes - new_free + copy.iOldMinutes;
           const LONG before = UserSet.CurrentInternetTime;
           const LONG allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
           if (total > allowance) {
@@ -265,13 +303,14 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
             Log("[RegisterTime] Not max time dest. %d (passedmin), ", minutes);
             Log("[RegisterTime] %d (in recordset)", UserSet.CurrentInternetTime);
           }
-          if (UserSet.CurrentInternetTime != before) {
-            WriteCharge(userName, copy, copy.dwPassedMinutes, before);
+          if (UserSet.CurrentInternetTime != before || new_free > 0) {
+            WriteCharge(userName, copy, copy.dwPassedMinutes, minutes, before);
           }
           section3.reset();
 
           const std::time_t previous_last = copy.ctimeLastRequest;
           copy.dwPassedMinutes = minutes;
+          copy.iFreeMinutes += new_free;
           copy.ctimeLastRequest = now;
           copy.strLastHost = RequestHost();
           Log("[RegisterTime] USER %s: ,", userName);
@@ -308,6 +347,7 @@ void CheckResetSchedule() {
   const std::time_t now = platform::Now();
   if (!DetailLineDropped()) DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
+  SetDailyPeriods(!SettingsRecord.ResetWeekly && !SettingsRecord.ResetMonthly);
   if (now < lastReset) {
     // A clock stepped back (time sync) must not bring back a day, week or month that was reset:
     // the marker stays until the clock passes it. Far behind, the marker came from a clock that

@@ -16,6 +16,7 @@ struct UserTimesRecord {
   int iOldMinutes = 0;               // CurrentInternetTime when the period started
   bool bFreeSite = false;            // the period was started by a free-site request
   bool bWarned = false;              // the one warning of warning mode was shown
+  int iFreeMinutes = 0;              // of the dwPassedMinutes, those in free hours
   std::string strLastHost;           // host of the latest request: the minutes until the next
                                      // one are spent there
 };

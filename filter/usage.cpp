@@ -4,6 +4,7 @@
 #include <map>
 
 #include "filter/diagnostic_log.h"
+#include "filter/schedule.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
 #include "platform/text.h"
@@ -30,7 +31,10 @@ bool OwnTablesExist() {
 
 }  // namespace
 
+const std::string& OutsideHoursMessage() { return g_settings.outside_hours_message; }
+
 void ReadUsageTables() noexcept {
+  ReadScheduleTables();
   g_settings = store::OwnSettings();
   g_extra_minutes.clear();
   g_own_tables = false;
@@ -46,8 +50,9 @@ void ReadUsageTables() noexcept {
 }
 
 LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime) {
-  if (maxInternetTime == -1) return -1;
-  long allowance = maxInternetTime;
+  const LONG today = AllowanceOfToday(upperName, maxInternetTime);
+  if (today == -1) return -1;
+  long allowance = today;
   if (!g_extra_minutes.empty()) {
     const auto extra = g_extra_minutes.find(std::string_view(upperName));
     if (extra != g_extra_minutes.end()) allowance += extra->second;
@@ -57,7 +62,7 @@ LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime) {
 }
 
 void RecordChargedMinutes(const std::string& upperName, std::time_t first, int count,
-                          const std::string& host) {
+                          const std::string& host, bool free) {
   if (count <= 0 || g_settings.history_days == 0) return;
   if (!g_own_tables) {
     store::CreateOwnTables(m_pConnection);  // a database of an older build gains history now
@@ -68,6 +73,7 @@ void RecordChargedMinutes(const std::string& upperName, std::time_t first, int c
   minutes.first = first;
   minutes.count = count;
   minutes.host = host;
+  minutes.free = free;
   store::RecordMinutes(m_pConnection, minutes, g_settings);
 }
 

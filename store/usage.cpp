@@ -97,6 +97,8 @@ OwnSettings ReadOwnSettings(const ado::ConnectionPtr& connection) {
                      if (ec == std::errc() && end == value.data() + value.size() && days >= 0) {
                        settings.history_days = days;
                      }
+                   } else if (platform::EqualsNoCase(*name, kOutsideHoursMessage)) {
+                     if (!value.empty()) settings.outside_hours_message = value;
                    } else if (platform::EqualsNoCase(*name, kHistoryHosts)) {
                      if (platform::EqualsNoCase(value, "no")) settings.history_hosts = false;
                      if (platform::EqualsNoCase(value, "yes")) settings.history_hosts = true;

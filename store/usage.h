@@ -22,9 +22,14 @@ inline constexpr const char* kHistoryDays = "HistoryDays";
 // Whether history names the host of each minute ("yes" or "no"); default "yes".
 inline constexpr const char* kHistoryHosts = "HistoryHosts";
 
+// The text of the denied page outside the allowed hours.
+inline constexpr const char* kOutsideHoursMessage = "OutsideHoursMessage";
+inline constexpr const char* kDefaultOutsideHoursMessage = "Browsing is not allowed at this hour.";
+
 struct OwnSettings {
   long history_days = 400;
   bool history_hosts = true;
+  std::string outside_hours_message = kDefaultOutsideHoursMessage;
 };
 
 // The settings as stored, each missing or unreadable one at its default; all defaults when the
