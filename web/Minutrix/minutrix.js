@@ -52,6 +52,13 @@
       DeniedMessage: null
     };
     rest = rest.slice(anchor.index + anchor[0].length);
+    // Values added after the old ones (what the hours say now) are taken off the end first, each
+    // only in its own exact form, so that the old values read as they always did.
+    var trailing = /&(OpenUntil|FreeUntil|OpensAt)=(\d\d:\d\d)$|&(OpensOn)=(mon|tue|wed|thu|fri|sat|sun)$/;
+    for (var found = trailing.exec(rest); found; found = trailing.exec(rest)) {
+      fields[found[1] || found[3]] = found[2] || found[4];
+      rest = rest.slice(0, found.index);
+    }
     var urlKey = rest.indexOf('&RequestedURL=');
     if (urlKey < 0) {
       fields.CurrentUserCommand = rest;
@@ -90,7 +97,11 @@
       command: percentDecode(f.CurrentUserCommand),
       requestedUrl: f.RequestedURL,
       link: null,
-      message: f.DeniedMessage === null ? null : percentDecode(f.DeniedMessage)
+      message: f.DeniedMessage === null ? null : percentDecode(f.DeniedMessage),
+      openUntil: f.OpenUntil || null,
+      freeUntil: f.FreeUntil || null,
+      opensAt: f.OpensAt || null,
+      opensOn: f.OpensOn || null
     };
     if (model.message !== null) {
       model.kind = 'denied';
@@ -117,6 +128,10 @@
       unknownLeft: function (u) { return u + ', your time left is not known.'; },
       goOn: 'Continue to ',
       hint: function (c) { return 'To see your time left at any moment, open http://' + c + '/ in your browser.'; },
+      openUntil: function (h) { return 'You may browse until ' + h + ' today.'; },
+      freeUntil: function (h) { return 'Browsing is free until ' + h + ': these minutes are not counted.'; },
+      opensAgain: function (d, h) { return 'Browsing opens again on ' + d + ' at ' + h + '.'; },
+      days: { mon: 'Monday', tue: 'Tuesday', wed: 'Wednesday', thu: 'Thursday', fri: 'Friday', sat: 'Saturday', sun: 'Sunday' },
       none: 'This page shows your browsing time. It opens by itself when there is something to tell you.',
       other: 'Nederlands'
     },
@@ -133,6 +148,10 @@
       unknownLeft: function (u) { return u + ', uw resterende tijd is niet bekend.'; },
       goOn: 'Verder naar ',
       hint: function (c) { return 'Open http://' + c + '/ in uw browser om op elk moment uw resterende tijd te zien.'; },
+      openUntil: function (h) { return 'U mag vandaag internetten tot ' + h + '.'; },
+      freeUntil: function (h) { return 'Internetten is gratis tot ' + h + ': deze minuten tellen niet mee.'; },
+      opensAgain: function (d, h) { return 'Internetten kan weer vanaf ' + d + ' om ' + h + '.'; },
+      days: { mon: 'maandag', tue: 'dinsdag', wed: 'woensdag', thu: 'donderdag', fri: 'vrijdag', sat: 'zaterdag', sun: 'zondag' },
       none: 'Deze pagina toont uw internettijd. Zij opent vanzelf wanneer er iets te melden is.',
       other: 'English'
     }
@@ -166,7 +185,15 @@
     } else {
       blocks.push({ tag: 'h1', text: t.deniedHeading });
       if (m.message) blocks.push({ tag: 'blockquote', text: m.message });
-      blocks.push({ tag: 'p', text: timeLine(t, m) });
+      if (m.opensAt && m.opensOn) {
+        blocks.push({ tag: 'p', text: t.opensAgain(t.days[m.opensOn], m.opensAt) });
+      } else {
+        blocks.push({ tag: 'p', text: timeLine(t, m) });
+      }
+    }
+    if (m.kind !== 'denied') {
+      if (m.freeUntil) blocks.push({ tag: 'p', text: t.freeUntil(m.freeUntil) });
+      if (m.openUntil) blocks.push({ tag: 'p', text: t.openUntil(m.openUntil) });
     }
     if (m.command) blocks.push({ tag: 'p', text: t.hint(m.command), cls: 'hint' });
     return blocks;
