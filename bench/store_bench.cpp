@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "filter/diagnostic_log.h"
 #include "filter/request_state.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/store.h"
 #include "filter/tempogate.h"
@@ -117,6 +119,53 @@ void BM_RequestDecision(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RequestDecision)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
+
+// The same decision with classes and schedules (argument 1) or without (0), 10,000 users in 100
+// groups, each group with allowances for its weekdays, two allowed windows and one free window,
+// in one run so that the two can be compared.
+void BM_RequestDecisionSchedules(benchmark::State& state) {
+  constexpr int kUsers = 10000;
+  Store store(kUsers);
+  if (state.range(0) != 0) {
+    ado::Execute(store.admin(), "BEGIN");
+    for (int g = 0; g < 100; ++g) {
+      const std::string group = "G" + std::to_string(g);
+      ado::Execute(store.admin(), "INSERT INTO ScheduleGroups VALUES (?1)", {group});
+      for (int day = 0; day < 7; ++day) {
+        ado::Execute(store.admin(), "INSERT INTO WeekdayAllowances VALUES (?1, ?2, ?3)",
+                     {"@" + group, static_cast<long long>(day), 100000LL});
+        for (const auto& [kind, start, end] :
+             {std::tuple{"allowed", 0, 720}, std::tuple{"allowed", 720, 1440},
+              std::tuple{"free", 1430, 1440}}) {
+          ado::Execute(store.admin(), "INSERT INTO ScheduleWindows VALUES (?1, ?2, ?3, ?4, ?5)",
+                       {"@" + group, std::string(kind), static_cast<long long>(day),
+                        static_cast<long long>(start), static_cast<long long>(end)});
+        }
+      }
+    }
+    for (int i = 0; i < kUsers; ++i) {
+      ado::Execute(store.admin(), "INSERT INTO GroupMembers VALUES (?1, ?2)",
+                   {Store::UserName(i), "G" + std::to_string(i % 100)});
+    }
+    ado::Execute(store.admin(), "UPDATE FilterSettings SET UsersChanged = 1");
+    ado::Execute(store.admin(), "COMMIT");
+    CountMonitoredUsers();
+  }
+  const std::string user = Store::UserName(kUsers / 2);
+  for (auto _ : state) {
+    bool has_time = false, found = false;
+    CountMonitoredUsers();
+    CheckResetSchedule();
+    RefreshFreeSites();
+    LookUpUserInSet(user, &has_time, &found);
+    gblFreeSite = LookUpSiteInSet(gblRequestUrl, gblServerName) != 0;
+    const HoursNow hours = HoursOf(user, platform::Now());
+    benchmark::DoNotOptimize(hours);
+    int first = 0;
+    benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
+  }
+}
+BENCHMARK(BM_RequestDecisionSchedules)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
 // RegisterTime when a new minute is due: one durable write per call.
 void BM_RegisterTimeWithWrite(benchmark::State& state) {

@@ -31,7 +31,7 @@ long TimeLeftOfSoughtUser() {
 // when it is free. Parameters after the usual ones, so the page reads the old ones as before.
 std::string HoursParameters(const std::string& userName) {
   if (m_pRstUsers->IsEOF()) return {};
-  const HoursNow hours = HoursOf(platform::UpperAscii(userName), platform::Now());
+  const HoursNow hours = HoursOf(platform::UpperAscii(userName), platform::Now(), true);
   std::string parameters;
   if (hours.allowed_until >= 0)
     parameters += "&OpenUntil=" + store::MinuteText(hours.allowed_until);

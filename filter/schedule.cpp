@@ -81,21 +81,21 @@ LONG AllowanceOfToday(const char* upperName, LONG maxInternetTime) {
   return maxInternetTime;
 }
 
-HoursNow HoursOf(const std::string& upperName, std::time_t now) {
+HoursNow HoursOf(const std::string& upperName, std::time_t now, bool ends) {
   HoursNow hours;
   if (g_schedule.allowed.empty() && g_schedule.free.empty()) return hours;
   const store::LocalMinute at = LocalMinuteCached(now);
   if (const auto* allowed = WindowsOf(g_schedule.allowed, upperName)) {
     hours.allowed = store::InWindows(*allowed, at.weekday, at.minute);
     if (hours.allowed) {
-      hours.allowed_until = EndOfSpan(*allowed, at);
+      if (ends) hours.allowed_until = EndOfSpan(*allowed, at);
     } else {
       hours.opens_in = store::MinutesToNextStart(*allowed, at.weekday, at.minute).value_or(-1);
     }
   }
   if (const auto* free = WindowsOf(g_schedule.free, upperName)) {
     hours.free = store::InWindows(*free, at.weekday, at.minute);
-    if (hours.free) hours.free_until = EndOfSpan(*free, at);
+    if (hours.free && ends) hours.free_until = EndOfSpan(*free, at);
   }
   return hours;
 }

@@ -28,7 +28,9 @@ struct HoursNow {
   int allowed_until = -1;  // inside allowed hours: minute of the day they end (1440: midnight)
   int free_until = -1;     // inside free hours: minute of the day they end
 };
-HoursNow HoursOf(const std::string& upperName, std::time_t now);
+// `ends` asks for allowed_until and free_until too (for the pages: they cost a walk of the
+// windows; the decision leaves them at -1).
+HoursNow HoursOf(const std::string& upperName, std::time_t now, bool ends = false);
 
 // Whether the user has free hours at all, and whether the minute that starts at `t` is free.
 bool HasFreeHours(const std::string& upperName);
