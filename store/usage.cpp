@@ -154,10 +154,18 @@ std::string HostOfUrl(std::string_view url) {
 }
 
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,
-                   const OwnSettings& settings) {
+                   const OwnSettings& settings, HostIds* host_ids) {
   if (settings.history_days == 0 || minutes.count <= 0) return;
-  const long long host =
-      settings.history_hosts && !minutes.host.empty() ? HostId(connection, minutes.host) : 0;
+  long long host = 0;
+  if (settings.history_hosts && !minutes.host.empty()) {
+    const auto known = host_ids != nullptr ? host_ids->find(minutes.host) : HostIds::iterator();
+    if (host_ids != nullptr && known != host_ids->end()) {
+      host = known->second;
+    } else {
+      host = HostId(connection, minutes.host);
+      if (host_ids != nullptr && host != 0) (*host_ids)[minutes.host] = host;
+    }
+  }
   // Minutes of one local day that follow each other make one run; midnight, or a clock that
   // jumps (summer time), starts another.
   long long run_day = 0;

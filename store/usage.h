@@ -56,10 +56,15 @@ struct Minutes {
   bool free = false;      // minutes that were not charged (free hours)
 };
 
+// Host numbers of HistoryHosts already looked up, for one open file (empty it when the file is
+// opened again).
+using HostIds = std::map<std::string, std::int64_t, std::less<>>;
+
 // Adds `minutes` to the history, extending the user's run where it goes on (same day, host and
 // kind, the next minute) and starting a run otherwise; a run is split at local midnight.
+// `host_ids`, when given, saves looking up a host seen before.
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,
-                   const OwnSettings& settings);
+                   const OwnSettings& settings, HostIds* host_ids = nullptr);
 
 // Deletes at most `limit` runs of days before `first_kept_day`; returns how many it deleted.
 long PruneHistory(const ado::ConnectionPtr& connection, long long first_kept_day, long limit);
