@@ -138,7 +138,9 @@ std::optional<long long> ParseDay(std::string_view text) {
   return day;
 }
 
-std::string HostOfUrl(std::string_view url) {
+std::string HostOfUrl(std::string_view url) { return platform::LowerAscii(HostPartOfUrl(url)); }
+
+std::string_view HostPartOfUrl(std::string_view url) {
   const size_t scheme = url.find("://");
   if (scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
   url = url.substr(0, url.find_first_of("/?#"));
@@ -150,7 +152,7 @@ std::string HostOfUrl(std::string_view url) {
   } else {
     url = url.substr(0, url.find(':'));
   }
-  return platform::LowerAscii(url);
+  return url;
 }
 
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,

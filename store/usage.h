@@ -47,6 +47,8 @@ std::optional<long long> ParseDay(std::string_view text);
 // The host of a URL as history keeps it: lower case, without scheme, user, port, path or query
 // ("https://Www.Example.org:8443/a?b" is "www.example.org"; a CONNECT's "host:443" is "host").
 std::string HostOfUrl(std::string_view url);
+// The same, as a view into `url`, not yet lower-cased.
+std::string_view HostPartOfUrl(std::string_view url);
 
 struct Minutes {
   std::string user;       // as Users holds it (upper case)
