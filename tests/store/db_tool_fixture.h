@@ -22,8 +22,8 @@ class DbToolFixture : public ::testing::Test {
     ASSERT_EQ(made.exit_code, 0) << made.output;
   }
 
-  // minutrix-db with `args`, "DB" standing for the database; the clock stands at `clock_` and
-  // `env` is added to the environment.
+  // minutrix-db with `args`, "DB" standing for the database; the clock stands at `clock_`, the
+  // login is "tester" and `env` is added to the environment (it may name another login).
   test_support::CommandResult Tool(std::vector<std::string> args,
                                    std::map<std::string, std::string> env = {}) {
     for (auto& arg : args) {
@@ -32,6 +32,8 @@ class DbToolFixture : public ::testing::Test {
     args.insert(args.begin(), (test_support::kBuildDir / "minutrix-db").string());
     test_support::WriteFile(clock_file_, clock_ + "\n");
     env.emplace("MINUTRIX_CLOCK_FILE", clock_file_.string());
+    env.emplace("SUDO_USER", "");
+    env.emplace("LOGNAME", "tester");
     return test_support::Run(args, env);
   }
   // Runs `args` and fails the test unless it succeeds.
