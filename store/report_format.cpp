@@ -66,8 +66,14 @@ constexpr Words kDutch = {
     "de %zu met de meeste minuten, van %zu",
 };
 
-Cell Number(std::int64_t value) { return {value, std::to_string(value)}; }
-Cell Text(const std::string& value, std::string shown) { return {value, std::move(shown)}; }
+void SetNumber(Cell& cell, std::int64_t value) {
+  cell.data = value;
+  cell.shown = std::to_string(value);
+}
+void SetText(Cell& cell, const std::string& value, const std::string& shown) {
+  cell.data = value;
+  cell.shown = shown;
+}
 
 std::string HourText(int hour) {
   char text[16];
@@ -88,15 +94,21 @@ Sheet SheetOf(const Report& report, Language language) {
       sheet.columns = {{"date", words.date, false},
                        {"user", words.user, false},
                        {"minutes", words.minutes, true}};
-      for (std::size_t i = 0; i < report.days.size(); ++i) {
+      sheet.rows = report.days.size();
+      sheet.fill = [&report, day = -1LL, date = std::string()](std::size_t i,
+                                                               std::vector<Cell>& cells) mutable {
         const DayUsage& row = report.days[i];
-        // A day's rows follow each other: its date is written once.
-        Cell date = i > 0 && report.days[i - 1].day == row.day
-                        ? sheet.rows.back()[0]
-                        : Text(DayText(row.day), DayText(row.day));
-        sheet.rows.push_back({std::move(date), Text(row.user, row.user), Number(row.minutes)});
-        total += row.minutes;
-      }
+        cells.resize(3);
+        // A day's rows follow each other: its date is made once.
+        if (row.day != day) {
+          day = row.day;
+          date = DayText(day);
+        }
+        SetText(cells[0], date, date);
+        SetText(cells[1], row.user, row.user);
+        SetNumber(cells[2], row.minutes);
+      };
+      for (const DayUsage& row : report.days) total += row.minutes;
       sheet.total = {words.total, "", std::to_string(total)};
       break;
     case ReportBy::kUser:
@@ -104,40 +116,49 @@ Sheet SheetOf(const Report& report, Language language) {
                        {"minutes", words.minutes, true},
                        {"days", words.days, true},
                        {"allowance", words.allowance, true}};
-      for (const UserUsage& row : report.users) {
-        Cell allowance;
+      sheet.rows = report.users.size();
+      sheet.fill = [&report, &words](std::size_t i, std::vector<Cell>& cells) {
+        const UserUsage& row = report.users[i];
+        cells.resize(4);
+        SetText(cells[0], row.user, row.user);
+        SetNumber(cells[1], row.minutes);
+        SetNumber(cells[2], row.days);
         if (!row.allowance) {
-          allowance.shown = words.removed;
+          cells[3] = {std::monostate(), words.removed};
         } else {
-          allowance = Number(*row.allowance);
-          if (*row.allowance == -1) allowance.shown = words.unlimited;
+          SetNumber(cells[3], *row.allowance);
+          if (*row.allowance == -1) cells[3].shown = words.unlimited;
         }
-        sheet.rows.push_back(
-            {Text(row.user, row.user), Number(row.minutes), Number(row.days), allowance});
-        total += row.minutes;
-      }
+      };
+      for (const UserUsage& row : report.users) total += row.minutes;
       sheet.total = {words.total, std::to_string(total), "", ""};
       break;
-    case ReportBy::kSite: {
+    case ReportBy::kSite:
       sheet.columns = {{"site", words.site, false},
                        {"minutes", words.minutes, true},
                        {"users", words.users, true}};
-      for (const SiteUsage& row : report.sites) {
-        sheet.rows.push_back({Text(row.site, row.site.empty() ? words.not_recorded : row.site),
-                              Number(row.minutes), Number(row.users)});
-        total += row.minutes;
-      }
+      sheet.rows = report.sites.size();
+      sheet.fill = [&report, &words](std::size_t i, std::vector<Cell>& cells) {
+        const SiteUsage& row = report.sites[i];
+        cells.resize(3);
+        SetText(cells[0], row.site, row.site.empty() ? words.not_recorded : row.site);
+        SetNumber(cells[1], row.minutes);
+        SetNumber(cells[2], row.users);
+      };
+      for (const SiteUsage& row : report.sites) total += row.minutes;
       sheet.total = {words.total, std::to_string(total), ""};
       break;
-    }
     case ReportBy::kHour:
       sheet.columns = {{"hour", words.hour, false}, {"minutes", words.minutes, true}};
-      for (const HourUsage& row : report.hours) {
-        Cell hour = Number(row.hour);
-        hour.shown = HourText(row.hour);
-        sheet.rows.push_back({hour, Number(row.minutes)});
-        total += row.minutes;
-      }
+      sheet.rows = report.hours.size();
+      sheet.fill = [&report](std::size_t i, std::vector<Cell>& cells) {
+        const HourUsage& row = report.hours[i];
+        cells.resize(2);
+        SetNumber(cells[0], row.hour);
+        cells[0].shown = HourText(row.hour);
+        SetNumber(cells[1], row.minutes);
+      };
+      for (const HourUsage& row : report.hours) total += row.minutes;
       sheet.total = {words.total, std::to_string(total)};
       break;
   }
@@ -166,45 +187,53 @@ namespace {
 using report_sheet::Cell;
 using report_sheet::Sheet;
 
-// Aligned columns two blanks apart, numbers to the right, the total line under a rule.
+// Aligned columns two blanks apart, numbers to the right, the total line last. The widths come
+// from a first pass over the rows.
 void WriteText(const Report& report, const Sheet& sheet, Language language, std::ostream& out) {
   const auto& words = report_sheet::WordsOf(language);
-  std::vector<std::vector<std::string>> lines;
   std::vector<std::string> heading;
   for (const auto& column : sheet.columns) heading.push_back(platform::UpperAscii(column.heading));
-  lines.push_back(heading);
-  for (const auto& row : sheet.rows) {
-    std::vector<std::string> line;
-    for (const Cell& cell : row) line.push_back(Printable(cell.shown));
-    lines.push_back(std::move(line));
-  }
   std::vector<std::string> total;
   for (const std::string& cell : sheet.total) total.push_back(platform::LowerAscii(cell));
-  lines.push_back(total);
   std::vector<std::size_t> widths(sheet.columns.size(), 0);
-  for (const auto& line : lines) {
+  const auto widen = [&](const std::vector<std::string>& line) {
     for (std::size_t i = 0; i < line.size(); ++i) widths[i] = std::max(widths[i], Columns(line[i]));
-  }
-  std::string period = report_sheet::PeriodLine(report, language);
-  period.front() = platform::LowerChar(period.front());
-  out << words.titles[static_cast<int>(report.by)] << ": " << Printable(period) << "\n\n";
-  for (std::size_t n = 0; n < lines.size(); ++n) {
+  };
+  std::vector<Cell> cells;
+  std::vector<std::string> line(sheet.columns.size());
+  const auto shown = [&](std::size_t n) {
+    sheet.fill(n, cells);
+    for (std::size_t i = 0; i < cells.size(); ++i) line[i] = Printable(cells[i].shown);
+    return line;
+  };
+  widen(heading);
+  widen(total);
+  for (std::size_t n = 0; n < sheet.rows; ++n) widen(shown(n));
+  const auto write = [&](const std::vector<std::string>& cells_shown) {
     std::string text;
-    for (std::size_t i = 0; i < lines[n].size(); ++i) {
-      const std::string& cell = lines[n][i];
+    for (std::size_t i = 0; i < cells_shown.size(); ++i) {
+      const std::string& cell = cells_shown[i];
       const std::string pad(widths[i] - Columns(cell), ' ');
       if (i > 0) text += "  ";
       text += sheet.columns[i].number ? pad + cell : cell + pad;
     }
     out << platform::TrimRight(text, " ") << "\n";
-  }
+  };
+  std::string period = report_sheet::PeriodLine(report, language);
+  period.front() = platform::LowerChar(period.front());
+  out << words.titles[static_cast<int>(report.by)] << ": " << Printable(period) << "\n\n";
+  write(heading);
+  for (std::size_t n = 0; n < sheet.rows; ++n) write(shown(n));
+  write(total);
 }
 
 void WriteCsv(const Sheet& sheet, std::ostream& out) {
   for (std::size_t i = 0; i < sheet.columns.size(); ++i)
     out << (i > 0 ? "," : "") << sheet.columns[i].name;
   out << "\n";
-  for (const auto& row : sheet.rows) {
+  std::vector<Cell> row;
+  for (std::size_t n = 0; n < sheet.rows; ++n) {
+    sheet.fill(n, row);
     for (std::size_t i = 0; i < row.size(); ++i) {
       if (i > 0) out << ",";
       if (const auto* number = std::get_if<std::int64_t>(&row[i].data)) {
@@ -218,16 +247,18 @@ void WriteCsv(const Sheet& sheet, std::ostream& out) {
 }
 
 void WriteJson(const Sheet& sheet, std::ostream& out) {
-  if (sheet.rows.empty()) {
+  if (sheet.rows == 0) {
     out << "[]\n";
     return;
   }
   out << "[\n";
-  for (std::size_t n = 0; n < sheet.rows.size(); ++n) {
+  std::vector<Cell> row;
+  for (std::size_t n = 0; n < sheet.rows; ++n) {
+    sheet.fill(n, row);
     out << "  {";
     for (std::size_t i = 0; i < sheet.columns.size(); ++i) {
       out << (i > 0 ? ", " : "") << '"' << sheet.columns[i].name << "\": ";
-      const auto& data = sheet.rows[n][i].data;
+      const auto& data = row[i].data;
       if (const auto* number = std::get_if<std::int64_t>(&data)) {
         out << *number;
       } else if (const auto* text = std::get_if<std::string>(&data)) {
@@ -236,7 +267,7 @@ void WriteJson(const Sheet& sheet, std::ostream& out) {
         out << "null";
       }
     }
-    out << (n + 1 < sheet.rows.size() ? "},\n" : "}\n");
+    out << (n + 1 < sheet.rows ? "},\n" : "}\n");
   }
   out << "]\n";
 }

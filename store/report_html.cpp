@@ -235,7 +235,9 @@ void WriteTable(const Sheet& sheet, std::ostream& out) {
   for (std::size_t i = 0; i < sheet.columns.size(); ++i)
     out << "<th" << cell_class(i) << ">" << HtmlEscape(sheet.columns[i].heading) << "</th>";
   out << "</tr></thead>\n<tbody>\n";
-  for (const auto& row : sheet.rows) {
+  std::vector<Cell> row;
+  for (std::size_t n = 0; n < sheet.rows; ++n) {
+    sheet.fill(n, row);
     out << "<tr>";
     for (std::size_t i = 0; i < row.size(); ++i)
       out << "<td" << cell_class(i) << ">" << HtmlEscape(row[i].shown) << "</td>";

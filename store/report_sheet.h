@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <variant>
@@ -50,9 +51,12 @@ struct Column {
   bool number;
 };
 
+// The rows are made one at a time when written (a year by day and user is a quarter of a
+// million of them): `fill` puts the cells of row `i` into `cells`, reusing their space.
 struct Sheet {
   std::vector<Column> columns;
-  std::vector<std::vector<Cell>> rows;
+  std::size_t rows = 0;
+  std::function<void(std::size_t i, std::vector<Cell>& cells)> fill;
   std::vector<std::string> total;  // shown under the rows; empty cells stay blank
 };
 

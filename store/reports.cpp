@@ -66,24 +66,34 @@ std::vector<DayUsage> UsageByDay(const ado::ConnectionPtr& connection, const Per
 }
 
 std::vector<UserUsage> UsageByUser(const ado::ConnectionPtr& connection, const Period& period) {
-  std::map<std::string, UserUsage> users;
-  for (DayUsage& day : UsageByDay(connection, period)) {
-    UserUsage& user = users[day.user];
-    user.minutes += day.minutes;
-    ++user.days;
-  }
+  if (!HasHistory(connection)) return {};
+  std::map<std::string, UserUsage, std::less<>> users;
+  UserUsage* user = nullptr;  // of the last row
+  long long last_day = 0;
+  ado::ScanRows(
+      connection, "SELECT Day, UserName, Minutes" + InPeriod(period) + " ORDER BY Day, UserName",
+      Bound(period), [&](const ado::RowView& row) {
+        const long long day = row.Integer(0);
+        const std::string_view name = row.Text(1);
+        if (user == nullptr || day != last_day || user->user != name) {
+          auto found = users.find(name);
+          if (found == users.end())
+            found = users.emplace(std::string(name), UserUsage{std::string(name), 0, 0, {}}).first;
+          user = &found->second;
+          last_day = day;
+          ++user->days;
+        }
+        user->minutes += row.Integer(2);
+      });
   if (users.empty()) return {};
-  ado::QueryRows(connection, "SELECT UserName, MaxInternetTime FROM Users", {},
-                 [&](const std::vector<ado::Parameter>& row) {
-                   const auto found = users.find(Text(row[0]));
-                   if (found != users.end()) found->second.allowance = Integer(row[1]);
-                 });
+  ado::ScanRows(connection, "SELECT UserName, MaxInternetTime FROM Users", {},
+                [&](const ado::RowView& row) {
+                  const auto found = users.find(row.Text(0));
+                  if (found != users.end()) found->second.allowance = row.Integer(1);
+                });
   std::vector<UserUsage> usage;
   usage.reserve(users.size());
-  for (auto& [name, user] : users) {
-    user.user = name;
-    usage.push_back(std::move(user));
-  }
+  for (auto& entry : users) usage.push_back(std::move(entry.second));
   return usage;
 }
 

@@ -8,7 +8,6 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <vector>
 
 #include "platform/clock.h"
@@ -95,19 +94,22 @@ void WriteColumns(const std::vector<std::vector<std::string>>& lines,
   }
 }
 
-// Writes `text` as the whole file `file`; DbError when it cannot, without a part left behind.
-void WriteFile(const std::string& file, const std::string& text) {
+// Writes the report as the whole file `file`; DbError when it cannot. A file made here is
+// removed again after a failed write; any other (a device, a file that was there) is left.
+void WriteFile(const std::string& file, const store::Report& report, store::ReportFormat format,
+               store::Language language) {
+  std::error_code ec;
+  const bool existed = fs::exists(fs::symlink_status(file, ec));
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   if (!out) {
     throw DbError("cannot write the report to " + Printable(file) + ": " + std::strerror(errno) +
                   ".");
   }
-  out << text;
+  store::WriteReport(report, format, language, out);
   out.close();
   if (!out) {
     const int error = errno;
-    std::error_code ec;
-    fs::remove(file, ec);
+    if (!existed && fs::is_regular_file(file, ec)) fs::remove(file, ec);
     throw DbError("cannot write the report to " + Printable(file) + ": " + std::strerror(error) +
                   ".");
   }
@@ -170,9 +172,7 @@ void Report(const std::string& path, const Options& options, std::ostream& out,
     if (empty && format != store::ReportFormat::kText) notes << store::NoUsage(language) << "\n";
     return;
   }
-  std::ostringstream text;
-  store::WriteReport(report, format, language, text);
-  WriteFile(output->second, text.str());
+  WriteFile(output->second, report, format, language);
   if (empty) {
     out << store::NoUsage(language) << "\n";
   } else {
