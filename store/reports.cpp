@@ -36,11 +36,11 @@ const std::string& Text(const ado::Parameter& value) {
   return text != nullptr ? *text : kEmpty;
 }
 
-bool HasHistory(const ado::ConnectionPtr& connection) { return TableExists(connection, "History"); }
+bool HasHistory(const ado::ConnectionPtr& connection) { return HasTable(connection, "History"); }
 
 std::unordered_map<std::int64_t, std::string> HostNames(const ado::ConnectionPtr& connection) {
   std::unordered_map<std::int64_t, std::string> names;
-  if (!TableExists(connection, "HistoryHosts")) return names;
+  if (!HasTable(connection, "HistoryHosts")) return names;
   ado::QueryRows(
       connection, "SELECT ID, Name FROM HistoryHosts", {},
       [&](const std::vector<ado::Parameter>& row) { names[Integer(row[0])] = Text(row[1]); });
@@ -184,7 +184,7 @@ std::vector<Run> UserDay(const ado::ConnectionPtr& connection, const std::string
                          long long day) {
   std::vector<Run> runs;
   if (!HasHistory(connection)) return runs;
-  const bool hosts = TableExists(connection, "HistoryHosts");
+  const bool hosts = HasTable(connection, "HistoryHosts");
   ado::QueryRows(
       connection,
       std::string("SELECT Start, Minutes, ") +
@@ -213,7 +213,7 @@ bool KnownUser(const ado::ConnectionPtr& connection, const std::string& user,
 std::vector<AuditRow> ReadAudit(const ado::ConnectionPtr& connection,
                                 std::optional<long long> from_day, const std::string& user) {
   std::vector<AuditRow> rows;
-  if (!TableExists(connection, "Audit")) return rows;
+  if (!HasTable(connection, "Audit")) return rows;
   // A user's changes follow the user through renames: read back from the newest, a rename to
   // one of the user's names adds the name it came from, for the rows before it; the user's
   // add-user ends the search.

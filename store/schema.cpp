@@ -79,7 +79,7 @@ void CreateOwnTables(const ado::ConnectionPtr& connection) {
   for (const char* statement : OwnTables()) ado::Execute(connection, statement);
 }
 
-bool TableExists(const ado::ConnectionPtr& connection, const char* name) {
+bool HasTable(const ado::ConnectionPtr& connection, const char* name) {
   return ado::QueryInteger(connection,
                            "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
                            {std::string(name)}, 0) > 0;

@@ -51,6 +51,6 @@ std::span<const char* const> OwnTables();
 void CreateOwnTables(const ado::ConnectionPtr& connection);
 
 // Whether the database has the table `name` (exact name). Raises ado::ComError on failure.
-bool TableExists(const ado::ConnectionPtr& connection, const char* name);
+bool HasTable(const ado::ConnectionPtr& connection, const char* name);
 
 }  // namespace store

@@ -227,7 +227,7 @@ TEST_P(UsersListingTest, KeepsItsColumnsForAnyWidth) {
   for (std::string line; std::getline(in, line);) lines.push_back(Cells(line));
   ASSERT_EQ(lines.size(), 3u) << listing.output;
   const std::vector<std::string> expected[] = {
-      {"USER", "ALLOWANCE", "EXTRA", "USED", "LEFT"}, {"JSMITH", "60", "0", "0", "60"}, c.shown};
+      {"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA"}, {"JSMITH", "60", "0", "60", "0"}, c.shown};
   for (size_t row = 0; row < lines.size(); ++row) {
     ASSERT_EQ(lines[row].size(), 5u) << "columns run together:\n" << listing.output;
     EXPECT_EQ(lines[row][0].start, 0u) << listing.output;
@@ -249,40 +249,40 @@ INSTANTIATE_TEST_SUITE_P(
                  "big",
                  "2147483647",
                  "0",
-                 {"BIG", "2147483647", "0", "0", "2147483647"}},
+                 {"BIG", "2147483647", "0", "2147483647", "0"}},
         UserCase{
-            "TenDigitUsed", "heavy", "5", "2147483647", {"HEAVY", "5", "0", "2147483647", "0"}},
+            "TenDigitUsed", "heavy", "5", "2147483647", {"HEAVY", "5", "2147483647", "0", "0"}},
         UserCase{"UnlimitedAndTenDigitsUsed",
                  "free",
                  "-1",
                  "2147483647",
-                 {"FREE", "unlimited", "0", "2147483647", "unlimited"}},
+                 {"FREE", "unlimited", "2147483647", "unlimited", "0"}},
         UserCase{"ThirtyByteNameAndTenDigits",
                  std::string(30, 'n'),
                  "2147483647",
                  "1",
-                 {std::string(30, 'N'), "2147483647", "0", "1", "2147483646"}},
+                 {std::string(30, 'N'), "2147483647", "1", "2147483646", "0"}},
         UserCase{"LongestName",
                  std::string(59, 'x'),
                  "60",
                  "0",
-                 {std::string(59, 'X'), "60", "0", "0", "60"}},
+                 {std::string(59, 'X'), "60", "0", "60", "0"}},
         UserCase{"Utf8Name",
                  "j\xC3\xB6rg.m\xC3\xBCller",
                  "45",
                  "5",
-                 {"J\xC3\xB6RG.M\xC3\xBCLLER", "45", "0", "5", "40"}},
+                 {"J\xC3\xB6RG.M\xC3\xBCLLER", "45", "5", "40", "0"}},
         UserCase{"TenDigitExtra",
                  "given",
                  "1",
                  "0",
-                 {"GIVEN", "1", "2147483646", "0", "2147483647"},
+                 {"GIVEN", "1", "0", "2147483647", "2147483646"},
                  "2147483646"},
         UserCase{"ElevenCharacterExtra",
                  "taken",
                  "2147483647",
                  "0",
-                 {"TAKEN", "2147483647", "-2147483647", "0", "0"},
+                 {"TAKEN", "2147483647", "0", "0", "-2147483647"},
                  "-2147483647"}),
     test_support::ByName());
 

@@ -34,7 +34,7 @@ class OldDatabaseTest : public DbToolFixture, public ::testing::WithParamInterfa
 TEST_P(OldDatabaseTest, ReadsAsEmptyAndGainsItsTablesAtTheFirstChange) {
   const std::string before = Rows();
   const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
-      {{"users", "DB"}, "BOB                                   30      0       5        25\n"},
+      {{"users", "DB"}, "BOB                                   30       5        25      0\n"},
       {{"settings", "DB"}, "HistoryDays = 400\nHistoryHosts = yes\n"},
       {{"audit", "DB"}, "no changes recorded\n"},
       {{"report", "DB"}, "no usage\n"},
@@ -61,7 +61,7 @@ TEST_P(OldDatabaseTest, ReadsAsEmptyAndGainsItsTablesAtTheFirstChange) {
   EXPECT_EQ(Sqlite("SELECT Command, Target, NewValue, Reason FROM Audit").output,
             "add-minutes|BOB|5|first change\n");
   EXPECT_NE(Ok({"users", "DB"})
-                .find("BOB                                   30      5       5        30\n"),
+                .find("BOB                                   30       5        30      5\n"),
             std::string::npos);
 }
 

@@ -66,8 +66,9 @@ Commands that change the database (each takes --reason TEXT, kept in the audit):
                                                                    the site they were spent on)
 
 Commands that only read:
-  users DATABASE                 List the users with their allowance, extra minutes of this
-                                 period, minutes used and minutes left.
+  users DATABASE                 List the users with their allowance, the minutes used and
+                                 left in this period, and the extra minutes of this period
+                                 (EXTRA, the last column; LEFT counts them).
   sites DATABASE                 List the free sites (warns when a plain row would also match
                                  query strings).
   settings DATABASE              Show the settings, HistoryDays and HistoryHosts included.

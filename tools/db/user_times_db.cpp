@@ -170,8 +170,9 @@ void Create(const std::string& path, bool sample_users, const store::Actor& acto
 
 void ListUsers(const std::string& path, std::ostream& out) {
   ado::ConnectionPtr connection = Connect(path);
-  // The cells as shown; the widths follow from them once all rows are read.
-  std::vector<std::array<std::string, 5>> lines = {{"USER", "ALLOWANCE", "EXTRA", "USED", "LEFT"}};
+  // The cells as shown; the widths follow from them once all rows are read. EXTRA comes last,
+  // so that scripts that read the first four columns read what they always did.
+  std::vector<std::array<std::string, 5>> lines = {{"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA"}};
   try {
     const auto extras = store::ReadExtraMinutes(connection);
     ado::RecordsetPtr users = ado::CreateRecordset();
@@ -186,14 +187,15 @@ void ListUsers(const std::string& path, std::ostream& out) {
               ? -1
               : std::max<std::int64_t>(
                     0, std::int64_t{row.MaxInternetTime} + extra - row.CurrentInternetTime);
-      lines.push_back({Printable(row.UserName), Limit(row.MaxInternetTime), std::to_string(extra),
-                       std::to_string(row.CurrentInternetTime), Limit(left)});
+      lines.push_back({Printable(row.UserName), Limit(row.MaxInternetTime),
+                       std::to_string(row.CurrentInternetTime), Limit(left),
+                       std::to_string(extra)});
     }
   } catch (const ado::ComError& error) {
     throw Failure("cannot read", path, error);
   }
   // The usual widths, wider where a cell needs it: a space always parts two columns.
-  std::size_t widths[5] = {30, 10, 7, 8, 10};
+  std::size_t widths[5] = {30, 10, 8, 10, 7};
   for (const auto& line : lines) {
     widths[0] = std::max(widths[0], Columns(line[0]));
     for (std::size_t column = 1; column < 5; ++column)

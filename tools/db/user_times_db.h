@@ -20,7 +20,7 @@ using DbError = store::Refusal;
 // audit row of its making; with `sample_users`, also two users for tests and the demo.
 void Create(const std::string& path, bool sample_users, const store::Actor& actor);
 
-// The users with their allowance, extra minutes of this period, minutes used and left.
+// The users with their allowance, minutes used and left, and extra minutes of this period.
 void ListUsers(const std::string& path, std::ostream& out);
 // Lists the rows on `out`; warns on `warnings` when a plain row also matches query strings.
 void ListSites(const std::string& path, std::ostream& out, std::ostream& warnings);
