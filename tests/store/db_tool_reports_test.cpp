@@ -354,6 +354,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "--from 2027-01-01 is after --to 2026-12-08"},
         BadReport{
             "UnknownUser", {"report", "DB", "--user", "nobody"}, 1, "there is no user NOBODY"},
+        BadReport{"BlankUser", {"report", "DB", "--user", " "}, 1, "--user needs a user name"},
         BadReport{"UnknownBy", {"report", "DB", "--by", "week"}, 1, "day, user, site, hour"},
         BadReport{"UnknownFormat", {"report", "DB", "--format", "pdf"}, 1, "text, csv, json"},
         BadReport{"UnknownLanguage", {"report", "DB", "--lang", "de"}, 1, "en, nl"},
@@ -382,6 +383,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "--by is given twice"},
         BadReport{
             "HistoryOfUnknownUser", {"history", "DB", "nobody"}, 1, "there is no user NOBODY"},
+        BadReport{"HistoryOfNoUser", {"history", "DB", ""}, 1, "history needs a user name"},
         BadReport{"HistoryOnADayThatDoesNotExist",
                   {"history", "DB", "jsmith", "--date", "2026-11-31"},
                   1,

@@ -43,6 +43,18 @@ long long DayOption(const Options& options, const char* name, long long fallback
 
 long long Today() { return store::LocalDayNumber(platform::Now()); }
 
+// The user a name or the option --user gives, upper case; DbError for a blank one (that would
+// quietly mean every user, or none).
+std::string UserName(const std::string& name, const char* what) {
+  if (name.find_first_not_of(platform::kWhitespace) == std::string::npos)
+    throw DbError(std::string(what) + " needs a user name, not a blank.");
+  return platform::UpperAscii(name);
+}
+std::string UserOption(const Options& options) {
+  const auto found = options.find("--user");
+  return found == options.end() ? "" : UserName(found->second, "--user");
+}
+
 // One of `choices`, by its name; DbError naming the option and the choices otherwise.
 template <class Value, std::size_t N>
 Value Choice(const Options& options, const char* name,
@@ -158,7 +170,7 @@ void Report(const std::string& path, const Options& options, std::ostream& out,
     throw DbError("--from " + store::DayText(report.period.first_day) + " is after --to " +
                   store::DayText(report.period.last_day) + ".");
   }
-  report.period.user = platform::UpperAscii(Option(options, "--user", ""));
+  report.period.user = UserOption(options);
   const auto output = options.find("--output");
   if (output != options.end()) CheckOutput(path, output->second);
   report.made_at = LocalNow();
@@ -184,7 +196,7 @@ void History(const std::string& path, const std::string& name, const Options& op
              std::ostream& out) {
   store::Period period;
   period.first_day = period.last_day = DayOption(options, "--date", Today());
-  period.user = platform::UpperAscii(name);
+  period.user = UserName(name, "history");
   std::vector<store::Run> runs;
   Read(path, [&](const ado::ConnectionPtr& connection) {
     CheckUser(connection, period);
@@ -213,7 +225,7 @@ void Audit(const std::string& path, const Options& options, std::ostream& out) {
   const auto found = options.find("--from");
   std::optional<long long> from;
   if (found != options.end()) from = DayOption(options, "--from", 0);
-  const std::string user = platform::UpperAscii(Option(options, "--user", ""));
+  const std::string user = UserOption(options);
   std::vector<store::AuditRow> rows;
   Read(path, [&](const ado::ConnectionPtr& connection) {
     rows = store::ReadAudit(connection, from, user);
