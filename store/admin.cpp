@@ -13,6 +13,7 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "store/schedules.h"
 #include "store/schema.h"
 #include "store/usage.h"
 
@@ -193,6 +194,32 @@ std::int64_t ExtraOf(const ado::ConnectionPtr& connection, const std::string& up
                            {upper}, 0);
 }
 
+// The allowance of today as the filter counts it: the user's entry for the weekday, else the
+// group's, else MaxInternetTime; weekday entries count only while the periods are days.
+std::int64_t AllowanceToday(const ado::ConnectionPtr& connection, const std::string& upper,
+                            std::int64_t max_internet_time) {
+  const Schedule schedule = ReadSchedule(connection);
+  if (schedule.allowances.empty()) return max_internet_time;
+  if (ado::QueryInteger(connection,
+                        "SELECT ResetWeekly != 0 OR ResetMonthly != 0 FROM FilterSettings"
+                        " ORDER BY rowid",
+                        {}, 0) != 0) {
+    return max_internet_time;
+  }
+  const int weekday = LocalMinuteOf(platform::Now()).weekday;
+  const auto entry_of = [&](const std::string& owner) -> long {
+    const auto found = schedule.allowances.find(owner);
+    return found == schedule.allowances.end() ? kNoAllowance
+                                              : found->second[static_cast<size_t>(weekday)];
+  };
+  const std::string owner = UserOwner(upper);
+  if (const long own = entry_of(owner); own != kNoAllowance) return own;
+  if (const auto group = schedule.group_of.find(owner); group != schedule.group_of.end()) {
+    if (const long of_group = entry_of(group->second); of_group != kNoAllowance) return of_group;
+  }
+  return max_internet_time;
+}
+
 std::string MinutesText(std::int64_t minutes) {
   return minutes == -1 ? "unlimited access" : std::to_string(minutes) + " minutes";
 }
@@ -366,7 +393,7 @@ ChangeResult AddMinutes(const ado::ConnectionPtr& connection, const Actor& actor
   }
   return Apply(connection, actor, "add-minutes", [&](AuditEntry& entry) {
     RequireUser(connection, upper);
-    const std::int64_t allowance = Allowance(connection, upper);
+    const std::int64_t allowance = AllowanceToday(connection, upper, Allowance(connection, upper));
     if (allowance == -1) {
       throw Refusal(Printable(upper) +
                     " has unlimited access: extra minutes would change nothing. Give an "

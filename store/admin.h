@@ -58,9 +58,10 @@ ChangeResult SetUsed(const ado::ConnectionPtr& connection, const Actor& actor,
                      const std::string& name, std::int64_t minutes);
 
 // Adds `minutes` (negative: takes them away) to the user's extra minutes of the current period,
-// atomically: two administrators adding 15 at once give 30. The allowance plus the extra stays
-// within 0 and the largest allowance: a change beyond that is cut there, with a warning. Refused
-// for an unknown user and for one with unlimited access.
+// atomically: two administrators adding 15 at once give 30. The allowance of today (a weekday's
+// entry of the user or the group while the periods are days, else MaxInternetTime) plus the
+// extra stays within 0 and the largest allowance: a change beyond that is cut there, with a
+// warning. Refused for an unknown user and for one with unlimited access today.
 ChangeResult AddMinutes(const ado::ConnectionPtr& connection, const Actor& actor,
                         const std::string& name, std::int64_t minutes);
 

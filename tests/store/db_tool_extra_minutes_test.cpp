@@ -96,6 +96,27 @@ TEST_F(ExtraMinutesTest, AreRefusedForAnUnlimitedOrUnknownUser) {
   EXPECT_EQ(Rows(), before);
 }
 
+TEST_F(ExtraMinutesTest, FollowTheAllowanceOfToday) {
+  // The clock stands on a Tuesday (weekday 1); weekday entries count while periods are days.
+  const auto added = Sqlite(
+      "INSERT INTO WeekdayAllowances VALUES ('FREE', 1, 30);"
+      "INSERT INTO ScheduleGroups VALUES ('class1');"
+      "INSERT INTO GroupMembers VALUES ('ANNA', 'class1');"
+      "INSERT INTO WeekdayAllowances VALUES ('@CLASS1', 1, -1);");
+  ASSERT_EQ(added.exit_code, 0) << added.output;
+  EXPECT_EQ(Ok({"add-minutes", "DB", "free", "10"}),
+            "Gave FREE 10 extra minutes for this period: extra 10 (was 0), 40 minutes allowed, 0 "
+            "used, 40 left.\n");
+  auto result = Tool({"add-minutes", "DB", "anna", "10"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("ANNA has unlimited access"), std::string::npos) << result.output;
+  Ok({"set", "DB", "ResetWeekly", "yes"});
+  result = Tool({"add-minutes", "DB", "free", "10"});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("FREE has unlimited access"), std::string::npos) << result.output;
+  EXPECT_EQ(Ok({"add-minutes", "DB", "anna", "5"}).rfind("Gave ANNA 5 extra minutes", 0), 0u);
+}
+
 TEST_F(ExtraMinutesTest, TwoAdministratorsAtOnceGetBothAdded) {
   constexpr int kRounds = 8;
   for (int round = 0; round < kRounds; ++round) {

@@ -38,8 +38,9 @@ Commands that change the database (each takes --reason TEXT, kept in the audit):
                                  at most 2147483647).
   add-minutes DATABASE NAME N    Give a user N extra minutes for this period only (a negative N
                                  takes minutes away); the next reset ends them. The allowance
-                                 plus the extra never goes below 0: a larger cut stops there,
-                                 with a warning. Refused for a user with unlimited access. Two
+                                 (of today: the weekday's, where one is set) plus the extra
+                                 never goes below 0: a larger cut stops there, with a warning.
+                                 Refused for a user with unlimited access today. Two
                                  administrators adding at the same moment get both added.
   add-site DATABASE TEXT         Add a free site: every URL that contains TEXT (in any case,
                                  anywhere: host, path or query string) costs no time. Use it
