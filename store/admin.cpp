@@ -13,44 +13,15 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "store/admin_steps.h"
 #include "store/schedules.h"
 #include "store/schema.h"
 #include "store/usage.h"
 
 namespace store {
-namespace {
 
-const std::string kMaxNumber = std::to_string(kMaxColumnNumber);
+namespace admin_steps {
 
-// What the filter's PageName field holds, without its terminating zero.
-constexpr std::size_t kMaxPageName = 254;
-
-enum class Kind {
-  kYesNo,     // FilterSettings switches
-  kMinutes,   // FilterSettings numbers
-  kText,      // FilterSettings texts
-  kPort,      // ServerPort
-  kDays,      // HistoryDays
-  kOwnYesNo,  // HistoryHosts
-};
-struct Setting {
-  const char* name;
-  Kind kind;
-  std::size_t max_bytes;  // text settings: what the filter's field holds
-};
-constexpr Setting kSettings[] = {
-    {"ResetDaily", Kind::kYesNo, 0},       {"ResetWeekly", Kind::kYesNo, 0},
-    {"ResetMonthly", Kind::kYesNo, 0},     {"ShowStartMessage", Kind::kYesNo, 0},
-    {"DeniedMessage", Kind::kText, 254},   {"UsersChanged", Kind::kYesNo, 0},
-    {"IdleGapMinutes", Kind::kMinutes, 0}, {"CurrentUserCommand", Kind::kText, 49},
-    {"ServerPort", Kind::kPort, 9},        {"WarningMode", Kind::kYesNo, 0},
-    {kHistoryDays, Kind::kDays, 0},        {kHistoryHosts, Kind::kOwnYesNo, 0},
-};
-
-bool IsOwn(Kind kind) { return kind == Kind::kDays || kind == Kind::kOwnYesNo; }
-
-// Runs `change` in one immediate transaction with the store's own tables present, and records
-// what it filled into the audit entry in the same transaction. Anything it throws rolls it back.
 ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, const char* command,
                    const std::function<ChangeResult(AuditEntry&)>& change) {
   if (!actor.reason.empty()) {
@@ -78,6 +49,82 @@ ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, con
   }
 }
 
+void MarkUsersChanged(const ado::ConnectionPtr& connection) {
+  ado::Execute(connection, "UPDATE FilterSettings SET UsersChanged = 1");
+}
+
+void RequireUser(const ado::ConnectionPtr& connection, const std::string& upper) {
+  if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) ==
+      0) {
+    throw Refusal("there is no user " + Printable(upper) + ".");
+  }
+}
+
+void CheckAllowance(std::int64_t allowance) {
+  if (allowance > kMaxColumnNumber) {
+    throw Refusal("an allowance of " + std::to_string(allowance) +
+                  " minutes is too large: MaxInternetTime holds at most " +
+                  std::to_string(kMaxColumnNumber) + " (-1 is unlimited).");
+  }
+  if (allowance < -1) {
+    throw Refusal("an allowance is -1 (unlimited) or 0 to " + std::to_string(kMaxColumnNumber) +
+                  " minutes, not " + std::to_string(allowance) + ".");
+  }
+}
+
+std::string Limit(std::int64_t allowance) {
+  return allowance == -1 ? "unlimited" : std::to_string(allowance);
+}
+
+}  // namespace admin_steps
+
+namespace {
+
+using admin_steps::Apply;
+using admin_steps::CheckAllowance;
+using admin_steps::Limit;
+using admin_steps::MarkUsersChanged;
+using admin_steps::RequireUser;
+
+const std::string kMaxNumber = std::to_string(kMaxColumnNumber);
+
+// What the filter's PageName field holds, without its terminating zero.
+constexpr std::size_t kMaxPageName = 254;
+
+enum class Kind {
+  kYesNo,     // FilterSettings switches
+  kMinutes,   // FilterSettings numbers
+  kText,      // FilterSettings texts
+  kPort,      // ServerPort
+  kDays,      // HistoryDays
+  kOwnYesNo,  // HistoryHosts
+  kOwnText,   // OutsideHoursMessage
+};
+struct Setting {
+  const char* name;
+  Kind kind;
+  std::size_t max_bytes;  // text settings: what the filter's field holds
+};
+constexpr Setting kSettings[] = {
+    {"ResetDaily", Kind::kYesNo, 0},
+    {"ResetWeekly", Kind::kYesNo, 0},
+    {"ResetMonthly", Kind::kYesNo, 0},
+    {"ShowStartMessage", Kind::kYesNo, 0},
+    {"DeniedMessage", Kind::kText, 254},
+    {"UsersChanged", Kind::kYesNo, 0},
+    {"IdleGapMinutes", Kind::kMinutes, 0},
+    {"CurrentUserCommand", Kind::kText, 49},
+    {"ServerPort", Kind::kPort, 9},
+    {"WarningMode", Kind::kYesNo, 0},
+    {kHistoryDays, Kind::kDays, 0},
+    {kHistoryHosts, Kind::kOwnYesNo, 0},
+    {kOutsideHoursMessage, Kind::kOwnText, 254},
+};
+
+bool IsOwn(Kind kind) {
+  return kind == Kind::kDays || kind == Kind::kOwnYesNo || kind == Kind::kOwnText;
+}
+
 // A login name as the filter compares it: upper case, UTF-8, nothing it could never match.
 std::string CheckedUserName(const std::string& name) {
   if (name.find_first_not_of(platform::kWhitespace) == std::string::npos)
@@ -91,19 +138,12 @@ std::string CheckedUserName(const std::string& name) {
     throw Refusal("user name '" + name +
                   "' holds a backslash; give the login name without its domain.");
   }
+  // The schedule commands name groups and everyone this way.
+  if (name.front() == '@') {
+    throw Refusal("user name '" + name + "' starts with '@', which marks a group (@GROUP).");
+  }
+  if (name == kEveryone) throw Refusal("user name '*' stands for everyone in the hours.");
   return platform::UpperAscii(name);
-}
-
-void CheckAllowance(std::int64_t allowance) {
-  if (allowance > kMaxColumnNumber) {
-    throw Refusal("an allowance of " + std::to_string(allowance) +
-                  " minutes is too large: MaxInternetTime holds at most " + kMaxNumber +
-                  " (-1 is unlimited).");
-  }
-  if (allowance < -1) {
-    throw Refusal("an allowance is -1 (unlimited) or 0 to " + kMaxNumber + " minutes, not " +
-                  std::to_string(allowance) + ".");
-  }
 }
 
 void CheckSiteText(const std::string& text) {
@@ -158,27 +198,10 @@ std::string SiteRule(const std::string& row) {
          "no time";
 }
 
-// Tells a running filter to read the users, their extra minutes and the store's own settings
-// again at its next request.
-void MarkUsersChanged(const ado::ConnectionPtr& connection) {
-  ado::Execute(connection, "UPDATE FilterSettings SET UsersChanged = 1");
-}
-
-void RequireUser(const ado::ConnectionPtr& connection, const std::string& upper) {
-  if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper}, 0) ==
-      0) {
-    throw Refusal("there is no user " + Printable(upper) + ".");
-  }
-}
-
 std::string Now() {
   const std::tm tm = platform::LocalNow();
   char text[32];
   return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm));
-}
-
-std::string Limit(std::int64_t allowance) {
-  return allowance == -1 ? "unlimited" : std::to_string(allowance);
 }
 
 std::int64_t Allowance(const ado::ConnectionPtr& connection, const std::string& upper) {
@@ -258,7 +281,14 @@ std::string FilterSettingShown(const ado::ConnectionPtr& connection, const Setti
 }
 
 std::string OwnSettingShown(const OwnSettings& own, const Setting& setting) {
+  if (setting.kind == Kind::kOwnText) return own.outside_hours_message;
   return setting.kind == Kind::kDays ? std::to_string(own.history_days) : YesNo(own.history_hosts);
+}
+
+// The weekday allowances stored; 0 when the table does not exist.
+std::int64_t WeekdayAllowanceRows(const ado::ConnectionPtr& connection) {
+  if (!HasTable(connection, "WeekdayAllowances")) return 0;
+  return ado::QueryInteger(connection, "SELECT count(*) FROM WeekdayAllowances", {}, 0);
 }
 
 }  // namespace
@@ -269,10 +299,11 @@ bool IsHostRow(const std::string& text) {
 }
 
 ChangeResult AddUser(const ado::ConnectionPtr& connection, const Actor& actor,
-                     const std::string& name, std::int64_t allowance) {
+                     const std::string& name, std::int64_t allowance, const std::string& group) {
   const std::string upper = CheckedUserName(name);
   CheckAllowance(allowance);
   return Apply(connection, actor, "add-user", [&](AuditEntry& entry) {
+    const std::string joined = group.empty() ? "" : admin_steps::RequireGroup(connection, group);
     if (ado::QueryInteger(connection, "SELECT count(*) FROM Users WHERE UserName = ?1", {upper},
                           0) != 0) {
       throw Refusal("user " + upper + " exists already.");
@@ -281,12 +312,17 @@ ChangeResult AddUser(const ado::ConnectionPtr& connection, const Actor& actor,
         connection,
         "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
         {upper, allowance});
-    // A stale row of a name removed by another tool must not come back with the new user.
+    // Stale rows of a name removed by another tool must not come back with the new user.
     ado::Execute(connection, "DELETE FROM ExtraMinutes WHERE UserName = ?1", {upper});
+    admin_steps::ForgetUserSchedule(connection, upper);
+    if (!joined.empty()) admin_steps::JoinGroup(connection, upper, joined);
     MarkUsersChanged(connection);
     entry.target = upper;
     entry.new_value = "allowance " + Limit(allowance);
-    return ChangeResult{"Added user " + upper + " with " + MinutesText(allowance) + ".", {}};
+    if (!joined.empty()) entry.new_value += ", group " + joined;
+    return ChangeResult{"Added user " + upper + " with " + MinutesText(allowance) +
+                            (joined.empty() ? "" : " in group " + joined) + ".",
+                        {}};
   });
 }
 
@@ -300,8 +336,10 @@ ChangeResult RemoveUser(const ado::ConnectionPtr& connection, const Actor& actor
                       std::to_string(UsedMinutes(connection, upper));
     if (const std::int64_t extra = ExtraOf(connection, upper); extra != 0)
       entry.old_value += ", extra " + std::to_string(extra);
+    entry.old_value += admin_steps::ScheduleOfUserText(connection, upper);
     ado::Execute(connection, "DELETE FROM Users WHERE UserName = ?1", {upper});
     ado::Execute(connection, "DELETE FROM ExtraMinutes WHERE UserName = ?1", {upper});
+    admin_steps::ForgetUserSchedule(connection, upper);
     MarkUsersChanged(connection);
     return ChangeResult{"Removed user " + Printable(upper) + ".", {}};
   });
@@ -324,6 +362,7 @@ ChangeResult RenameUser(const ado::ConnectionPtr& connection, const Actor& actor
       ado::Execute(connection, "DELETE FROM ExtraMinutes WHERE UserName = ?1", {new_upper});
       ado::Execute(connection, "UPDATE ExtraMinutes SET UserName = ?2 WHERE UserName = ?1",
                    {upper, new_upper});
+      admin_steps::MoveUserSchedule(connection, upper, new_upper);
     }
     MarkUsersChanged(connection);
     entry.target = upper;
@@ -539,13 +578,25 @@ ChangeResult SetSetting(const ado::ConnectionPtr& connection, const Actor& actor
       break;
     }
     case Kind::kText:
+    case Kind::kOwnText:
       // The filter copies these texts into a redirect's Location header and onto the page.
       CheckCharacters(setting.name, value, Encoding::kAnyBytes);
       CheckLength(setting.name, value, setting.max_bytes);
       parameter = value;
+      // An empty OutsideHoursMessage gives the default text back.
+      if (setting.kind == Kind::kOwnText && value.empty()) shown = kDefaultOutsideHoursMessage;
       break;
   }
+  const bool periods_not_days = (std::strcmp(setting.name, "ResetWeekly") == 0 ||
+                                 std::strcmp(setting.name, "ResetMonthly") == 0) &&
+                                shown == "yes";
   return Apply(connection, actor, "set", [&](AuditEntry& entry) {
+    if (const std::int64_t rows = WeekdayAllowanceRows(connection); periods_not_days && rows > 0) {
+      warnings.push_back(std::to_string(rows) +
+                         " weekday allowances (set-allowance --days) are now ignored: they apply "
+                         "only while ResetWeekly and ResetMonthly are no; every period allows "
+                         "MaxInternetTime.");
+    }
     std::string before;
     if (IsOwn(setting.kind)) {
       before = OwnSettingShown(ReadOwnSettings(connection), setting);

@@ -40,12 +40,15 @@ struct ChangeResult {
 };
 
 // `allowance` -1 means unlimited. Names are stored upper-case; a new name must be UTF-8 without
-// control characters, not blank, and fit the filter's field. Names of existing users are only
+// control characters, not blank, fit the filter's field, and neither start with '@' nor be "*"
+// (the schedule commands' marks of a group and of everyone). Names of existing users are only
 // looked up, so rows written by other tools can still be changed or removed. Removing or
-// renaming a user takes the extra minutes along; the history stays under the name it was
-// charged to.
+// renaming a user takes the extra minutes, the membership of a group and the user's own
+// schedule rows along; the history stays under the name it was charged to. A non-empty `group`
+// (an existing one, "5A" or "@5A") puts the new user in it.
 ChangeResult AddUser(const ado::ConnectionPtr& connection, const Actor& actor,
-                     const std::string& name, std::int64_t allowance);
+                     const std::string& name, std::int64_t allowance,
+                     const std::string& group = "");
 ChangeResult RemoveUser(const ado::ConnectionPtr& connection, const Actor& actor,
                         const std::string& name);
 ChangeResult RenameUser(const ado::ConnectionPtr& connection, const Actor& actor,
@@ -73,8 +76,10 @@ ChangeResult RemoveSite(const ado::ConnectionPtr& connection, const Actor& actor
                         const std::string& text, bool by_host);
 
 // `key` is a column name of FilterSettings or one of the store's own settings (HistoryDays,
-// HistoryHosts), compared without case. ServerPort is 1 to 65535; IdleGapMinutes 0 is set with a
-// warning (nothing is charged then); HistoryDays is 0 to kMaxHistoryDays.
+// HistoryHosts, OutsideHoursMessage), compared without case. ServerPort is 1 to 65535;
+// IdleGapMinutes 0 is set with a warning (nothing is charged then); HistoryDays is 0 to
+// kMaxHistoryDays; an empty OutsideHoursMessage is its default. ResetWeekly or ResetMonthly
+// yes warns while weekday allowances exist: they are ignored then.
 ChangeResult SetSetting(const ado::ConnectionPtr& connection, const Actor& actor,
                         const std::string& key, const std::string& value);
 
