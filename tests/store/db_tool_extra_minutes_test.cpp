@@ -37,13 +37,14 @@ TEST_F(ExtraMinutesTest, AreShownAndToldToTheFilter) {
   EXPECT_EQ(Extra("ANNA"), "15\n");
   EXPECT_EQ(UsersChanged(), "1\n");
   const std::string users = Ok({"users", "DB"});
-  EXPECT_NE(users.find("USER                           ALLOWANCE    USED      LEFT  EXTRA\n"),
+  EXPECT_NE(
+      users.find("USER                           ALLOWANCE    USED      LEFT  EXTRA  GROUP\n"),
+      std::string::npos)
+      << users;
+  EXPECT_NE(users.find("ANNA                                  45      40        20     15  -\n"),
             std::string::npos)
       << users;
-  EXPECT_NE(users.find("ANNA                                  45      40        20     15\n"),
-            std::string::npos)
-      << users;
-  EXPECT_NE(users.find("FREE                           unlimited       0 unlimited      0\n"),
+  EXPECT_NE(users.find("FREE                           unlimited       0 unlimited      0  -\n"),
             std::string::npos)
       << users;
   EXPECT_EQ(Ok({"add-minutes", "DB", "anna", "-10"}),

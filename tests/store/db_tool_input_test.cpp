@@ -226,16 +226,25 @@ TEST_P(UsersListingTest, KeepsItsColumnsForAnyWidth) {
   std::istringstream in(listing.output);
   for (std::string line; std::getline(in, line);) lines.push_back(Cells(line));
   ASSERT_EQ(lines.size(), 3u) << listing.output;
+  std::vector<std::string> shown = c.shown;
+  shown.push_back("-");  // in no group
   const std::vector<std::string> expected[] = {
-      {"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA"}, {"JSMITH", "60", "0", "60", "0"}, c.shown};
+      {"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA", "GROUP"},
+      {"JSMITH", "60", "0", "60", "0", "-"},
+      shown};
   for (size_t row = 0; row < lines.size(); ++row) {
-    ASSERT_EQ(lines[row].size(), 5u) << "columns run together:\n" << listing.output;
+    ASSERT_EQ(lines[row].size(), 6u) << "columns run together:\n" << listing.output;
     EXPECT_EQ(lines[row][0].start, 0u) << listing.output;
-    for (size_t column = 0; column < 5; ++column) {
+    for (size_t column = 0; column < 6; ++column) {
       EXPECT_EQ(lines[row][column].text, expected[row][column]) << listing.output;
-      if (column > 0) {
+      // Numbers align right, the group (a name) left.
+      if (column > 0 && column < 5) {
         EXPECT_EQ(lines[row][column].end, lines[0][column].end)
             << "column " << column << " of row " << row << " is out of line:\n"
+            << listing.output;
+      } else if (column == 5) {
+        EXPECT_EQ(lines[row][column].start, lines[0][column].start)
+            << "the group of row " << row << " is out of line:\n"
             << listing.output;
       }
     }

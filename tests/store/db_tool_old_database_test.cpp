@@ -34,8 +34,11 @@ class OldDatabaseTest : public DbToolFixture, public ::testing::WithParamInterfa
 TEST_P(OldDatabaseTest, ReadsAsEmptyAndGainsItsTablesAtTheFirstChange) {
   const std::string before = Rows();
   const std::vector<std::pair<std::vector<std::string>, std::string>> reads = {
-      {{"users", "DB"}, "BOB                                   30       5        25      0\n"},
-      {{"settings", "DB"}, "HistoryDays = 400\nHistoryHosts = yes\n"},
+      {{"users", "DB"}, "BOB                                   30       5        25      0  -\n"},
+      {{"settings", "DB"},
+       "HistoryDays = 400\nHistoryHosts = yes\nOutsideHoursMessage = Browsing is not allowed at "
+       "this hour.\n"},
+      {{"groups", "DB"}, "no groups\n"},
       {{"audit", "DB"}, "no changes recorded\n"},
       {{"report", "DB"}, "no usage\n"},
       {{"report", "DB", "--by", "user", "--user", "bob"}, "no usage\n"},
@@ -56,37 +59,45 @@ TEST_P(OldDatabaseTest, ReadsAsEmptyAndGainsItsTablesAtTheFirstChange) {
 
   Ok({"add-minutes", "DB", "bob", "5", "--reason", "first change"});
   const std::string tables = Tables();
-  for (const char* table : {"MinutrixSettings", "History", "HistoryHosts", "ExtraMinutes", "Audit"})
+  for (const char* table :
+       {"MinutrixSettings", "History", "HistoryHosts", "ExtraMinutes", "Audit", "ScheduleGroups",
+        "GroupMembers", "WeekdayAllowances", "ScheduleWindows"})
     EXPECT_NE(tables.find(table), std::string::npos) << table << " missing: " << tables;
   EXPECT_EQ(Sqlite("SELECT Command, Target, NewValue, Reason FROM Audit").output,
             "add-minutes|BOB|5|first change\n");
   EXPECT_NE(Ok({"users", "DB"})
-                .find("BOB                                   30       5        30      5\n"),
+                .find("BOB                                   30       5        30      5  -\n"),
             std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, OldDatabaseTest,
     ::testing::Values(
-        OldKind{"MadeByAnOlderBuild",
-                "DROP TABLE MinutrixSettings; DROP TABLE History; DROP TABLE HistoryHosts;"
-                " DROP TABLE ExtraMinutes; DROP TABLE Audit;"
-                " INSERT INTO Users VALUES ('BOB', 30, 5);"},
-        OldKind{"MadeByHandWithTheThreeTables",
-                "DROP TABLE MinutrixSettings; DROP TABLE History; DROP TABLE HistoryHosts;"
-                " DROP TABLE ExtraMinutes; DROP TABLE Audit; DROP TABLE ResetMarker;"
-                " DROP TABLE Users; DROP TABLE FilterSettings; DROP TABLE tblPages;"
-                " CREATE TABLE Users (UserName TEXT, MaxInternetTime INTEGER,"
-                " CurrentInternetTime INTEGER);"
-                " CREATE TABLE FilterSettings (ID INTEGER PRIMARY KEY, ResetDaily INTEGER,"
-                " ResetWeekly INTEGER, ResetMonthly INTEGER, ShowStartMessage INTEGER,"
-                " DeniedMessage TEXT, UsersChanged INTEGER, IdleGapMinutes INTEGER,"
-                " CurrentUserCommand TEXT, ServerPort TEXT, ChangedBy TEXT, ChangedAt TEXT,"
-                " WarningMode INTEGER);"
-                " CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT);"
-                " INSERT INTO FilterSettings VALUES (1, 1, 0, 0, 0, 'Stop', 0, 10, 'timeleft',"
-                " '80', '', '', 0);"
-                " INSERT INTO Users VALUES ('BOB', 30, 5);"}),
+        OldKind{
+            "MadeByAnOlderBuild",
+            "DROP TABLE MinutrixSettings; DROP TABLE History; DROP TABLE HistoryHosts;"
+            " DROP TABLE ExtraMinutes; DROP TABLE Audit; DROP TABLE ScheduleGroups;"
+            " DROP TABLE GroupMembers; DROP TABLE WeekdayAllowances; DROP TABLE ScheduleWindows;"
+            ""
+            " INSERT INTO Users VALUES ('BOB', 30, 5);"},
+        OldKind{
+            "MadeByHandWithTheThreeTables",
+            "DROP TABLE MinutrixSettings; DROP TABLE History; DROP TABLE HistoryHosts;"
+            " DROP TABLE ExtraMinutes; DROP TABLE Audit; DROP TABLE ScheduleGroups;"
+            " DROP TABLE GroupMembers; DROP TABLE WeekdayAllowances; DROP TABLE ScheduleWindows;"
+            " DROP TABLE ResetMarker;"
+            " DROP TABLE Users; DROP TABLE FilterSettings; DROP TABLE tblPages;"
+            " CREATE TABLE Users (UserName TEXT, MaxInternetTime INTEGER,"
+            " CurrentInternetTime INTEGER);"
+            " CREATE TABLE FilterSettings (ID INTEGER PRIMARY KEY, ResetDaily INTEGER,"
+            " ResetWeekly INTEGER, ResetMonthly INTEGER, ShowStartMessage INTEGER,"
+            " DeniedMessage TEXT, UsersChanged INTEGER, IdleGapMinutes INTEGER,"
+            " CurrentUserCommand TEXT, ServerPort TEXT, ChangedBy TEXT, ChangedAt TEXT,"
+            " WarningMode INTEGER);"
+            " CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT);"
+            " INSERT INTO FilterSettings VALUES (1, 1, 0, 0, 0, 'Stop', 0, 10, 'timeleft',"
+            " '80', '', '', 0);"
+            " INSERT INTO Users VALUES ('BOB', 30, 5);"}),
     test_support::ByName());
 
 }  // namespace

@@ -23,9 +23,11 @@ class DbToolTest : public ::testing::Test {
 TEST_F(DbToolTest, HelpExplainsEveryCommand) {
   const auto help = Tool({"--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* command : {"create", "users", "add-user", "rename-user", "remove-user",
-                              "set-allowance", "set-used", "add-minutes", "sites", "add-site",
-                              "remove-site", "settings", "set", "report", "history", "audit"}) {
+  for (const char* command :
+       {"create",    "users",       "add-user",  "rename-user",   "remove-user", "set-allowance",
+        "set-used",  "add-minutes", "sites",     "add-site",      "remove-site", "settings",
+        "set",       "report",      "history",   "audit",         "add-group",   "remove-group",
+        "set-group", "groups",      "set-hours", "set-free-hours"}) {
     EXPECT_NE(help.output.find(std::string("  ") + command + " DATABASE"), std::string::npos)
         << command;
   }

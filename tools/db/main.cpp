@@ -2,12 +2,15 @@
 #include <cstdio>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "platform/process.h"
+#include "platform/text.h"
 #include "store/admin.h"
+#include "store/schedule_admin.h"
 #include "tools/db/report_commands.h"
 #include "tools/db/user_times_db.h"
 
@@ -25,15 +28,20 @@ Commands that change the database (each takes --reason TEXT, kept in the audit):
                                  timeleft, ServerPort 80), and the tables of the history, the
                                  extra minutes and the audit. --sample adds the users JSMITH
                                  (60 minutes) and PJANSEN (unlimited).
-  add-user DATABASE NAME MINUTES Add a user. NAME is the login name without domain (UTF-8, at
-                                 most 59 bytes, stored upper-case); MINUTES is the allowance per
-                                 period, 0 to 2147483647, or -1 for unlimited access.
-  rename-user DATABASE NAME NEW  Change a user's name (the extra minutes go along; the history
-                                 stays under the old name).
-  remove-user DATABASE NAME      Remove a user and the user's extra minutes (the history stays
-                                 until HistoryDays have passed).
+  add-user DATABASE NAME MINUTES [--group GROUP]
+                                 Add a user. NAME is the login name without domain (UTF-8, at
+                                 most 59 bytes, stored upper-case, not starting with @ nor *);
+                                 MINUTES is the allowance per period, 0 to 2147483647, or -1 for
+                                 unlimited access. --group puts the user in a group.
+  rename-user DATABASE NAME NEW  Change a user's name (the extra minutes, the group and the
+                                 user's own schedule go along; the history stays under the old
+                                 name).
+  remove-user DATABASE NAME      Remove a user with the user's extra minutes, group membership
+                                 and own schedule (the history stays until HistoryDays have
+                                 passed).
   set-allowance DATABASE NAME MINUTES
-                                 Change a user's allowance (-1 for unlimited).
+                                 Change a user's allowance (-1 for unlimited). For allowances
+                                 by weekday, see below.
   set-used DATABASE NAME MINUTES Set the minutes a user has used in this period (0 restarts it;
                                  at most 2147483647).
   add-minutes DATABASE NAME N    Give a user N extra minutes for this period only (a negative N
@@ -65,11 +73,51 @@ Commands that change the database (each takes --reason TEXT, kept in the audit):
                                    HistoryHosts                   (yes or no, default yes: no
                                                                    keeps the minutes without
                                                                    the site they were spent on)
+                                   OutsideHoursMessage            (text, at most 254 bytes,
+                                                                   shown outside the allowed
+                                                                   hours; empty gives the
+                                                                   default "Browsing is not
+                                                                   allowed at this hour.")
+
+Classes and schedules (changes too: each takes --reason TEXT, and the filter sees it at the
+user's next request):
+  add-group DATABASE GROUP       Add a group, such as a class. Group names compare without
+                                 case and are stored upper-case (UTF-8, at most 59 bytes).
+  remove-group DATABASE GROUP    Remove a group with its schedule; refused while it has
+                                 members.
+  set-group DATABASE NAME GROUP  Put a user in a group (a user is in at most one); GROUP -
+                                 takes the user out of its group.
+  set-allowance DATABASE NAME|@GROUP MINUTES --days DAYS
+                                 The allowance of a user or a group (@GROUP) on the weekdays
+                                 DAYS: mon-fri, sat,sun, mon-wed,fri, ... A @GROUP without
+                                 --days: all seven days. MINUTES none removes the entries of
+                                 those days. The allowance of a day is the user's own entry
+                                 for the weekday, else the group's, else the user's allowance
+                                 (set-allowance NAME MINUTES). Entries by weekday apply while
+                                 the periods are days: refused while ResetWeekly or
+                                 ResetMonthly is yes, and ignored when either is set later.
+  set-hours DATABASE NAME|@GROUP|* WINDOW...
+                                 The hours in which a user, a group or everyone (*) may
+                                 browse, replacing those set before. A WINDOW is a day list
+                                 and a time window, two words: mon-fri 08:00-16:30 sat
+                                 10:00-12:00. A window may cross midnight (fri 22:00-02:00) or
+                                 end at 24:00. Once there are hours, a day without a window
+                                 allows no browsing. none removes the hours. The user's own hours apply, else the
+                                 group's, else everyone's. Outside them a request is denied
+                                 with OutsideHoursMessage and the time browsing opens again;
+                                 nothing is charged, free sites stay open, and unlimited users
+                                 are bound too.
+  set-free-hours DATABASE NAME|@GROUP|* WINDOW...
+                                 Hours in which browsing costs no time, even for a user out of
+                                 minutes: the same form and order as set-hours.
 
 Commands that only read:
   users DATABASE                 List the users with their allowance, the minutes used and
-                                 left in this period, and the extra minutes of this period
-                                 (EXTRA, the last column; LEFT counts them).
+                                 left in this period, the extra minutes of this period
+                                 (EXTRA; LEFT counts them) and the group (GROUP, the last
+                                 column; - for none).
+  groups DATABASE                List the groups with their members' count and schedule, then
+                                 everyone's schedule (*) and users' own schedules.
   sites DATABASE                 List the free sites (warns when a plain row would also match
                                  query strings).
   settings DATABASE              Show the settings, HistoryDays and HistoryHosts included.
@@ -100,10 +148,23 @@ Commands that only read:
 
 No text may hold a control character (line break, tab or other).
 
+Example, a school week: class 5A has 30 minutes a day on school days and 90 at the weekend,
+browses from 08:00 to 16:30 on school days (and all day at the weekend), and has a free lesson
+hour on Wednesday from 10:00 to 11:00:
+  minutrix-db add-group DATABASE 5A
+  minutrix-db add-user DATABASE anna 30 --group 5A
+  minutrix-db set-group DATABASE jsmith 5A
+  minutrix-db set-allowance DATABASE @5A 30 --days mon-fri
+  minutrix-db set-allowance DATABASE @5A 90 --days sat,sun
+  minutrix-db set-hours DATABASE @5A mon-fri 08:00-16:30 sat,sun 00:00-24:00
+  minutrix-db set-free-hours DATABASE @5A wed 10:00-11:00
+  minutrix-db groups DATABASE
+
 Each change prints one line saying what it changed; warnings (a change that was made but is
 likely not what was meant, such as used minutes above the allowance) go to standard error.
-The commands that change users, extra minutes, HistoryDays or HistoryHosts also set
-UsersChanged, so that a running filter reads them again at its next request.
+The commands that change users, extra minutes, groups, schedules, HistoryDays, HistoryHosts
+or OutsideHoursMessage also set UsersChanged, so that a running filter reads them again at its
+next request.
 
 Exit status: 0 on success, 1 when the command failed or was refused, 2 for a usage error.
 )";
@@ -119,13 +180,26 @@ const std::map<std::string, std::set<std::string>> kOptions = {
     {"history", {"--date"}},
     {"audit", {"--from", "--user"}},
 };
-const std::set<std::string> kChanges = {"create",        "add-user", "rename-user", "remove-user",
-                                        "set-allowance", "set-used", "add-minutes", "add-site",
-                                        "remove-site",   "set"};
+// The options of the changes beyond --reason, each with one value.
+const std::map<std::string, std::set<std::string>> kChangeOptions = {
+    {"add-user", {"--group"}},
+    {"set-allowance", {"--days"}},
+};
+const std::set<std::string> kChanges = {
+    "create",    "add-user",     "rename-user", "remove-user", "set-allowance",
+    "set-used",  "add-minutes",  "add-site",    "remove-site", "set",
+    "add-group", "remove-group", "set-group",   "set-hours",   "set-free-hours"};
+
+bool IsChangeOption(const std::string& command, const std::string& word) {
+  if (word == "--reason") return true;
+  const auto known = kChangeOptions.find(command);
+  return known != kChangeOptions.end() && known->second.count(word) != 0;
+}
 
 // Takes the options of `command` out of `args` into `options`. The reading commands refuse any
-// other word that starts with "--"; the changes take only --reason, and leave other words alone
-// (a free-site text may start with dashes). Returns a message for a usage error, else empty.
+// other word that starts with "--"; the changes take only --reason and their own options, and
+// leave other words alone (a free-site text may start with dashes). Returns a message for a usage
+// error, else empty.
 std::string TakeOptions(const std::string& command, std::vector<std::string>& args,
                         user_times_db::Options& options) {
   const auto known = kOptions.find(command);
@@ -133,7 +207,8 @@ std::string TakeOptions(const std::string& command, std::vector<std::string>& ar
   if (known == kOptions.end() && !change) return "";
   for (std::size_t i = 1; i < args.size();) {
     const std::string& word = args[i];
-    const bool option = change ? word == "--reason" : word.rfind("--", 0) == 0 && word.size() > 2;
+    const bool option =
+        change ? IsChangeOption(command, word) : word.rfind("--", 0) == 0 && word.size() > 2;
     if (!option) {
       ++i;
       continue;
@@ -146,6 +221,22 @@ std::string TakeOptions(const std::string& command, std::vector<std::string>& ar
                args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
   }
   return "";
+}
+
+// MINUTES of an allowance by weekday: none removes the entries.
+std::optional<std::int64_t> WeekdayMinutes(const std::string& text) {
+  if (platform::EqualsNoCase(text, "none")) return std::nullopt;
+  return store::ParseInteger(text, "MINUTES");
+}
+
+// The weekdays of --days; all seven without it.
+std::vector<int> Days(const user_times_db::Options& options) {
+  const auto given = options.find("--days");
+  if (given == options.end()) return {0, 1, 2, 3, 4, 5, 6};
+  std::string error;
+  const auto days = store::ParseDays(given->second, error);
+  if (!days) throw store::Refusal(store::Printable("--days: " + error + "."));
+  return *days;
 }
 
 }  // namespace
@@ -191,13 +282,24 @@ int main(int argc, char** argv) {
       db::ListUsers(args[1], std::cout);
     } else if (command == "add-user" && need(3)) {
       const std::int64_t minutes = store::ParseInteger(args[3], "MINUTES");
-      tell(db::Change(args[1],
-                      [&](Connection c) { return store::AddUser(c, actor, args[2], minutes); }));
+      const std::string group = options.count("--group") != 0 ? options.at("--group") : "";
+      if (options.count("--group") != 0 && group.empty())
+        throw store::Refusal("--group needs the name of a group.");
+      tell(db::Change(args[1], [&](Connection c) {
+        return store::AddUser(c, actor, args[2], minutes, group);
+      }));
     } else if (command == "rename-user" && need(3)) {
       tell(db::Change(args[1],
                       [&](Connection c) { return store::RenameUser(c, actor, args[2], args[3]); }));
     } else if (command == "remove-user" && need(2)) {
       tell(db::Change(args[1], [&](Connection c) { return store::RemoveUser(c, actor, args[2]); }));
+    } else if (command == "set-allowance" && need(3) &&
+               (options.count("--days") != 0 || args[2].rfind('@', 0) == 0 ||
+                platform::EqualsNoCase(args[3], "none"))) {
+      tell(db::Change(args[1], [&](Connection c) {
+        return store::SetWeekdayAllowance(c, actor, args[2], WeekdayMinutes(args[3]),
+                                          Days(options));
+      }));
     } else if (command == "set-allowance" && need(3)) {
       const std::int64_t minutes = store::ParseInteger(args[3], "MINUTES");
       tell(db::Change(
@@ -210,6 +312,23 @@ int main(int argc, char** argv) {
       const std::int64_t minutes = store::ParseInteger(args[3], "N");
       tell(db::Change(args[1],
                       [&](Connection c) { return store::AddMinutes(c, actor, args[2], minutes); }));
+    } else if (command == "add-group" && need(2)) {
+      tell(db::Change(args[1], [&](Connection c) { return store::AddGroup(c, actor, args[2]); }));
+    } else if (command == "remove-group" && need(2)) {
+      tell(
+          db::Change(args[1], [&](Connection c) { return store::RemoveGroup(c, actor, args[2]); }));
+    } else if (command == "set-group" && need(3)) {
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::SetGroup(c, actor, args[2], args[3]); }));
+    } else if ((command == "set-hours" || command == "set-free-hours") && args.size() >= 4) {
+      const auto windows = store::ParseWindows({args.begin() + 3, args.end()});
+      const auto kind =
+          command == "set-hours" ? store::HoursKind::kAllowed : store::HoursKind::kFree;
+      tell(db::Change(args[1], [&](Connection c) {
+        return store::SetHours(c, actor, args[2], kind, windows);
+      }));
+    } else if (command == "groups" && need(1)) {
+      db::ListGroups(args[1], std::cout);
     } else if (command == "sites" && need(1)) {
       db::ListSites(args[1], std::cout, std::cerr);
     } else if (command == "add-site" && need(2)) {
@@ -230,9 +349,12 @@ int main(int argc, char** argv) {
     } else if (command == "audit" && need(1)) {
       db::Audit(args[1], options, std::cout);
     } else {
-      for (const char* name : {"create", "users", "add-user", "rename-user", "remove-user",
-                               "set-allowance", "set-used", "add-minutes", "sites", "add-site",
-                               "remove-site", "settings", "set", "report", "history", "audit"}) {
+      for (const char* name :
+           {"create",         "users",     "add-user",     "rename-user", "remove-user",
+            "set-allowance",  "set-used",  "add-minutes",  "sites",       "add-site",
+            "remove-site",    "settings",  "set",          "report",      "history",
+            "audit",          "add-group", "remove-group", "set-group",   "set-hours",
+            "set-free-hours", "groups"}) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }
       return UsageError("unknown command '" + command + "'.");

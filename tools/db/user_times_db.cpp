@@ -16,6 +16,7 @@
 #include "platform/machine.h"
 #include "platform/text.h"
 #include "store/input_checks.h"
+#include "store/schedule_admin.h"
 #include "store/schema.h"
 #include "store/usage.h"
 
@@ -170,11 +171,13 @@ void Create(const std::string& path, bool sample_users, const store::Actor& acto
 
 void ListUsers(const std::string& path, std::ostream& out) {
   ado::ConnectionPtr connection = Connect(path);
-  // The cells as shown; the widths follow from them once all rows are read. EXTRA comes last,
-  // so that scripts that read the first four columns read what they always did.
-  std::vector<std::array<std::string, 5>> lines = {{"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA"}};
+  // The cells as shown; the widths follow from them once all rows are read. Newer columns come
+  // last, so that scripts that read the first columns read what they always did.
+  std::vector<std::array<std::string, 6>> lines = {
+      {"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA", "GROUP"}};
   try {
     const auto extras = store::ReadExtraMinutes(connection);
+    const auto groups = store::ReadGroupsOfUsers(connection);
     ado::RecordsetPtr users = ado::CreateRecordset();
     users->Open("Users", connection, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
     UserRow row{};
@@ -187,14 +190,16 @@ void ListUsers(const std::string& path, std::ostream& out) {
               ? -1
               : std::max<std::int64_t>(
                     0, std::int64_t{row.MaxInternetTime} + extra - row.CurrentInternetTime);
+      const auto group = groups.find(platform::UpperAscii(row.UserName));
       lines.push_back({Printable(row.UserName), Limit(row.MaxInternetTime),
-                       std::to_string(row.CurrentInternetTime), Limit(left),
-                       std::to_string(extra)});
+                       std::to_string(row.CurrentInternetTime), Limit(left), std::to_string(extra),
+                       group != groups.end() ? Printable(group->second) : "-"});
     }
   } catch (const ado::ComError& error) {
     throw Failure("cannot read", path, error);
   }
   // The usual widths, wider where a cell needs it: a space always parts two columns.
+  // The group, a name, is aligned left after a space, as the user is.
   std::size_t widths[5] = {30, 10, 8, 10, 7};
   for (const auto& line : lines) {
     widths[0] = std::max(widths[0], Columns(line[0]));
@@ -205,7 +210,7 @@ void ListUsers(const std::string& path, std::ostream& out) {
     out << line[0] << std::string(widths[0] - Columns(line[0]), ' ');
     for (std::size_t column = 1; column < 5; ++column)
       out << std::string(widths[column] - line[column].size(), ' ') << line[column];
-    out << "\n";
+    out << "  " << line[5] << "\n";
   }
 }
 
@@ -231,6 +236,37 @@ void ListSites(const std::string& path, std::ostream& out, std::ostream& warning
   } catch (const ado::ComError& error) {
     throw Failure("cannot read", path, error);
   }
+}
+
+void ListGroups(const std::string& path, std::ostream& out) {
+  Read(path, [&](const ado::ConnectionPtr& connection) {
+    const auto groups = store::ReadGroups(connection);
+    const auto own = store::ReadOwnSchedules(connection);
+    // A name column as wide as its longest name, two spaces after it.
+    const auto pad = [](const std::string& name, std::size_t width) {
+      return name + std::string(width + 2 - std::min(width, Columns(name)), ' ');
+    };
+    if (groups.empty()) {
+      out << "no groups\n";
+    } else {
+      std::size_t width = 5;
+      for (const auto& group : groups) width = std::max(width, Columns(Printable(group.name)));
+      out << pad("GROUP", width) << "MEMBERS  SCHEDULE\n";
+      for (const auto& group : groups) {
+        const std::string members = std::to_string(group.members);
+        out << pad(Printable(group.name), width)
+            << std::string(7 - std::min<std::size_t>(7, members.size()), ' ') << members << "  "
+            << (group.schedule.empty() ? "-" : Printable(group.schedule)) << "\n";
+      }
+    }
+    if (own.empty()) return;
+    // Everyone's schedule ("*"), and users' own rows, which come before their group's.
+    std::size_t width = 5;
+    for (const auto& [owner, schedule] : own) width = std::max(width, Columns(Printable(owner)));
+    out << "\n" << pad("OWNER", width) << "SCHEDULE\n";
+    for (const auto& [owner, schedule] : own)
+      out << pad(Printable(owner), width) << Printable(schedule) << "\n";
+  });
 }
 
 void ShowSettings(const std::string& path, std::ostream& out) {

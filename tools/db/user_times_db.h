@@ -25,6 +25,8 @@ void ListUsers(const std::string& path, std::ostream& out);
 // Lists the rows on `out`; warns on `warnings` when a plain row also matches query strings.
 void ListSites(const std::string& path, std::ostream& out, std::ostream& warnings);
 void ShowSettings(const std::string& path, std::ostream& out);
+// The groups with their members' count and schedule, then everyone's schedule and users' own.
+void ListGroups(const std::string& path, std::ostream& out);
 
 // Opens the database and runs one of the store's changes on it. DbError for a refusal, for a
 // file that is not a user-times database and for a failure ("cannot change PATH: ...").
