@@ -198,6 +198,37 @@ TEST_F(ScheduleTest, ChangeOfScheduleSeenAtTheNextRequest) {
   EXPECT_EQ(Ask("kim"), "ERR");
 }
 
+// The administrator's commands instead of SQL, each seen by the running helper at its next request.
+TEST_F(ScheduleTest, ClassMadeWithTheCommandsIsSeenAtTheNextRequest) {
+  Db({"add-group", "6B"});
+  Db({"set-group", "kim", "6b"});
+  Db({"set-hours", "@6B", "mon-fri", "08:00-16:30", "sat,sun", "00:00-24:00"});
+  At("2026-12-14 07:59:30");  // Monday
+  const std::string early = Ask("kim");
+  EXPECT_TRUE(OutsideHours(early)) << early;
+  EXPECT_NE(early.find("&OpensAt=08:00&OpensOn=today\""), std::string::npos) << early;
+  At("2026-12-14 08:00:10");
+  EXPECT_EQ(Ask("kim"), "ERR");
+
+  // Changed while the helper runs.
+  Db({"set-hours", "@6B", "mon-fri", "09:00-16:30"});
+  At("2026-12-14 08:01:10");
+  const std::string later = Ask("kim");
+  EXPECT_TRUE(OutsideHours(later)) << later;
+  EXPECT_NE(later.find("&OpensAt=09:00&OpensOn=today\""), std::string::npos) << later;
+  Db({"set", "OutsideHoursMessage", "School starts at nine."});
+  EXPECT_NE(Ask("kim").find("&DeniedMessage=School%20starts%20at%20nine."), std::string::npos);
+  Db({"set-group", "kim", "-"});
+  EXPECT_EQ(Ask("kim"), "ERR") << "out of the class: no hours";
+  Db({"set-hours", "*", "mon", "08:30-09:00"});
+  EXPECT_NE(Ask("kim").find("School%20starts%20at%20nine."), std::string::npos)
+      << "everyone's hours";
+  Db({"set-hours", "*", "none"});
+  EXPECT_EQ(Ask("kim"), "ERR");
+  Db({"set-allowance", "@5A", "5", "--days", "mon"});
+  EXPECT_NE(TimeLeft("alice").find("TimeLeft=5&"), std::string::npos) << "the class's Monday";
+}
+
 // ---- the clock's hard days (Europe/Amsterdam) ----
 
 TEST_F(ScheduleTest, SummerTimeStartsInAWindowThatLosesItsMiddle) {
