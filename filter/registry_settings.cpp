@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "filter/diagnostic_log.h"
+#include "filter/fallback_record.h"
 #include "platform/machine.h"
 #include "platform/registry_store.h"
 #include "platform/shlwapi.h"
