@@ -15,11 +15,12 @@ inline constexpr std::string_view kHostRulePrefix = "host:";
 
 // Whether `row` is a host rule. Inline: the filter asks it for every row of every request.
 inline bool IsHostRule(std::string_view row) noexcept {
-  if (row.size() < kHostRulePrefix.size()) return false;
-  for (std::size_t i = 0; i < kHostRulePrefix.size(); ++i) {
-    if (platform::LowerChar(row[i]) != kHostRulePrefix[i]) return false;
+  std::size_t same = 0;
+  while (same < kHostRulePrefix.size() && same < row.size() &&
+         platform::LowerChar(row[same]) == kHostRulePrefix[same]) {
+    ++same;
   }
-  return true;
+  return same == kHostRulePrefix.size();
 }
 
 // The host name of a host rule as it is matched: the text after the prefix without leading
