@@ -4,14 +4,13 @@
 namespace store {
 namespace {
 
-bool IsScheme(std::string_view text) {
-  for (const char c : text) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    if (!letter && !other) return false;
-  }
-  return true;
+bool IsSchemeChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '+' ||
+         c == '-' || c == '.';
 }
+
+// A backslash ends the authority too: browsers read it as a slash.
+bool EndsAuthority(char c) { return c == '/' || c == '?' || c == '#' || c == '\\'; }
 
 }  // namespace
 
@@ -24,29 +23,33 @@ std::string_view HostRuleName(std::string_view row) noexcept {
 }
 
 UrlHost HostOfUrlAsRequested(std::string_view url) noexcept {
+  // Plain loops: this runs at every request, and the host is a few bytes into the URL.
+  const std::size_t size = url.size();
   std::size_t start = 0;
-  const std::size_t scheme_end = url.find("://");
-  const std::size_t first_stop = url.find_first_of("/?#\\");
-  if (scheme_end != std::string_view::npos && scheme_end > 0 && scheme_end < first_stop &&
-      IsScheme(url.substr(0, scheme_end))) {
-    start = scheme_end + 3;
-  } else if (url.starts_with("//")) {
+  std::size_t scheme = 0;
+  while (scheme < size && IsSchemeChar(url[scheme])) ++scheme;
+  if (scheme > 0 && scheme + 2 < size && url[scheme] == ':' && url[scheme + 1] == '/' &&
+      url[scheme + 2] == '/') {
+    start = scheme + 3;
+  } else if (size >= 2 && url[0] == '/' && url[1] == '/') {
     start = 2;
-  } else if (first_stop == 0) {
-    return {};
+  } else if (size > 0 && EndsAuthority(url[0])) {
+    return {};  // a bare path
   }
-  std::size_t end = url.find_first_of("/?#\\", start);
-  if (end == std::string_view::npos) end = url.size();
-  std::string_view authority = url.substr(start, end - start);
+  std::size_t end = start;
   // The user information before an "@" is not the host.
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
-  std::size_t host_end = authority.size();
-  if (authority.starts_with('[')) {
-    const std::size_t close = authority.find(']');
-    host_end = close == std::string_view::npos ? authority.size() : close + 1;
-  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-    host_end = colon;
+  std::size_t host_start = start;
+  while (end < size && !EndsAuthority(url[end])) {
+    if (url[end] == '@') host_start = end + 1;
+    ++end;
+  }
+  const std::string_view authority = url.substr(host_start, end - host_start);
+  std::size_t host_end = 0;
+  if (!authority.empty() && authority[0] == '[') {
+    while (host_end < authority.size() && authority[host_end] != ']') ++host_end;
+    if (host_end < authority.size()) ++host_end;
+  } else {
+    while (host_end < authority.size() && authority[host_end] != ':') ++host_end;
   }
   return {authority.substr(0, host_end), authority};
 }
