@@ -18,7 +18,6 @@
 
 namespace {
 
-constexpr const char* kFallbackFile = "c:\\error.txt";
 constexpr const char* kVersionLine = "V3.6.2.3";
 
 // The filter object logs from its destructor while the library unloads or the process exits,
@@ -267,19 +266,6 @@ void InitloggingFile(const std::string& path) noexcept {
     if (!file->Write(head) || !file->Close()) throw std::runtime_error("write");
   } catch (...) {
     WriteFallbackRecord("[InitloggingFile]");
-  }
-}
-
-void WriteFallbackRecord(const char* tag) noexcept {
-  const DWORD error = GetLastError();
-  try {
-    auto file = platform::WinFile::Open(kFallbackFile, "w");
-    if (!file) return;
-    char record[512];
-    std::snprintf(record, sizeof record, "[%s] Error:%d", tag, static_cast<int>(error));
-    file->Write(record);
-    file->Close();
-  } catch (...) {
   }
 }
 

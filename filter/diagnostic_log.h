@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "filter/fallback_record.h"
 #include "filter/registry_settings.h"
 
 namespace diagnostic_log_detail {
@@ -52,9 +53,6 @@ std::string GetLoggingFilePath(const std::string& file_name) noexcept;
 
 // Writes the head of a new log file at `path` (a Windows path).
 void InitloggingFile(const std::string& path) noexcept;
-
-// Records `tag` and the last system error in "c:\error.txt", replacing what was there.
-void WriteFallbackRecord(const char* tag) noexcept;
 
 // The last system error as log lines show it: its number and, where known, the system's text.
 std::string LastSystemErrorText() noexcept;

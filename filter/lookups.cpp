@@ -12,6 +12,7 @@
 #include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/text.h"
+#include "store/free_site_rule.h"
 
 namespace {
 
@@ -103,87 +104,23 @@ class NameMatcher {
   std::uint64_t mask_ = 0;
 };
 
-// The host named by a URL as the proxy passes it ("http://user@host:80/p", or "host:443" for a
-// CONNECT), without and with its port; both empty when the URL names no host (a bare path).
-struct UrlHost {
-  std::string_view host;
-  std::string_view host_and_port;
-};
-
-bool IsScheme(std::string_view text) {
-  for (const char c : text) {
-    const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    const bool other = (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
-    if (!letter && !other) return false;
-  }
-  return true;
-}
-
-UrlHost HostOf(std::string_view url) {
-  std::size_t start = 0;
-  const std::size_t scheme_end = url.find("://");
-  const std::size_t first_stop = url.find_first_of("/?#\\");
-  if (scheme_end != std::string_view::npos && scheme_end > 0 && scheme_end < first_stop &&
-      IsScheme(url.substr(0, scheme_end))) {
-    start = scheme_end + 3;
-  } else if (url.starts_with("//")) {
-    start = 2;
-  } else if (first_stop == 0) {
-    return {};
-  }
-  // A backslash ends the authority too: browsers read it as a slash.
-  std::size_t end = url.find_first_of("/?#\\", start);
-  if (end == std::string_view::npos) end = url.size();
-  std::string_view authority = url.substr(start, end - start);
-  // The user information before an "@" is not the host.
-  if (const std::size_t at = authority.rfind('@'); at != std::string_view::npos)
-    authority.remove_prefix(at + 1);
-  std::size_t host_end = authority.size();
-  if (authority.starts_with('[')) {
-    const std::size_t close = authority.find(']');
-    host_end = close == std::string_view::npos ? authority.size() : close + 1;
-  } else if (const std::size_t colon = authority.find(':'); colon != std::string_view::npos) {
-    host_end = colon;
-  }
-  return {authority.substr(0, host_end), authority};
-}
-
 // Requests to this server itself, the product's own pages among them, are never charged; only
 // the URL's host counts, or anyone could add the name to a query. No name makes nothing free.
-bool IsOwnServer(const UrlHost& url, std::string_view server) {
+bool IsOwnServer(const store::UrlHost& url, std::string_view server) {
   if (server.find_first_not_of(" \t") == std::string_view::npos) return false;
   return platform::EqualsNoCase(url.host, server) ||
          platform::EqualsNoCase(url.host_and_port, server);
 }
 
-constexpr std::string_view kHostRowPrefix = "host:";
-
-// A free-site row "host:example.org": the URL's host is example.org or ends in ".example.org".
-bool HostRowMatches(std::string_view row, const UrlHost& url) {
-  std::string_view domain = row.substr(kHostRowPrefix.size());
-  while (!domain.empty() && (domain.front() == ' ' || domain.front() == '.'))
-    domain.remove_prefix(1);
-  while (!domain.empty() && domain.back() == ' ') domain.remove_suffix(1);
-  if (domain.empty() || url.host.size() < domain.size()) return false;
-  const std::string_view tail = url.host.substr(url.host.size() - domain.size());
-  if (!platform::EqualsNoCase(tail, domain)) return false;
-  return url.host.size() == domain.size() || url.host[url.host.size() - domain.size() - 1] == '.';
-}
-
 // Whether a free-site row makes the URL free: a host row by host, an empty or blank row never,
 // any other row when the URL contains its text.
 bool RowMatches(std::string_view text, std::string_view upper_url, const UrlBytes& url_bytes,
-                const UrlHost& url) {
+                const store::UrlHost& url) {
   // Plain loops: every row of the scan comes here, and most rows fail at their first byte.
   size_t blank = 0;
   while (blank < text.size() && (text[blank] == ' ' || text[blank] == '\t')) ++blank;
   if (blank == text.size()) return false;
-  size_t same = 0;
-  while (same < kHostRowPrefix.size() && same < text.size() &&
-         platform::LowerChar(text[same]) == kHostRowPrefix[same]) {
-    ++same;
-  }
-  if (same == kHostRowPrefix.size()) return HostRowMatches(text, url);
+  if (store::IsHostRule(text)) return store::HostRuleMatches(text, url.host);
   return ContainsNoCase(upper_url, url_bytes, text);
 }
 
@@ -240,7 +177,7 @@ int LookUpSiteInSet(const char* url, const char* serverName) {
   DoMessageHandling(url_text, 0);
   const std::string upper_url = platform::UpperAscii(url_text);
   m_pWebSites->MoveFirst();
-  const UrlHost host = HostOf(url_text);
+  const store::UrlHost host = store::HostOfUrlAsRequested(url_text);
   if (IsOwnServer(host, server_text)) return 1;
   const UrlBytes url_bytes(upper_url);
   while (!m_pWebSites->IsEOF()) {

@@ -4,9 +4,9 @@
 #include <atomic>
 #include <cstdint>
 
-#include "filter/diagnostic_log.h"
+#include "filter/fallback_record.h"
 #include "platform/machine.h"
-#include "platform/registry_store.h"
+#include "platform/registry.h"
 #include "platform/shlwapi.h"
 
 std::string GetRegValue(const std::string& sub_key, const std::string& value_name) noexcept {
@@ -45,8 +45,8 @@ std::atomic<unsigned long> g_debug_answer{0};
 // lock-free check.
 [[gnu::noinline]] bool ReadDebugSwitch() noexcept {
   try {
-    platform::registry::Store::Checked checked;
-    const unsigned long stamp = platform::registry::TheStore().ChangeStamp(&checked);
+    platform::RegistryChangeCounter checked;
+    const unsigned long stamp = platform::RegistryChangeStamp(&checked);
     const unsigned long seen = g_debug_answer.load(std::memory_order_acquire);
     bool on;
     if (seen != 0 && seen / 2 == stamp + 1) {
@@ -73,7 +73,7 @@ std::atomic<unsigned long> g_debug_answer{0};
 }  // namespace
 
 bool debug_switch::Settle(Check check, bool on) noexcept {
-  if (check == Check::kClockTurn && !platform::registry::TheStore().SecondPassed()) return on;
+  if (check == Check::kClockTurn && !platform::RegistryLookDue()) return on;
   return ReadDebugSwitch();
 }
 

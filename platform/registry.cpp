@@ -291,4 +291,13 @@ unsigned long RegistryChangeStamp() {
   return store.ChangeStamp();
 }
 
+unsigned long RegistryChangeStamp(RegistryChangeCounter* counter) {
+  registry::Store::Checked checked;
+  const unsigned long stamp = TheStore().ChangeStamp(&checked);
+  if (counter != nullptr) *counter = {checked.counter, checked.counter_seen, checked.epoch};
+  return stamp;
+}
+
+bool RegistryLookDue() { return TheStore().SecondPassed(); }
+
 }  // namespace platform

@@ -4,6 +4,7 @@
 // and safe against other processes that use the same machine root.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -70,6 +71,24 @@ std::string RegistryFilePath();
 // write through these functions, by any process, is seen at once; another change of the file
 // within a second). Cheap enough to ask before every read of a setting that is cached.
 unsigned long RegistryChangeStamp();
+
+// RegistryChangeStamp as a reader that keeps its own lock-free check needs it: the stamp after a
+// look at the file, and in `counter` what it was checked against. The counter is the change
+// counter of the lock file as this process maps it (null while there is none; a mapping stays
+// valid for the life of the process), `counter_seen` its value then and `epoch` the machine
+// root's epoch then. While the counter and the epoch stand still, only a change made by other
+// means than these functions (an editor) can have changed the registry, and that is found once
+// RegistryLookDue is true.
+struct RegistryChangeCounter {
+  const volatile std::uint64_t* counter = nullptr;
+  std::uint64_t counter_seen = 0;
+  unsigned epoch = 0;
+};
+unsigned long RegistryChangeStamp(RegistryChangeCounter* counter);
+
+// True once the second after the last look at the registry file is over. No lock, no system
+// call but the clock.
+bool RegistryLookDue();
 
 // After this process saved a change over a damaged registry file: where the file's text as it
 // stood was kept, and which of its lines could not be read (they are kept in the file as they

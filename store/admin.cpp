@@ -6,7 +6,6 @@
 #include <cctype>
 #include <charconv>
 #include <climits>
-#include <cstring>
 #include <ctime>
 #include <functional>
 
@@ -14,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "store/admin_steps.h"
+#include "store/free_site_rule.h"
 #include "store/schedules.h"
 #include "store/schema.h"
 #include "store/usage.h"
@@ -157,7 +157,7 @@ void CheckSiteText(const std::string& text) {
 // leading dot; refused when it is not a host name alone. A `new_row` also needs a dot between
 // two names: "com" would free every site of .com. Rows made before that rule can still go.
 std::string HostRow(const std::string& given, bool new_row) {
-  std::string name = IsHostRow(given) ? given.substr(std::strlen(kHostRowPrefix)) : given;
+  std::string name = IsHostRule(given) ? given.substr(kHostRulePrefix.size()) : given;
   if (!name.empty() && name.front() == '.') name.erase(0, 1);
   const bool bracketed = name.size() > 2 && name.front() == '[' && name.back() == ']';
   bool fits = !name.empty();
@@ -173,7 +173,7 @@ std::string HostRow(const std::string& given, bool new_row) {
                   "' is not a host name: give the host alone, such as example.org (no scheme, "
                   "port, path or spaces).");
   }
-  CheckLength("a free-host row", kHostRowPrefix + name, kMaxPageName);
+  CheckLength("a free-host row", std::string(kHostRulePrefix) + name, kMaxPageName);
   name = platform::LowerAscii(name);
   if (new_row && !bracketed) {
     if (name.find('.') == std::string::npos) {
@@ -186,12 +186,12 @@ std::string HostRow(const std::string& given, bool new_row) {
                     "example.org.");
     }
   }
-  return kHostRowPrefix + name;
+  return std::string(kHostRulePrefix) + name;
 }
 
 std::string SiteRule(const std::string& row) {
-  if (IsHostRow(row)) {
-    const std::string host = row.substr(std::strlen(kHostRowPrefix));
+  if (IsHostRule(row)) {
+    const std::string host(HostRuleName(row));
     return "URLs whose host is " + host + " or ends in ." + host + " cost no time";
   }
   return "every URL that contains it, in any case and anywhere (query string included), costs "
@@ -292,11 +292,6 @@ std::int64_t WeekdayAllowanceRows(const ado::ConnectionPtr& connection) {
 }
 
 }  // namespace
-
-bool IsHostRow(const std::string& text) {
-  const std::size_t length = std::strlen(kHostRowPrefix);
-  return text.size() >= length && platform::EqualsNoCase(text.substr(0, length), kHostRowPrefix);
-}
 
 ChangeResult AddUser(const ado::ConnectionPtr& connection, const Actor& actor,
                      const std::string& name, std::int64_t allowance, const std::string& group) {
@@ -484,7 +479,7 @@ ChangeResult AddMinutes(const ado::ConnectionPtr& connection, const Actor& actor
 ChangeResult AddSite(const ado::ConnectionPtr& connection, const Actor& actor,
                      const std::string& given, bool by_host) {
   CheckSiteText(given);
-  const std::string text = by_host || IsHostRow(given) ? HostRow(given, true) : given;
+  const std::string text = by_host || IsHostRule(given) ? HostRow(given, true) : given;
   return Apply(connection, actor, "add-site", [&](AuditEntry& entry) {
     if (ado::QueryInteger(connection, "SELECT count(*) FROM tblPages WHERE PageName = ?1", {text},
                           0) != 0) {

@@ -19,11 +19,6 @@ inline constexpr std::size_t kMaxUserName = 59;  // what the filter's UserName f
 inline constexpr std::size_t kMaxReason = 1000;
 inline constexpr long kMaxHistoryDays = 36500;
 
-// The prefix of a free-site row that matches by host: "host:example.org" makes the URLs whose
-// host is example.org or ends in ".example.org" free; any other row matches wherever its text
-// appears in the URL, the query string included.
-inline constexpr const char* kHostRowPrefix = "host:";
-
 // Who makes a change, recorded with it: the login, the program (FilterSettings.ChangedBy) and
 // why (may be empty).
 struct Actor {
@@ -92,9 +87,6 @@ void RecordCreation(const ado::ConnectionPtr& connection, const Actor& actor,
 std::vector<std::pair<std::string, std::string>> ReadSettings(const ado::ConnectionPtr& connection);
 // How many rows FilterSettings holds; the filter needs exactly one.
 std::int64_t FilterSettingsRows(const ado::ConnectionPtr& connection);
-
-// Whether `text` is a host row ("host:...", in any case).
-bool IsHostRow(const std::string& text);
 
 // `text` as a whole number; Refusal naming `what` otherwise, saying "too large" (or "too small")
 // for a number beyond 64 bits. The callers check the column's range.

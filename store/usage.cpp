@@ -8,6 +8,7 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "store/free_site_rule.h"
 
 namespace store {
 namespace {
@@ -141,28 +142,8 @@ std::optional<long long> ParseDay(std::string_view text) {
 std::string HostOfUrl(std::string_view url) { return platform::LowerAscii(HostPartOfUrl(url)); }
 
 std::string_view HostPartOfUrl(std::string_view url) {
-  // A plain loop: this runs at every request, and the host is a few bytes into the URL.
-  size_t begin = 0;
-  for (size_t i = 0; i + 2 < url.size() && i < 16; ++i) {
-    if (url[i] == ':' && url[i + 1] == '/' && url[i + 2] == '/') {
-      begin = i + 3;
-      break;
-    }
-    if (url[i] == '/' || url[i] == '?' || url[i] == '#') break;
-  }
-  size_t end = begin;
-  size_t at = std::string_view::npos;
-  while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') {
-    if (url[end] == '@') at = end;
-    ++end;
-  }
-  if (at != std::string_view::npos) begin = at + 1;
-  std::string_view host = url.substr(begin, end - begin);
-  if (!host.empty() && host.front() == '[') {  // [::1]:8080
-    const size_t close = host.find(']');
-    return host.substr(0, close == std::string_view::npos ? host.size() : close + 1);
-  }
-  return host.substr(0, host.find(':'));
+  // The host the filter decides on: a minute is never put down to a host a URL merely mentions.
+  return HostOfUrlAsRequested(url).host;
 }
 
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,

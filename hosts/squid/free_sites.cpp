@@ -12,6 +12,7 @@
 #include "platform/ado.h"
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "store/free_site_rule.h"
 
 namespace squid {
 namespace {
@@ -57,12 +58,10 @@ std::optional<std::string> SpliceDomainOfHost(std::string_view host) {
 }
 
 std::optional<std::string> SpliceDomainOfRow(std::string_view row) {
+  // Read as the filter reads it: the hosts spliced are the ones it makes free by host.
+  if (store::IsHostRule(row)) return SpliceDomainOfHost(store::HostRuleName(row));
   std::string text = platform::Trim(row, platform::kWhitespace);
   std::string_view rest = text;
-  constexpr std::string_view kHost = "host:";
-  if (rest.size() > kHost.size() && platform::EqualsNoCase(rest.substr(0, kHost.size()), kHost)) {
-    return SpliceDomainOfHost(rest.substr(kHost.size()));
-  }
   for (std::string_view scheme : {"http://", "https://"}) {
     if (rest.size() > scheme.size() &&
         platform::EqualsNoCase(rest.substr(0, scheme.size()), scheme)) {

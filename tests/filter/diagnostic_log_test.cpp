@@ -4,9 +4,7 @@
 
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "filter/registry_settings.h"
 #include "platform/last_error.h"
@@ -147,8 +145,9 @@ INSTANTIATE_TEST_SUITE_P(Counts, DebugSwitchAfterDroppedLines,
                            return "After" + std::to_string(info.param);
                          });
 
-// A hand edit of registry.txt bumps no change counter; it shows within about a second.
-TEST_F(FilterTest, HandEditOfTheSwitchShowsWithinASecond) {
+// A hand edit of registry.txt bumps no change counter; it shows all the same (within about a
+// second: how soon is for bench/, not for a test).
+TEST_F(FilterTest, HandEditOfTheSwitchShows) {
   DoMessageHandling("before", 0);
   const auto registry = machine_.root() / "registry.txt";
   std::string text = test_support::ReadFile(registry);
@@ -157,13 +156,10 @@ TEST_F(FilterTest, HandEditOfTheSwitchShowsWithinASecond) {
   ASSERT_NE(at, std::string::npos) << text;
   text.replace(at, off.size(), "\"MinutrixDebug\"=sz:\"1\"");
   test_support::WriteFile(registry, text);
-  const auto start = std::chrono::steady_clock::now();
-  while (!IsDebugOn() && std::chrono::steady_clock::now() - start < std::chrono::seconds(3)) {
+  EXPECT_TRUE(test_support::WaitUntil([] {
     DoMessageHandling("waiting", 0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  EXPECT_TRUE(IsDebugOn());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
+    return IsDebugOn();
+  }));
 }
 
 class InstallDirectory : public FilterTest, public ::testing::WithParamInterface<std::string> {};

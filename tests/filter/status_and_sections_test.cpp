@@ -1,4 +1,8 @@
 // The status file and the four sections with their log lines.
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
 #include <thread>
 
 #include "filter/sections.h"
@@ -9,6 +13,16 @@ namespace {
 
 using filter_test::FilterTest;
 using Lines = std::vector<std::string>;
+
+// The state letter of a thread of this process as /proc tells it (S: asleep, waiting); 0 when
+// there is no such thread.
+char ThreadState(pid_t thread) {
+  std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const size_t name_end = text.rfind(')');
+  return name_end == std::string::npos || name_end + 2 >= text.size() ? 0 : text[name_end + 2];
+}
 
 TEST_F(FilterTest, StatusFileHoldsTheNumberAndTheTime) {
   SetDebug("1");
@@ -67,12 +81,17 @@ TEST_F(Sections, HolderReentersWithoutWaitingOthersAreExcluded) {
   LockSection(1);  // would deadlock if the section were not re-entrant
   UnlockSection(1);
   std::atomic<bool> other_inside{false};
+  std::atomic<pid_t> other_thread{0};
   std::thread other([&] {
+    other_thread = ::gettid();
     LockSection(1);
     other_inside = true;
     UnlockSection(1);
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // Until the other thread is inside, or asleep after it asked for the section: waiting for it.
+  ASSERT_TRUE(test_support::WaitUntil([&] {
+    return other_inside || (sectionUseCount[1].load() == 2 && ThreadState(other_thread) == 'S');
+  }));
   EXPECT_FALSE(other_inside.load()) << "still held once by this thread";
   UnlockSection(1);
   other.join();

@@ -4,9 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
+#include <fstream>
+#include <string>
 
 #include "installer/functions.h"
 #include "installer/install_functions.h"
@@ -32,6 +32,16 @@ void Put(const std::filesystem::path& path, const std::string& text) {
   test_support::WriteFile(path, text);
 }
 
+// The state letter of process `pid` as /proc tells it (Z: ended, not yet reaped), read without
+// reaping it; 0 when there is no such process.
+char ProcessState(double pid) {
+  std::ifstream stat("/proc/" + std::to_string(static_cast<long>(pid)) + "/stat");
+  std::string text;
+  std::getline(stat, text);
+  const size_t name_end = text.rfind(')');  // the name may hold blanks and parentheses
+  return name_end == std::string::npos || name_end + 2 >= text.size() ? 0 : text[name_end + 2];
+}
+
 class MachineTest : public ::testing::Test {
  protected:
   explicit MachineTest(const std::string& script = "") : ui_(script) {
@@ -54,13 +64,17 @@ TEST_F(MachineTest, MachineHasTheInterpreterAsComspec) {
 }
 
 TEST_F(MachineTest, CommandRunsAndIsWaitedFor) {
-  Program("C:\\tools\\slow.exe", "sleep 0.3; echo done > \"$MINUTRIX_ROOT/c/slow.txt\"");
+  // Runs until the test lets it end (at most 10 s), so that it is surely running when looked up.
+  Program("C:\\tools\\slow.exe",
+          "for i in $(seq 200); do [ -e \"$MINUTRIX_ROOT/c/go\" ] && break; sleep 0.05; done\n"
+          "echo done > \"$MINUTRIX_ROOT/c/slow.txt\"");
   double pid = Shell(CommandLineFor("\"C:\\tools\\slow.exe\" & echo x", false),
                      platform::WindowStyle::kHide);
   ASSERT_GT(pid, 0);
   const double started = pid;
   ASSERT_TRUE(CheckApp(pid, strComputerName));
   EXPECT_EQ(pid, started) << "a running command is seen";
+  test_support::WriteFile(machine_.Host("C:\\go"), "");
   EXPECT_TRUE(WaitForProcess(pid, strComputerName));
   EXPECT_EQ(ReadFile(machine_.Host("C:\\slow.txt")), "done\n");
 }
@@ -68,7 +82,10 @@ TEST_F(MachineTest, CommandRunsAndIsWaitedFor) {
 TEST_F(MachineTest, ProcessThatEndedBeforeTheFirstLookUpIsGone) {
   double pid = Shell(CommandLineFor("exit 3", false), platform::WindowStyle::kHide);
   ASSERT_GT(pid, 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_TRUE(test_support::WaitUntil([pid] {
+    const char state = ProcessState(pid);
+    return state == 'Z' || state == 0;
+  })) << "the command ended";
   EXPECT_TRUE(CheckApp(pid, strComputerName));
   EXPECT_EQ(pid, 0);
 }

@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 
 #include "platform/files.h"
 #include "platform/fso.h"
@@ -172,7 +171,14 @@ INSTANTIATE_TEST_SUITE_P(
                     return pid == 0 ? GetLastError() : 0;
                   },
                   [](ScratchMachine& m) {
-                    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                    // Only the first start fails. By the end of a later one, the failed
+                    // start's command would have written its file, had it run.
+                    const DWORD later = platform::StartProcess(
+                        "C:\\WINNT\\system32\\cmd.exe /c \"echo x> C:\\later.txt\"",
+                        platform::WindowStyle::kHide);
+                    ASSERT_NE(later, 0u);
+                    EXPECT_EQ(platform::WaitForProcess(later, std::chrono::seconds(10)), 0);
+                    EXPECT_TRUE(fs::exists(m.Host("c:\\later.txt")));
                     EXPECT_FALSE(fs::exists(m.Host("c:\\started.txt")));
                   }},
         FaultCase{"WmiQuery", [](ScratchMachine&) {}, "WmiQuery=1,1726\r\n", 1726,

@@ -2,9 +2,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "platform/forms.h"
 #include "platform/forms_backend.h"
@@ -33,8 +31,8 @@ TEST_F(ScratchMachineTest, StartedProcessHasARealPidAndIsReapedWhenDone) {
                                            platform::WindowStyle::kHide);
   ASSERT_NE(pid, 0u);
   EXPECT_TRUE(fs::exists("/proc/" + std::to_string(pid)));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_FALSE(platform::ProcessRunning(pid));
+  EXPECT_TRUE(test_support::WaitUntil([pid] { return !platform::ProcessRunning(pid); }))
+      << "the process ended";
   EXPECT_FALSE(fs::exists("/proc/" + std::to_string(pid))) << "the zombie was reaped";
   EXPECT_FALSE(platform::ProcessRunning(0));
 }

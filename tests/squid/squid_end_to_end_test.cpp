@@ -255,7 +255,7 @@ TEST_F(SquidTest, HelperSurvivesAdministratorsWorkUnderLoad) {
       ++admin_runs;
     }
   });
-  std::this_thread::sleep_for(std::chrono::seconds(15));
+  std::this_thread::sleep_for(std::chrono::seconds(15));  // how long the load runs
   stop = true;
   for (auto& thread : threads) thread.join();
 

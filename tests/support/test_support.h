@@ -2,10 +2,12 @@
 // programs of the build, and reading what they wrote.
 #pragma once
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace test_support {
@@ -21,6 +23,19 @@ struct ByName {
     return std::string(info.param.name);
   }
 };
+
+// Asks `condition` until it holds or `timeout` has passed, and returns its last answer: a test
+// waits with this, then asserts. The timeout only bounds a wait that would otherwise hang.
+template <typename Condition>
+bool WaitUntil(Condition condition,
+               std::chrono::milliseconds timeout = std::chrono::milliseconds(10000)) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
 
 struct CommandResult {
   int exit_code = -1;  // the exit status, or 128 + signal

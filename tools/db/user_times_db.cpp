@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "store/free_site_rule.h"
 #include "store/input_checks.h"
 #include "store/schedule_admin.h"
 #include "store/schema.h"
@@ -36,7 +37,7 @@ struct SampleUser {
 constexpr SampleUser kSampleUsers[] = {{"JSMITH", 60}, {"PJANSEN", -1}};
 
 using store::Columns;
-using store::IsHostRow;
+using store::IsHostRule;
 using store::Printable;
 
 // Rows as the tool reads them; wider than the filter's fields so nothing is cut in listings.
@@ -225,7 +226,7 @@ void ListSites(const std::string& path, std::ostream& out, std::ostream& warning
     for (sites->MoveFirst(); !sites->IsEOF(); sites->MoveNext()) {
       out << Printable(row.PageName) << "\n";
       const std::string text = row.PageName;
-      plain = plain || (text.find_first_not_of(" \t") != std::string::npos && !IsHostRow(text) &&
+      plain = plain || (text.find_first_not_of(" \t") != std::string::npos && !IsHostRule(text) &&
                         text.rfind(kPlaceholder, 0) != 0);
     }
     if (plain) {
