@@ -27,13 +27,14 @@ long TimeLeftOfSoughtUser() {
 
 std::string ProductPageUrl(const std::string& userName, long timeLeft,
                            const std::string& requestedUrl, bool denied,
-                           const std::string& deniedMessage) {
+                           const std::string& deniedMessage, bool unknownUser) {
   std::string url = HeaderSafe(gblServerName) + ":" + HeaderSafe(SettingsRecord.ServerPort) +
                     "/Minutrix/Minutrix.asp?UserName=" + HeaderSafe(userName) +
                     "&TimeLeft=" + std::to_string(timeLeft) +
                     "&CurrentUserCommand=" + HeaderSafe(SettingsRecord.CurrentUserCommand) +
                     "&RequestedURL=" + HeaderSafe(requestedUrl);
   if (denied) url += "&DeniedMessage=" + HeaderSafe(deniedMessage);
+  if (denied && unknownUser) url += "&Unknown=1";
   return url;
 }
 
@@ -56,7 +57,8 @@ void ShowTimeLeft(HTTP_FILTER_CONTEXT* context, const std::string& userName, boo
   } else if (timeLeft > 0 || timeLeft == -1) {
     url = ProductPageUrl(userName, timeLeft, ProductHomeHost, false, {});
   } else {
-    url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage);
+    url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage,
+                         m_pRstUsers->IsEOF());
     DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s",
                       std::string(SettingsRecord.CurrentUserCommand), 0);
     DoMessageHandling("[ShowTimeLeft] UserName : %s", userName, 0);
@@ -101,5 +103,6 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context) {
   DoMessageHandling("[WriteDeniedMessage] UserName = %s", userName, 0);
   SeekUserInSet(userName);
   const long timeLeft = TimeLeftOfSoughtUser();
-  SendRedirect(context, ProductPageUrl(userName, timeLeft, ProductHomeHost, true, deniedMessage));
+  SendRedirect(context, ProductPageUrl(userName, timeLeft, ProductHomeHost, true, deniedMessage,
+                                       m_pRstUsers->IsEOF()));
 }
