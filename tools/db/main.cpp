@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/db/backup.h"
 #include "tools/db/user_times_db.h"
 
 namespace {
@@ -49,6 +50,14 @@ Commands:
                                    DeniedMessage                  (text, at most 254 bytes)
                                    CurrentUserCommand             (text, at most 49 bytes)
                                    ServerPort                     (1 to 65535)
+  backup DATABASE FILE           Write a copy of the database to FILE while the filter runs:
+                                 one consistent moment, every minute charged until then
+                                 included (also those not yet in the database file itself).
+                                 A copy with cp misses those. FILE is replaced only by a whole
+                                 copy.
+  restore FILE DATABASE          Replace the database with the backup FILE (checked first): a
+                                 copy beside it, with its owner and mode, renamed over it. The
+                                 running filter reads it at its next request.
 
 No text may hold a control character (line break, tab or other).
 
@@ -120,10 +129,12 @@ int main(int argc, char** argv) {
       db::ShowSettings(args[1], std::cout);
     } else if (command == "set" && need(3)) {
       tell(db::SetSetting(args[1], args[2], args[3]));
+    } else if ((command == "backup" || command == "restore") && need(2)) {
+      tell(command == "backup" ? db::Backup(args[1], args[2]) : db::Restore(args[1], args[2]));
     } else {
-      const char* known[] = {"create",      "users",         "add-user", "rename-user",
-                             "remove-user", "set-allowance", "set-used", "sites",
-                             "add-site",    "remove-site",   "settings", "set"};
+      const char* known[] = {"create",        "users",    "add-user", "rename-user", "remove-user",
+                             "set-allowance", "set-used", "sites",    "add-site",    "remove-site",
+                             "settings",      "set",      "backup",   "restore"};
       for (const char* name : known) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }
