@@ -99,11 +99,16 @@ class DeploymentTest : public ::testing::Test {
       if (unshare_pid_ <= 0 || ::kill(unshare_pid_, 0) != 0) break;
       test_support::Run({"/bin/sleep", "0.1"});
     }
-    // The namespace's first process is the only child of unshare.
-    const std::string children =
-        test_support::ReadFile("/proc/" + std::to_string(unshare_pid_) + "/task/" +
-                               std::to_string(unshare_pid_) + "/children");
-    namespace_pid_ = std::atoi(children.c_str());
+    // The namespace's first process: down from the process started (setsid may have forked
+    // before unshare did) to the first one in another process namespace.
+    std::error_code ec;
+    const fs::path own_namespace = fs::read_symlink("/proc/self/ns/pid", ec);
+    for (int pid = unshare_pid_; pid > 0 && namespace_pid_ == 0;) {
+      const std::string proc = "/proc/" + std::to_string(pid);
+      if (fs::read_symlink(proc + "/ns/pid", ec) != own_namespace && !ec) namespace_pid_ = pid;
+      pid = std::atoi(
+          test_support::ReadFile(proc + "/task/" + std::to_string(pid) + "/children").c_str());
+    }
     ASSERT_TRUE(fs::exists(dir_.path() / "ready"))
         << "no namespace of the test's own:\n"
         << test_support::ReadFile(dir_.path() / "namespace.out");
