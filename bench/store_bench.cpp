@@ -7,9 +7,11 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <tuple>
 
 #include "filter/diagnostic_log.h"
 #include "filter/request_state.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/store.h"
 #include "filter/tempogate.h"
@@ -18,6 +20,7 @@
 #include "platform/machine.h"
 #include "platform/process.h"
 #include "platform/shlwapi.h"
+#include "store/usage.h"
 
 namespace {
 
@@ -117,6 +120,53 @@ void BM_RequestDecision(benchmark::State& state) {
 }
 BENCHMARK(BM_RequestDecision)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
+// The same decision with classes and schedules (argument 1) or without (0), 10,000 users in 100
+// groups, each group with allowances for its weekdays, two allowed windows and one free window,
+// in one run so that the two can be compared.
+void BM_RequestDecisionSchedules(benchmark::State& state) {
+  constexpr int kUsers = 10000;
+  Store store(kUsers);
+  if (state.range(0) != 0) {
+    ado::Execute(store.admin(), "BEGIN");
+    for (int g = 0; g < 100; ++g) {
+      const std::string group = "G" + std::to_string(g);
+      ado::Execute(store.admin(), "INSERT INTO ScheduleGroups VALUES (?1)", {group});
+      for (int day = 0; day < 7; ++day) {
+        ado::Execute(store.admin(), "INSERT INTO WeekdayAllowances VALUES (?1, ?2, ?3)",
+                     {"@" + group, static_cast<long long>(day), 100000LL});
+        for (const auto& [kind, start, end] :
+             {std::tuple{"allowed", 0, 720}, std::tuple{"allowed", 720, 1440},
+              std::tuple{"free", 1430, 1440}}) {
+          ado::Execute(store.admin(), "INSERT INTO ScheduleWindows VALUES (?1, ?2, ?3, ?4, ?5)",
+                       {"@" + group, std::string(kind), static_cast<long long>(day),
+                        static_cast<long long>(start), static_cast<long long>(end)});
+        }
+      }
+    }
+    for (int i = 0; i < kUsers; ++i) {
+      ado::Execute(store.admin(), "INSERT INTO GroupMembers VALUES (?1, ?2)",
+                   {Store::UserName(i), "G" + std::to_string(i % 100)});
+    }
+    ado::Execute(store.admin(), "UPDATE FilterSettings SET UsersChanged = 1");
+    ado::Execute(store.admin(), "COMMIT");
+    CountMonitoredUsers();
+  }
+  const std::string user = Store::UserName(kUsers / 2);
+  for (auto _ : state) {
+    bool has_time = false, found = false;
+    CountMonitoredUsers();
+    CheckResetSchedule();
+    RefreshFreeSites();
+    LookUpUserInSet(user, &has_time, &found);
+    gblFreeSite = LookUpSiteInSet(gblRequestUrl, gblServerName) != 0;
+    const HoursNow hours = HoursOf(user, platform::Now());
+    benchmark::DoNotOptimize(hours);
+    int first = 0;
+    benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
+  }
+}
+BENCHMARK(BM_RequestDecisionSchedules)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
+
 // RegisterTime when a new minute is due: one durable write per call.
 void BM_RegisterTimeWithWrite(benchmark::State& state) {
   Store store(static_cast<int>(state.range(0)));
@@ -183,6 +233,42 @@ void BM_DailyReset(benchmark::State& state) {
 BENCHMARK(BM_DailyReset)
     ->Arg(1000)
     ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(5);
+
+// The daily reset of 10,000 users with a year of history (three sessions a day each) kept to
+// 365 days: the reset and the first slice of pruning the day that falls out.
+void BM_DailyResetWithYearOfHistory(benchmark::State& state) {
+  constexpr int kUsers = 10000;
+  Store store(kUsers);
+  const long long today = store::LocalDayNumber(platform::Now());
+  ado::Execute(store.admin(), "INSERT INTO MinutrixSettings VALUES ('HistoryDays', '365')");
+  ado::Execute(
+      store.admin(),
+      "WITH RECURSIVE d(day) AS (SELECT ?1 UNION ALL SELECT day + 1 FROM d WHERE day < ?2),"
+      " u(i) AS (SELECT 0 UNION ALL SELECT i + 1 FROM u WHERE i < ?3),"
+      " s(start) AS (VALUES (480), (600), (780))"
+      " INSERT INTO History (Day, UserName, Start, Minutes, Host)"
+      " SELECT day, 'USER' || i, start, 15, 1 + (i + start) % 20 FROM d, u, s",
+      {today - 366, today - 1, static_cast<long long>(kUsers - 1)});
+  ado::Execute(store.admin(), "UPDATE FilterSettings SET UsersChanged = 1");
+  CountMonitoredUsers();  // the setting is read outside the timing
+  for (auto _ : state) {
+    state.PauseTiming();
+    ado::Execute(store.admin(), "UPDATE Users SET CurrentInternetTime = 1");
+    platform::AdvanceFixedTime(24 * 60 * 60);
+    m_pRstUsers->MoveFirst();
+    state.ResumeTiming();
+    CheckResetSchedule();
+  }
+  if (ado::QueryInteger(store.admin(), "SELECT max(CurrentInternetTime) FROM Users", {}, -1) != 0)
+    state.SkipWithError("not reset");
+  const long long first_kept = store::LocalDayNumber(platform::Now()) - 365 + 1;
+  state.counters["runs_left_to_prune"] = static_cast<double>(ado::QueryInteger(
+      store.admin(), "SELECT count(*) FROM History WHERE Day < ?1", {first_kept}, -1));
+}
+BENCHMARK(BM_DailyResetWithYearOfHistory)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(5);

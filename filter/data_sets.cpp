@@ -5,10 +5,9 @@
 #include <string>
 
 #include "filter/diagnostic_log.h"
+#include "filter/reset_marker.h"
 #include "filter/sections.h"
 #include "filter/status_file.h"
-#include "filter/tempogate.h"
-#include "filter/time_accounting.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/never_destroyed.h"
@@ -75,44 +74,6 @@ void SetText(char* field, std::size_t size, const char* text) {
 }
 
 }  // namespace
-
-bool ClsTempogate::InitializeFilter() {
-  try {
-    if (m_bDataSetsLoaded) return true;
-    m_pWebSites.Release();
-    m_pWebSites = ado::CreateRecordset();
-    if (!m_pWebSites) {
-      DoMessageHandling("[InitializeFilter] Error: Unbound PageName Record initialization failed!",
-                        3);
-      return false;
-    }
-    DoMessageHandling("[InitializeFilter] Success", 1);
-    m_pSettingsRecord.Release();
-    m_pSettingsRecord = ado::CreateRecordset();
-    if (!m_pSettingsRecord) {
-      DoMessageHandling("[InitializeFilter] Error: Unbound Settings Record initialization failed!",
-                        3);
-      return false;
-    }
-    m_pRstUsers.Release();
-    m_pRstUsers = ado::CreateRecordset();
-    if (!m_pRstUsers) {
-      DoMessageHandling("[InitializeUserSet] Error: Unbound UserSet initialization failed!", 3);
-      return false;
-    }
-    if (!ReadDataSetsFromDB()) {
-      DoMessageHandling("[InitializeUserSet] Error: ReadSetsFromDB returned FALSE!", 3);
-      return false;
-    }
-    ReadResetMarker();
-    ReadUsageTables();
-    m_bDataSetsLoaded = 1;
-    return true;
-  } catch (const ado::ComError& error) {
-    ReportStoreError("[InitializeUserSet] An error has occured!", error);
-    return false;
-  }
-}
 
 bool ReadDataSetsFromDB() {
   try {

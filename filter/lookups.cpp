@@ -216,7 +216,8 @@ int LookUpUserInSet(const std::string& userName, bool* hasTime, bool* found) {
       DoMessageHandling("Please add user %s to database", userName, 0);
       *hasTime = true;
       *found = false;
-    } else if (UserSet.CurrentInternetTime < AllowanceOfPeriod()) {
+    } else if (UserSet.CurrentInternetTime <
+               AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime)) {
       *hasTime = true;
       *found = true;
     } else {

@@ -6,9 +6,14 @@
 #include "filter/host_operations.h"
 #include "filter/lookups.h"
 #include "filter/request_state.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/time_accounting.h"
 #include "filter/usage.h"
+#include "platform/clock.h"
+#include "platform/text.h"
+#include "store/schedules.h"
+#include "store/usage.h"
 
 namespace {
 
@@ -17,10 +22,22 @@ namespace {
 // 0 too: -1 is what the page shows as unlimited.
 long TimeLeftOfSoughtUser() {
   if (m_pRstUsers->IsEOF()) return 0;
-  const long allowance = AllowanceOfPeriod();
+  const long allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
   const long left = allowance - static_cast<long>(UserSet.CurrentInternetTime);
   if (allowance != -1 && left < 0) return 0;
   return left;
+}
+
+// What applies now, for the time-left page: until when browsing is allowed today, and until
+// when it is free. Parameters after the usual ones, so the page reads the old ones as before.
+std::string HoursParameters(const std::string& userName) {
+  if (m_pRstUsers->IsEOF()) return {};
+  const HoursNow hours = HoursOf(platform::UpperAscii(userName), platform::Now(), true);
+  std::string parameters;
+  if (hours.allowed_until >= 0)
+    parameters += "&OpenUntil=" + store::MinuteText(hours.allowed_until);
+  if (hours.free_until >= 0) parameters += "&FreeUntil=" + store::MinuteText(hours.free_until);
+  return parameters;
 }
 
 }  // namespace
@@ -49,13 +66,14 @@ void ShowTimeLeft(HTTP_FILTER_CONTEXT* context, const std::string& userName, boo
   const long timeLeft = TimeLeftOfSoughtUser();
   std::string url;
   if (!userAsked) {
-    url = ProductPageUrl(userName, timeLeft, gblRequestUrl, false, {});
+    url = ProductPageUrl(userName, timeLeft, gblRequestUrl, false, {}) + HoursParameters(userName);
     DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s",
                       std::string(SettingsRecord.CurrentUserCommand), 0);
     DoMessageHandling("[ShowTimeLeft] UserName : %s", userName, 0);
     DoMessageHandling("[ShowTimeLeft] StartupRequest = %s", url, 0);
   } else if (timeLeft > 0 || timeLeft == -1) {
-    url = ProductPageUrl(userName, timeLeft, ProductHomeHost, false, {});
+    url =
+        ProductPageUrl(userName, timeLeft, ProductHomeHost, false, {}) + HoursParameters(userName);
   } else {
     url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage,
                          m_pRstUsers->IsEOF());
@@ -105,4 +123,28 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context) {
   const long timeLeft = TimeLeftOfSoughtUser();
   SendRedirect(context, ProductPageUrl(userName, timeLeft, ProductHomeHost, true, deniedMessage,
                                        m_pRstUsers->IsEOF()));
+}
+
+void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hours) {
+  SectionLock section(3);
+  char userText[kRequestTextSize];
+  if (!ReadRemoteUser(context, userText)) return;
+  const std::string userName = UserNameOf(userText);
+  DoMessageHandling("[WriteOutsideHoursMessage] UserName = %s", userName, 0);
+  SeekUserInSet(userName);
+  std::string url = ProductPageUrl(userName, TimeLeftOfSoughtUser(), ProductHomeHost, true,
+                                   OutsideHoursMessage());
+  if (hours.opens_in >= 0) {
+    const std::time_t opens = platform::Now() + 60 * static_cast<std::time_t>(hours.opens_in);
+    const store::LocalMinute at = store::LocalMinuteOf(opens);
+    // The day as the user counts it from today: a weekday name alone would leave "Tuesday"
+    // unclear on a Tuesday.
+    const long long days = store::LocalDayNumber(opens) - store::LocalDayNumber(platform::Now());
+    std::string on = store::WeekdayName(at.weekday);
+    if (days <= 0) on = "today";
+    if (days == 1) on = "tomorrow";
+    if (days >= 7) on = "next-" + on;
+    url += "&OpensAt=" + store::MinuteText(at.minute) + "&OpensOn=" + on;
+  }
+  SendRedirect(context, url);
 }

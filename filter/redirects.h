@@ -18,6 +18,12 @@ void ShowTimeLeft(HTTP_FILTER_CONTEXT* context, const std::string& userName, boo
 // Takes section 3; database errors are raised to the caller with section 3 released.
 void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context);
 
+struct HoursNow;
+// Sends the denied page for a request outside the allowed hours: the OutsideHoursMessage text,
+// and after the usual parameters when browsing opens again (OpensAt=HH:MM; OpensOn=today,
+// tomorrow, mon..sun within the week, next-mon..next-sun a week ahead).
+void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hours);
+
 // The product page's URL without its scheme; values are inserted as they are, except that CR, LF
 // and NUL are dropped. An empty `deniedMessage` with `denied` false gives the time-left form.
 // A denial of a user who is not in Users ends in "&Unknown=1", after the product's own keys, so

@@ -8,9 +8,11 @@
 #include "filter/host_operations.h"
 #include "filter/redirects.h"
 #include "filter/request_state.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/store.h"
 #include "filter/tempogate.h"
+#include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/text.h"
 
@@ -101,6 +103,21 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
       gblFreeSite = false;
     }
     SetHasTime(hasTime ? 1 : 0);
+
+    // Hours bind every user the store knows, unlimited ones too; free sites stay open. Free
+    // hours let a user out of minutes through, uncharged.
+    if (found && !gblFreeSite) {
+      const HoursNow hours = HoursOf(platform::UpperAscii(userName), platform::Now());
+      if (!hours.allowed) {
+        DoMessageHandling("[HandleRequest] Outside the allowed hours: %s", userName, 0);
+        WriteOutsideHoursMessage(context, hours);
+        return SF_STATUS_REQ_FINISHED;
+      }
+      if (hours.free && !hasTime) {
+        DoMessageHandling("[HandleRequest] Free hours: %s is not charged", userName, 0);
+        return SF_STATUS_REQ_NEXT_NOTIFICATION;
+      }
+    }
 
     if (!hasTime) {
       if (DoesUserHaveUnlimitedTime(userName)) {

@@ -3,5 +3,6 @@
 
 #include "filter/data_sets.h"
 #include "filter/lookups.h"
+#include "filter/reset_marker.h"
 #include "filter/time_accounting.h"
 #include "filter/user_db.h"

@@ -8,6 +8,7 @@
 #include "filter/sections.h"
 #include "filter/status_file.h"
 #include "filter/store.h"
+#include "filter/usage.h"
 
 BOOL ClsTempogate::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   DoMessageHandling("Starting App", 2);
@@ -79,4 +80,42 @@ DWORD ClsTempogate::OnAuthentication(HTTP_FILTER_CONTEXT*, HTTP_FILTER_AUTHENT*)
 
 DWORD ClsTempogate::OnEndOfNetSession(HTTP_FILTER_CONTEXT*) {
   return SF_STATUS_REQ_NEXT_NOTIFICATION;
+}
+
+bool ClsTempogate::InitializeFilter() {
+  try {
+    if (m_bDataSetsLoaded) return true;
+    m_pWebSites.Release();
+    m_pWebSites = ado::CreateRecordset();
+    if (!m_pWebSites) {
+      DoMessageHandling("[InitializeFilter] Error: Unbound PageName Record initialization failed!",
+                        3);
+      return false;
+    }
+    DoMessageHandling("[InitializeFilter] Success", 1);
+    m_pSettingsRecord.Release();
+    m_pSettingsRecord = ado::CreateRecordset();
+    if (!m_pSettingsRecord) {
+      DoMessageHandling("[InitializeFilter] Error: Unbound Settings Record initialization failed!",
+                        3);
+      return false;
+    }
+    m_pRstUsers.Release();
+    m_pRstUsers = ado::CreateRecordset();
+    if (!m_pRstUsers) {
+      DoMessageHandling("[InitializeUserSet] Error: Unbound UserSet initialization failed!", 3);
+      return false;
+    }
+    if (!ReadDataSetsFromDB()) {
+      DoMessageHandling("[InitializeUserSet] Error: ReadSetsFromDB returned FALSE!", 3);
+      return false;
+    }
+    ReadResetMarker();
+    ReadUsageTables();
+    m_bDataSetsLoaded = 1;
+    return true;
+  } catch (const ado::ComError& error) {
+    ReportStoreError("[InitializeUserSet] An error has occured!", error);
+    return false;
+  }
 }

@@ -2,6 +2,7 @@
 // written to the database whenever that number grows.
 #include "filter/time_accounting.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -10,6 +11,8 @@
 #include "filter/diagnostic_log.h"
 #include "filter/lookups.h"
 #include "filter/request_state.h"
+#include "filter/reset_marker.h"
+#include "filter/schedule.h"
 #include "filter/sections.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
@@ -22,7 +25,6 @@
 // Never destroyed: the filter object empties it from its destructor (see data_sets.cpp).
 std::map<std::string, UserTimesRecord>& TimesMap =
     platform::NeverDestroyed<std::map<std::string, UserTimesRecord>>();
-std::time_t lastReset = platform::Now();
 
 namespace {
 
@@ -39,6 +41,14 @@ int WholeMinutes(std::time_t from, std::time_t to) { return static_cast<int>((to
 // The host of the request being decided, where its user's next minutes are spent.
 std::string RequestHost() { return store::HostOfUrl(gblRequestUrl); }
 
+// Notes the request's host in `period`, without a copy while the user stays on one host.
+void NoteRequestHost(UserTimesRecord& period) {
+  const std::string_view host = store::HostPartOfUrl(gblRequestUrl);
+  if (!platform::EqualsNoCase(host, period.strLastHost)) {
+    period.strLastHost = platform::LowerAscii(host);
+  }
+}
+
 // A new period starting now from the used minutes in the database.
 UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   UserTimesRecord record;
@@ -49,18 +59,48 @@ UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   return record;
 }
 
-// Writes UserSet's new minutes and the history of the minutes they add, from period minute
-// `from_minute` on, in one transaction: a charge and its history are there together or not at
-// all. `before` is what the row held.
-void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from_minute,
+// The start of period minute `index` (0 the first).
+std::time_t MinuteStart(const UserTimesRecord& period, int index) {
+  return period.ctimeFirstRequest + 60 * static_cast<std::time_t>(index);
+}
+
+// Of the period's minutes `from` to `to` (0-based, `to` excluded), those in free hours.
+int FreeMinutesOf(const std::string& upperName, const UserTimesRecord& period, int from, int to) {
+  if (from >= to || !HasFreeHours(upperName)) return 0;
+  int free = 0;
+  for (int i = from; i < to; ++i) free += FreeMinuteAt(upperName, MinuteStart(period, i)) ? 1 : 0;
+  return free;
+}
+
+// Writes UserSet's new minutes and the history of the period's minutes `from` to `to` in one
+// transaction: a charge and its history are there together or not at all. `before` is what the
+// row held; the charged minutes recorded are what it grew by (a cap may have cut them), the
+// minutes in free hours are recorded as free.
+void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from, int to,
                  LONG before) {
+  const std::string upper = platform::UpperAscii(userName);
   m_pConnection->BeginTrans();
   try {
-    gblPicUsersRS->Update(&UserSet);
-    RecordChargedMinutes(platform::UpperAscii(userName),
-                         period.ctimeFirstRequest + 60 * static_cast<std::time_t>(from_minute),
-                         static_cast<int>(UserSet.CurrentInternetTime - before),
-                         period.strLastHost);
+    if (UserSet.CurrentInternetTime != before) gblPicUsersRS->Update(&UserSet);
+    int charged_left = static_cast<int>(UserSet.CurrentInternetTime - before);
+    const bool has_free = HasFreeHours(upper);
+    int i = from;
+    while (i < to) {
+      const bool free = has_free && FreeMinuteAt(upper, MinuteStart(period, i));
+      int end = i + 1;
+      if (has_free) {
+        while (end < to && FreeMinuteAt(upper, MinuteStart(period, end)) == free) ++end;
+      } else {
+        end = to;
+      }
+      int count = end - i;
+      if (!free) {
+        count = std::min(count, std::max(charged_left, 0));
+        charged_left -= count;
+      }
+      RecordChargedMinutes(upper, MinuteStart(period, i), count, period.strLastHost, free);
+      i = end;
+    }
     m_pConnection->CommitTrans();
   } catch (...) {
     try {
@@ -72,7 +112,6 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
   }
 }
 
-constexpr int kMarkerWaitMs = 200;
 // How far behind the last reset the clock may step and still be waited for; a time sync steps
 // seconds or minutes, a clock corrected after a wrong jump steps further.
 constexpr std::time_t kClockStepBackKept = 24 * 3600;
@@ -112,47 +151,6 @@ class LocalTimeOf {
   std::tm tm_{};
 };
 LocalTimeOf g_today, g_last_reset;
-
-std::string MarkerText(std::time_t t) {
-  const std::tm tm = platform::LocalTime(t);
-  char text[32];
-  const size_t n = std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
-  return std::string(text, n);
-}
-
-std::optional<std::time_t> ParseMarker(const std::string& text) {
-  std::tm tm{};
-  char tail = 0;
-  if (std::sscanf(text.c_str(), "%4d-%2d-%2d %2d:%2d:%2d%c", &tm.tm_year, &tm.tm_mon, &tm.tm_mday,
-                  &tm.tm_hour, &tm.tm_min, &tm.tm_sec, &tail) != 6) {
-    return std::nullopt;
-  }
-  if (tm.tm_mon < 1 || tm.tm_mon > 12 || tm.tm_mday < 1 || tm.tm_mday > 31 || tm.tm_hour > 23 ||
-      tm.tm_min > 59 || tm.tm_sec > 60) {
-    return std::nullopt;
-  }
-  tm.tm_year -= 1900;
-  tm.tm_mon -= 1;
-  tm.tm_isdst = -1;
-  const std::time_t t = std::mktime(&tm);
-  if (t == static_cast<std::time_t>(-1)) return std::nullopt;
-  return t;
-}
-
-// Writes the marker row (making the table first in a database older than it), as part of the
-// caller's transaction when one is open.
-void WriteMarker(std::time_t t) {
-  ado::Execute(m_pConnection, std::string("CREATE TABLE IF NOT EXISTS ") + kResetMarkerTable +
-                                  " (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)");
-  const std::string text = MarkerText(t);
-  if (ado::Execute(m_pConnection,
-                   std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1",
-                   {text}) == 0) {
-    ado::Execute(m_pConnection,
-                 std::string("INSERT INTO ") + kResetMarkerTable + " (LastReset) VALUES (?1)",
-                 {text});
-  }
-}
 
 // Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
 // transaction; lastReset and TimesMap change only once it is committed.
@@ -233,7 +231,7 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       Log("[RegisterTime] OldMinutes     : %d", copy.iOldMinutes);
 
       const int current = UserSet.CurrentInternetTime;
-      if (current != copy.iOldMinutes + copy.dwPassedMinutes) {
+      if (current != copy.iOldMinutes + copy.dwPassedMinutes - copy.iFreeMinutes) {
         // Changed by the administration tools, or left so by a free-site request.
         Log("[RegisterTime] %d !=,", current);
         Log("[RegisterTime] %d", copy.iOldMinutes);
@@ -267,12 +265,16 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       } else if (gblFreeSite) {
         const int minutes = WholeMinutes(copy.ctimeFirstRequest, now);
         const int used = UserSet.CurrentInternetTime;
+        const int free = copy.iFreeMinutes + FreeMinutesOf(platform::UpperAscii(userName), copy,
+                                                           copy.dwPassedMinutes, minutes);
         // Capped as a charged request is: a free site never carries a user past the allowance.
-        int charged = copy.iOldMinutes + minutes;
-        const LONG allowance = AllowanceOfPeriod();
+        int charged = copy.iOldMinutes + minutes - free;
+        const LONG allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
         if (allowance >= 0 && charged > allowance) charged = allowance;
         UserSet.CurrentInternetTime = charged;
-        if (charged != used) WriteCharge(userName, copy, copy.dwPassedMinutes, used);
+        if (charged != used || free > copy.iFreeMinutes) {
+          WriteCharge(userName, copy, copy.dwPassedMinutes, minutes, used);
+        }
         UserTimesRecord record = NewPeriod(now, used);
         record.dwPassedMinutes = minutes;
         record.bFreeSite = true;
@@ -286,8 +288,8 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         Log("[RegisterTime] %d = ,", copy.dwPassedMinutes);
         Log("[RegisterTime] %d", minutes - copy.dwPassedMinutes);
         if (minutes == copy.dwPassedMinutes) {
-          copy.strLastHost = RequestHost();
-          TimesMap[userName] = copy;
+          NoteRequestHost(copy);
+          entry->second = std::move(copy);
         } else {
           section3.emplace(3);
           SeekUserInSet(userName);
@@ -296,9 +298,11 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
             DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
             return 0;
           }
-          const int total = minutes + copy.iOldMinutes;
+          const int new_free =
+              FreeMinutesOf(platform::UpperAscii(userName), copy, copy.dwPassedMinutes, minutes);
+          const int total = minutes - copy.iFreeMinutes - new_free + copy.iOldMinutes;
           const LONG before = UserSet.CurrentInternetTime;
-          const LONG allowance = AllowanceOfPeriod();
+          const LONG allowance = AllowanceOfPeriod(UserSet.UserName, UserSet.MaxInternetTime);
           if (total > allowance) {
             UserSet.CurrentInternetTime = allowance;
             DoMessageHandling("[RegisterTime] Max time is reached", 0);
@@ -307,13 +311,14 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
             Log("[RegisterTime] Not max time dest. %d (passedmin), ", minutes);
             Log("[RegisterTime] %d (in recordset)", UserSet.CurrentInternetTime);
           }
-          if (UserSet.CurrentInternetTime != before) {
-            WriteCharge(userName, copy, copy.dwPassedMinutes, before);
+          if (UserSet.CurrentInternetTime != before || new_free > 0) {
+            WriteCharge(userName, copy, copy.dwPassedMinutes, minutes, before);
           }
           section3.reset();
 
           const std::time_t previous_last = copy.ctimeLastRequest;
           copy.dwPassedMinutes = minutes;
+          copy.iFreeMinutes += new_free;
           copy.ctimeLastRequest = now;
           copy.strLastHost = RequestHost();
           Log("[RegisterTime] USER %s: ,", userName);
@@ -350,6 +355,7 @@ void CheckResetSchedule() {
   const std::time_t now = platform::Now();
   if (!DetailLineDropped()) DoMessageHandling("Log Time " + ClockText(now), 0);
   m_pSettingsRecord->MoveFirst();
+  SetDailyPeriods(!SettingsRecord.ResetWeekly && !SettingsRecord.ResetMonthly);
   if (now < lastReset) {
     // A clock stepped back (time sync) must not bring back a day, week or month that was reset:
     // the marker stays until the clock passes it. Far behind, the marker came from a clock that
@@ -380,35 +386,3 @@ void CheckResetSchedule() {
 }
 
 void ResetUserTimes() { ResetAndMark(true, std::nullopt); }
-
-void ReadResetMarker() {
-  if (!m_pConnection) return;
-  const std::time_t loaded = lastReset;
-  try {
-    const std::string text = ado::QueryText(
-        m_pConnection, std::string("SELECT LastReset FROM ") + kResetMarkerTable + " LIMIT 1", {},
-        "");
-    if (const auto marker = ParseMarker(text)) {
-      lastReset = *marker;
-      DoMessageHandling("[ReadResetMarker] Last reset decision: %s", text, 0);
-      return;
-    }
-    // No row yet (a new database) is normal; a row that is not a time is worth a line.
-    if (!text.empty()) {
-      DoMessageHandling("[ReadResetMarker] Unreadable marker '%s', using the load time", text, 2);
-    }
-  } catch (const ado::ComError&) {
-    // A database made before the marker existed: it gets one below.
-  }
-  // Start-up does not wait long for a locked file: the next reset decision writes the marker.
-  const auto timeout = m_pConnection->CommandTimeout();
-  m_pConnection->SetCommandTimeout(std::chrono::milliseconds(kMarkerWaitMs));
-  try {
-    WriteMarker(loaded);
-    DoMessageHandling("[ReadResetMarker] Marker set to the load time", 0);
-  } catch (const ado::ComError& error) {
-    ReportStoreError("[ReadResetMarker] The marker could not be written, using the load time",
-                     error);
-  }
-  m_pConnection->SetCommandTimeout(timeout);
-}

@@ -7,7 +7,6 @@
 #include <string>
 
 #include "platform/isapi.h"
-#include "store/schema.h"
 
 // One user's counting period.
 struct UserTimesRecord {
@@ -17,6 +16,7 @@ struct UserTimesRecord {
   int iOldMinutes = 0;               // CurrentInternetTime when the period started
   bool bFreeSite = false;            // the period was started by a free-site request
   bool bWarned = false;              // the one warning of warning mode was shown
+  int iFreeMinutes = 0;              // of the dwPassedMinutes, those in free hours
   std::string strLastHost;           // host of the latest request: the minutes until the next
                                      // one are spent there
 };
@@ -24,19 +24,6 @@ struct UserTimesRecord {
 // User name (as RegisterTime receives it, case-sensitive) to its period; in memory only.
 // Guarded by section 1 (the request decision) and section 3.
 extern std::map<std::string, UserTimesRecord>& TimesMap;
-
-// Time of the last reset decision, as kept in the database (table ResetMarker); the library's
-// load time until ReadResetMarker has read it.
-extern std::time_t lastReset;
-
-// The table that keeps the last reset decision across restarts: one row, LastReset holding the
-// server's local time as "YYYY-MM-DD HH:MM:SS".
-inline constexpr const char* kResetMarkerTable = store::kResetMarkerTable;
-
-// Reads lastReset from the database at start-up. A database without the marker (made before it
-// existed) gets one holding the load time; a marker that cannot be read or written is logged and
-// the load time is used. Never raises.
-void ReadResetMarker();
 
 // Charges `userName` for this request (gblFreeSite tells a free site). Returns 1 when done, 0 when
 // the time could not be charged (user gone, database error; logged),

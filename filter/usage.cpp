@@ -3,8 +3,8 @@
 
 #include <map>
 
-#include "filter/data_sets.h"
 #include "filter/diagnostic_log.h"
+#include "filter/schedule.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
 #include "platform/text.h"
@@ -15,7 +15,9 @@ namespace {
 
 store::OwnSettings g_settings;
 std::map<std::string, long, std::less<>> g_extra_minutes;
-bool g_own_tables = false;  // the store's own tables exist in the file open now
+bool g_own_tables = false;
+store::HostIds
+    g_host_ids;  // of the file open now  // the store's own tables exist in the file open now
 // The first day of history to keep, while older runs remain to be deleted; -1 when none.
 long long g_prune_before = -1;
 // Runs deleted per slice: a day of a large school, in a few milliseconds.
@@ -31,10 +33,14 @@ bool OwnTablesExist() {
 
 }  // namespace
 
+const std::string& OutsideHoursMessage() { return g_settings.outside_hours_message; }
+
 void ReadUsageTables() noexcept {
+  ReadScheduleTables();
   g_settings = store::OwnSettings();
   g_extra_minutes.clear();
   g_own_tables = false;
+  g_host_ids.clear();
   try {
     g_own_tables = OwnTablesExist();
     g_settings = store::ReadOwnSettings(m_pConnection);
@@ -46,11 +52,12 @@ void ReadUsageTables() noexcept {
   }
 }
 
-LONG AllowanceOfPeriod() {
-  if (UserSet.MaxInternetTime == -1) return -1;
-  long allowance = UserSet.MaxInternetTime;
+LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime) {
+  const LONG today = AllowanceOfToday(upperName, maxInternetTime);
+  if (today == -1) return -1;
+  long allowance = today;
   if (!g_extra_minutes.empty()) {
-    const auto extra = g_extra_minutes.find(std::string_view(UserSet.UserName));
+    const auto extra = g_extra_minutes.find(std::string_view(upperName));
     if (extra != g_extra_minutes.end()) allowance += extra->second;
   }
   if (allowance < 0) return 0;
@@ -58,7 +65,7 @@ LONG AllowanceOfPeriod() {
 }
 
 void RecordChargedMinutes(const std::string& upperName, std::time_t first, int count,
-                          const std::string& host) {
+                          const std::string& host, bool free) {
   if (count <= 0 || g_settings.history_days == 0) return;
   if (!g_own_tables) {
     store::CreateOwnTables(m_pConnection);  // a database of an older build gains history now
@@ -69,7 +76,8 @@ void RecordChargedMinutes(const std::string& upperName, std::time_t first, int c
   minutes.first = first;
   minutes.count = count;
   minutes.host = host;
-  store::RecordMinutes(m_pConnection, minutes, g_settings);
+  minutes.free = free;
+  store::RecordMinutes(m_pConnection, minutes, g_settings, &g_host_ids);
 }
 
 void ForgetExtraMinutes() noexcept { g_extra_minutes.clear(); }

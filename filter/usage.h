@@ -8,20 +8,24 @@
 
 #include "platform/win_types.h"
 
-// Reads the store's own settings and the extra minutes again (at start-up, when the
+// The text the denied page shows outside the allowed hours (setting OutsideHoursMessage).
+const std::string& OutsideHoursMessage();
+
+// Reads the store's own settings, the schedules and the extra minutes again (at start-up, when the
 // administration tools set UsersChanged, when the file was opened again). A failure is logged
 // and leaves the defaults and no extra minutes; never raises.
 void ReadUsageTables() noexcept;
 
-// The allowance of the current period of the user UserSet holds: -1 for unlimited, otherwise
-// MaxInternetTime plus the user's extra minutes, never below 0.
-LONG AllowanceOfPeriod();
+// The allowance of the current period of a user of Users (its upper-case name and
+// MaxInternetTime): -1 for unlimited, otherwise the allowance of today (MaxInternetTime, or the
+// weekday's) plus the user's extra minutes, never below 0.
+LONG AllowanceOfPeriod(const char* upperName, LONG maxInternetTime);
 
-// Records `count` charged minutes from `first` on `host` in the history, in the caller's
-// transaction (making the store's own tables first in a database of an older build). Raises
-// ado::ComError on failure, so that the charge fails with it.
+// Records `count` charged (or, when `free`, free) minutes from `first` on `host` in the history, in
+// the caller's transaction (making the store's own tables first in a database of an older build).
+// Raises ado::ComError on failure, so that the charge fails with it.
 void RecordChargedMinutes(const std::string& upperName, std::time_t first, int count,
-                          const std::string& host);
+                          const std::string& host, bool free = false);
 
 // A committed reset emptied the extra minutes.
 void ForgetExtraMinutes() noexcept;

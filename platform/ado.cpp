@@ -174,8 +174,25 @@ void ConnectionImpl::CloseDb() noexcept {
   main_file = nullptr;
   if (data_version != nullptr) sqlite3_finalize(data_version);
   data_version = nullptr;
+  for (auto& [sql, statement] : statements) sqlite3_finalize(statement);
+  statements.clear();
   if (db != nullptr) sqlite3_close_v2(db);
   db = nullptr;
+}
+
+int ConnectionImpl::RunCached(const char* sql) noexcept {
+  sqlite3_stmt*& statement = statements[sql];
+  if (statement == nullptr) {
+    const int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(statement);
+      statement = nullptr;
+      return rc;
+    }
+  }
+  const int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
 sqlite3_stmt* Prepare(ConnectionImpl& connection, const std::string& sql) {
@@ -307,7 +324,7 @@ long Connection::BeginTrans() {
     c.Raise(kErrorFail, kConnectionSource, "A transaction is already open on this connection.");
   }
   // IMMEDIATE: the write lock is taken (or refused) here, not halfway through the changes.
-  const int rc = sqlite3_exec(c.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  const int rc = c.RunCached("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) c.RaiseEngine(rc, "Starting a transaction");
   c.in_transaction = true;
   return 1;
@@ -319,7 +336,7 @@ void Connection::CommitTrans() {
   if (!c.in_transaction) {
     c.Raise(kErrorFail, kConnectionSource, "No transaction is open on this connection.");
   }
-  const int rc = sqlite3_exec(c.db, "COMMIT", nullptr, nullptr, nullptr);
+  const int rc = c.RunCached("COMMIT");
   if (rc == SQLITE_OK) {
     c.in_transaction = false;
     return;

@@ -14,6 +14,41 @@ struct Statement {
   ~Statement() { sqlite3_finalize(handle); }
 };
 
+// A prepared statement of the connection's cache, returned to it reset when the command ends.
+class CachedStatement {
+ public:
+  CachedStatement(ConnectionImpl& c, const std::string& sql) : c_(c), db_(c.db), sql_(sql) {
+    const auto found = c.statements.find(sql);
+    if (found != c.statements.end() && found->second != nullptr) {
+      handle = found->second;
+      found->second = nullptr;  // in use
+    } else {
+      handle = Prepare(c, sql);
+    }
+  }
+  ~CachedStatement() {
+    sqlite3_reset(handle);
+    sqlite3_clear_bindings(handle);
+    // A statement of a file closed meanwhile is not kept for the file open now.
+    if (c_.db == db_ && db_ != nullptr) {
+      auto& slot = c_.statements[sql_];
+      if (slot == nullptr) {
+        slot = handle;
+        return;
+      }
+    }
+    sqlite3_finalize(handle);
+  }
+  CachedStatement(const CachedStatement&) = delete;
+  CachedStatement& operator=(const CachedStatement&) = delete;
+  sqlite3_stmt* handle = nullptr;
+
+ private:
+  ConnectionImpl& c_;
+  sqlite3* db_;
+  std::string sql_;
+};
+
 ConnectionImpl& OpenConnection(const ConnectionPtr& connection) {
   if (!connection || connection.get()->State() != adStateOpen) {
     throw ComError(
@@ -72,7 +107,7 @@ void CreateDatabase(const std::string& connection_string) {
 long Execute(const ConnectionPtr& connection, const std::string& sql,
              const std::vector<Parameter>& parameters) {
   ConnectionImpl& c = OpenConnection(connection);
-  Statement statement{Prepare(c, sql)};
+  CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   int rc;
   while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
@@ -84,7 +119,7 @@ long Execute(const ConnectionPtr& connection, const std::string& sql,
 std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sql,
                           const std::vector<Parameter>& parameters, std::int64_t fallback) {
   ConnectionImpl& c = OpenConnection(connection);
-  Statement statement{Prepare(c, sql)};
+  CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int rc = sqlite3_step(statement.handle);
   if (rc == SQLITE_ROW) return sqlite3_column_int64(statement.handle, 0);
@@ -95,7 +130,7 @@ std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sq
 std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
                       const std::vector<Parameter>& parameters, const std::string& fallback) {
   ConnectionImpl& c = OpenConnection(connection);
-  Statement statement{Prepare(c, sql)};
+  CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int rc = sqlite3_step(statement.handle);
   if (rc == SQLITE_ROW) {
@@ -112,7 +147,7 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
                const std::vector<Parameter>& parameters,
                const std::function<void(const std::vector<Parameter>&)>& row) {
   ConnectionImpl& c = OpenConnection(connection);
-  Statement statement{Prepare(c, sql)};
+  CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int columns = sqlite3_column_count(statement.handle);
   std::vector<Parameter> values(static_cast<size_t>(columns));
@@ -131,6 +166,41 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
       }
     }
     row(values);
+    ++rows;
+  }
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return rows;
+}
+
+std::int64_t RowView::Integer(int column) const {
+  return sqlite3_column_int64(static_cast<sqlite3_stmt*>(statement_), column);
+}
+
+std::string_view RowView::Text(int column) const {
+  auto* statement = static_cast<sqlite3_stmt*>(statement_);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  if (text == nullptr) return {};
+  return {text, static_cast<size_t>(sqlite3_column_bytes(statement, column))};
+}
+
+long ScanRows(const ConnectionPtr& connection, const std::string& sql,
+              const std::vector<Parameter>& parameters,
+              const std::function<void(const RowView&)>& row) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  // Held once for the whole scan, the connection's (recursive) mutex makes each column read's
+  // own locking a counter step instead of a lock and an unlock.
+  struct Held {
+    sqlite3_mutex* mutex;
+    explicit Held(sqlite3* db) : mutex(sqlite3_db_mutex(db)) { sqlite3_mutex_enter(mutex); }
+    ~Held() { sqlite3_mutex_leave(mutex); }
+  } held(c.db);
+  const RowView view(statement.handle);
+  long rows = 0;
+  int rc;
+  while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+    row(view);
     ++rows;
   }
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);

@@ -43,12 +43,18 @@ struct ConnectionImpl {
   // Writes made through this connection per table; PRAGMA data_version misses them.
   std::map<std::string, std::uint64_t> table_writes;
   sqlite3_stmt* data_version = nullptr;
+  // Commands run again and again (a charge and its history) are prepared once per open file;
+  // a statement in use is taken out, so a command run inside another's row gets its own.
+  std::map<std::string, sqlite3_stmt*, std::less<>> statements;
   // The database file as SQLite opened it, when it is in WAL mode (else null): its wal-index
   // header, which every commit by any connection rewrites, tells cheaply whether anything changed.
   sqlite3_file* main_file = nullptr;
 
   // Records the error as the connection's error list and raises it.
   [[noreturn]] void Raise(DWORD code, const std::string& source, const std::string& description);
+  // Runs a statement without parameters or rows (BEGIN, COMMIT) from the statement cache;
+  // SQLite's result code.
+  int RunCached(const char* sql) noexcept;
   // Raises the engine's error for `rc`, prefixed with what was being done.
   [[noreturn]] void RaiseEngine(int rc, const std::string& doing);
   // The file's change counter for other connections; raises on failure.

@@ -87,8 +87,8 @@ void ReportBadValue(const std::string& line) {
   reported = line;
   std::fprintf(stderr,
                "minutrix: MINUTRIX_CLOCK_FILE holds \"%s\", which is no time this clock can "
-               "stand at (\"YYYY-MM-DD HH:MM:SS\", or +N/-N seconds with an optional m, h or d "
-               "that fits the time type); the real time is used\n",
+               "stand at (\"YYYY-MM-DD HH:MM:SS\", @N seconds since 1970, or +N/-N seconds with "
+               "an optional m, h or d that fits the time type); the real time is used\n",
                line.c_str());
 }
 
@@ -100,8 +100,15 @@ std::optional<std::time_t> FromClockFile(std::time_t real) {
   if (!in || !std::getline(in, line)) return std::nullopt;
   while (!line.empty() && (line.back() == '\r' || line.back() == ' ')) line.pop_back();
   if (line.empty()) return std::nullopt;
-  const std::optional<std::time_t> t =
-      line[0] == '+' || line[0] == '-' ? Shifted(real, line) : Absolute(line);
+  std::optional<std::time_t> t;
+  if (line[0] == '+' || line[0] == '-') {
+    t = Shifted(real, line);
+  } else if (line[0] == '@') {  // seconds since 1970 UTC: a local time that happens twice
+    const auto seconds = Number(std::string_view(line).substr(1));
+    if (seconds && static_cast<std::time_t>(*seconds) == *seconds) t = *seconds;
+  } else {
+    t = Absolute(line);
+  }
   if (!t) ReportBadValue(line);
   return t;
 }

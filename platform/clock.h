@@ -1,7 +1,8 @@
 // Local wall-clock time for the product, with two ways for tests to move it:
 // in-process (SetFixedTime / AdvanceFixedTime) and, for a library loaded into another program,
 // the file named by $MINUTRIX_CLOCK_FILE, read at every call. Its one line is either an absolute
-// local time "YYYY-MM-DD HH:MM:SS" (the clock stands there) or a shift "+N" / "-N" in seconds
+// local time "YYYY-MM-DD HH:MM:SS" (the clock stands there), "@N" seconds since 1970 UTC (for a
+// local time that happens twice), or a shift "+N" / "-N" in seconds
 // (optionally with suffix m, h or d) added to the real time. A value that is neither, or that
 // does not fit the time type, is an error: it is reported once on standard error and the real
 // time is used. Thread-safe.

@@ -51,6 +51,20 @@ std::span<const char* const> OwnTables() {
       // Minutes given (or taken, when negative) for the current period only; a reset empties it.
       "CREATE TABLE IF NOT EXISTS ExtraMinutes ("
       " UserName TEXT NOT NULL PRIMARY KEY, Minutes INTEGER NOT NULL)",
+      // Classes: a user is in at most one group; group names compare without case.
+      "CREATE TABLE IF NOT EXISTS ScheduleGroups (Name TEXT NOT NULL PRIMARY KEY COLLATE NOCASE)",
+      "CREATE TABLE IF NOT EXISTS GroupMembers ("
+      " UserName TEXT NOT NULL PRIMARY KEY, GroupName TEXT NOT NULL COLLATE NOCASE)",
+      // Owner of a schedule row: a user (upper case, as in Users), "@GROUP" (upper case) or "*"
+      // (everyone). Weekday 0 is Monday, 6 Sunday.
+      "CREATE TABLE IF NOT EXISTS WeekdayAllowances ("
+      " Owner TEXT NOT NULL, Weekday INTEGER NOT NULL, Minutes INTEGER NOT NULL,"
+      " PRIMARY KEY (Owner, Weekday))",
+      // Allowed or free hours: from minute Start to minute End of the local day (1440 is 24:00);
+      // End at or before Start crosses midnight into the next day.
+      "CREATE TABLE IF NOT EXISTS ScheduleWindows ("
+      " Owner TEXT NOT NULL, Kind TEXT NOT NULL, Weekday INTEGER NOT NULL,"
+      " Start INTEGER NOT NULL, End INTEGER NOT NULL)",
       // Every change an administrator made: when (local time), who, with which command, to
       // which user or setting, the value before and after, and why.
       "CREATE TABLE IF NOT EXISTS Audit ("
@@ -63,6 +77,12 @@ std::span<const char* const> OwnTables() {
 
 void CreateOwnTables(const ado::ConnectionPtr& connection) {
   for (const char* statement : OwnTables()) ado::Execute(connection, statement);
+}
+
+bool HasTable(const ado::ConnectionPtr& connection, const char* name) {
+  return ado::QueryInteger(connection,
+                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
+                           {std::string(name)}, 0) > 0;
 }
 
 }  // namespace store

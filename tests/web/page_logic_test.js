@@ -158,4 +158,39 @@ check('rendering puts values in as text and switches language in place', () => {
   assert.strictEqual(main.children.filter((c) => c.tagName === 'h1').length, 1);
 });
 
+check('what the hours say is read off the end and told in both languages', () => {
+  const head = 'UserName=kim&TimeLeft=12&CurrentUserCommand=timeleft&RequestedURL=';
+  let m = model(head + 'www.minutrix.com&OpenUntil=16:30&FreeUntil=10:45');
+  assert.strictEqual(m.kind, 'timeleft');
+  assert.strictEqual(m.openUntil, '16:30');
+  assert.strictEqual(m.freeUntil, '10:45');
+  const en = M.pageBlocks(m, 'en').map((b) => b.text).join('|');
+  assert.match(en, /kim, you have 12 minutes of browsing left\./);
+  assert.match(en, /Browsing is free until 10:45/);
+  assert.match(en, /You may browse until 16:30 today\./);
+  assert.match(M.pageBlocks(m, 'nl').map((b) => b.text).join('|'), /U mag vandaag internetten tot 16:30\./);
+  // The start page's requested URL keeps everything that is not exactly such a value.
+  m = model(head + 'http://x/?a=1&OpenUntil=soon&FreeUntil=12:00');
+  assert.strictEqual(m.kind, 'start');
+  assert.strictEqual(m.link, 'http://x/?a=1&OpenUntil=soon');
+  assert.strictEqual(m.freeUntil, '12:00');
+  // Outside the allowed hours: the message, and when browsing opens again.
+  m = model(head + 'www.minutrix.com&DeniedMessage=Browsing%20is%20not%20allowed%20at%20this%20hour.' +
+            '&OpensAt=08:00&OpensOn=mon');
+  assert.strictEqual(m.kind, 'denied');
+  assert.strictEqual(m.message, 'Browsing is not allowed at this hour.');
+  assert.match(M.pageBlocks(m, 'en').map((b) => b.text).join('|'), /Browsing opens again on Monday at 08:00\./);
+  assert.match(M.pageBlocks(m, 'nl').map((b) => b.text).join('|'), /Internetten kan weer op maandag om 08:00\./);
+  const opens = (on) => M.pageBlocks(model(head + 'www.minutrix.com&DeniedMessage=x&OpensAt=08:00&OpensOn=' + on), 'en')
+    .map((b) => b.text).join('|');
+  assert.match(opens('today'), /opens again today at 08:00/);
+  assert.match(opens('tomorrow'), /opens again tomorrow at 08:00/);
+  assert.match(opens('next-tue'), /opens again next Tuesday at 08:00/);
+  assert.doesNotMatch(opens('someday'), /opens again/, 'an unknown day is no opening time');
+  // Pages without the new values are as before.
+  m = model(head + 'www.minutrix.com&DeniedMessage=Time%20is%20up');
+  assert.strictEqual(m.opensAt, null);
+  assert.strictEqual(m.message, 'Time is up');
+});
+
 process.exit(failures ? 1 : 0);

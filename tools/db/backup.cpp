@@ -8,6 +8,7 @@
 #include "platform/ado_admin.h"
 #include "platform/ado_backup.h"
 #include "platform/machine.h"
+#include "store/schema.h"
 
 namespace user_times_db {
 namespace {
@@ -42,10 +43,7 @@ ado::ConnectionPtr OpenChecked(const std::string& path) {
   try {
     connection->Open("Data Source=" + DataSource(path) + ";", "", "", 0);
     for (const char* table : {"Users", "FilterSettings", "tblPages"}) {
-      if (ado::QueryInteger(connection,
-                            "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?1 "
-                            "COLLATE NOCASE",
-                            {std::string(table)}, 0) == 0) {
+      if (!store::HasTable(connection, table)) {
         throw DbError(path + " is not a user-times database: it has no table " + table + ".");
       }
     }
@@ -66,7 +64,7 @@ std::string Count(const ado::ConnectionPtr& connection, const char* table, const
 
 }  // namespace
 
-Report Backup(const std::string& database, const std::string& file) {
+store::ChangeResult Backup(const std::string& database, const std::string& file) {
   ado::ConnectionPtr connection = OpenChecked(database);
   try {
     ado::BackupDatabase(connection, DataSource(file));
@@ -79,7 +77,7 @@ Report Backup(const std::string& database, const std::string& file) {
           {}};
 }
 
-Report Restore(const std::string& file, const std::string& database) {
+store::ChangeResult Restore(const std::string& file, const std::string& database) {
   ado::ConnectionPtr connection = OpenChecked(file);
   try {
     ado::ReplaceDatabase(connection, DataSource(database));

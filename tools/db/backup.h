@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "store/admin.h"
 #include "tools/db/user_times_db.h"
 
 namespace user_times_db {
@@ -10,11 +11,11 @@ namespace user_times_db {
 // Writes a consistent copy of `database` to `file` (the minutes charged until that moment, those
 // still in the write-ahead log included), while the filter goes on charging. An existing `file`
 // is replaced only by the whole copy. Raises DbError.
-Report Backup(const std::string& database, const std::string& file);
+store::ChangeResult Backup(const std::string& database, const std::string& file);
 
 // Replaces `database` with the user-times database `file` (checked first), by a copy beside it
 // that takes the old file's owner and mode and is renamed over it: the running filter opens the
 // new file at its next request. Raises DbError, with `database` untouched.
-Report Restore(const std::string& file, const std::string& database);
+store::ChangeResult Restore(const std::string& file, const std::string& database);
 
 }  // namespace user_times_db
