@@ -254,13 +254,13 @@ TEST_F(DeploymentTest, TheGuideAsWrittenChargesAUserAndItsUninstallLeavesNothing
       says("box \"Install success\"");
     }
     if (block.name == "setup-check") {
-      EXPECT_EQ(out.substr(out.find("USER")),
-                "USER" + std::string(27, ' ') + "ALLOWANCE    USED      LEFT\n")
-          << "no users";
+      EXPECT_EQ(out.substr(out.find("USER")).find('\n'), out.substr(out.find("USER")).size() - 1)
+          << "a heading and no users:\n"
+          << out;
     }
     if (block.name == "users") {
-      says("JSMITH                               120       0       120\n");
-      says("HEADTEACHER                    unlimited       0 unlimited\n");
+      says("\nJSMITH                               120       0       120 ");
+      says("\nHEADTEACHER                    unlimited       0 unlimited ");
     }
     if (block.name == "password-file") {
       // A login of the test's own that the database does not know.
@@ -285,7 +285,7 @@ TEST_F(DeploymentTest, TheGuideAsWrittenChargesAUserAndItsUninstallLeavesNothing
     }
     if (block.name == "minutes-check") {
       says("200\n");
-      says("JSMITH                               120       2       118\n");
+      says("\nJSMITH                               120       2       118 ");
     }
     if (block.name == "ca") says("subject=O = School, CN = School web proxy CA");
     if (block.name == "ssl-db") says("certs\nindex.txt\nsize\n");

@@ -239,13 +239,13 @@ int main(int argc, char** argv) {
       db::History(args[1], args[2], options, std::cout);
     } else if (command == "audit" && need(1)) {
       db::Audit(args[1], options, std::cout);
-    } else if ((command == "backup" || command == "restore") && need(2)) {
+    } else if (command == "backup" || command == "restore") {
+      if (!need(2)) return UsageError("wrong arguments for '" + command + "'.");
       tell(command == "backup" ? db::Backup(args[1], args[2]) : db::Restore(args[1], args[2]));
     } else {
       for (const char* name : {"create", "users", "add-user", "rename-user", "remove-user",
                                "set-allowance", "set-used", "add-minutes", "sites", "add-site",
-                               "remove-site", "settings", "set", "report", "history", "audit",
-                               "backup", "restore"}) {
+                               "remove-site", "settings", "set", "report", "history", "audit"}) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }
       return UsageError("unknown command '" + command + "'.");
