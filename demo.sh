@@ -90,7 +90,10 @@ product="$MINUTRIX_ROOT/c/Minutrix"
 db="$product/UserTimesDB/UserTimesDB.mdb"
 [ -f "$product/Minutrix.dll" ] || { echo "setup did not install Minutrix (see above)." >&2; exit 1; }
 
-# The administrator's part: the demo's users, a free site, the product page's port.
+# The administrator's part: the demo's users (the installed database has none), a free site, the
+# product page's port.
+"$build"/minutrix-db add-user "$db" jsmith 60 >/dev/null
+"$build"/minutrix-db add-user "$db" pjansen -1 >/dev/null
 "$build"/minutrix-db add-user "$db" kim 1 >/dev/null
 "$build"/minutrix-db set-used "$db" kim 1 >/dev/null
 "$build"/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null

@@ -44,13 +44,14 @@ std::string HoursParameters(const std::string& userName) {
 
 std::string ProductPageUrl(const std::string& userName, long timeLeft,
                            const std::string& requestedUrl, bool denied,
-                           const std::string& deniedMessage) {
+                           const std::string& deniedMessage, bool unknownUser) {
   std::string url = HeaderSafe(gblServerName) + ":" + HeaderSafe(SettingsRecord.ServerPort) +
                     "/Minutrix/Minutrix.asp?UserName=" + HeaderSafe(userName) +
                     "&TimeLeft=" + std::to_string(timeLeft) +
                     "&CurrentUserCommand=" + HeaderSafe(SettingsRecord.CurrentUserCommand) +
                     "&RequestedURL=" + HeaderSafe(requestedUrl);
   if (denied) url += "&DeniedMessage=" + HeaderSafe(deniedMessage);
+  if (denied && unknownUser) url += "&Unknown=1";
   return url;
 }
 
@@ -74,7 +75,8 @@ void ShowTimeLeft(HTTP_FILTER_CONTEXT* context, const std::string& userName, boo
     url =
         ProductPageUrl(userName, timeLeft, ProductHomeHost, false, {}) + HoursParameters(userName);
   } else {
-    url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage);
+    url = ProductPageUrl(userName, timeLeft, ProductHomeHost, true, SettingsRecord.DeniedMessage,
+                         m_pRstUsers->IsEOF());
     DoMessageHandling("[ShowTimeLeft] CurrentUserCommand : %s",
                       std::string(SettingsRecord.CurrentUserCommand), 0);
     DoMessageHandling("[ShowTimeLeft] UserName : %s", userName, 0);
@@ -119,7 +121,8 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context) {
   DoMessageHandling("[WriteDeniedMessage] UserName = %s", userName, 0);
   SeekUserInSet(userName);
   const long timeLeft = TimeLeftOfSoughtUser();
-  SendRedirect(context, ProductPageUrl(userName, timeLeft, ProductHomeHost, true, deniedMessage));
+  SendRedirect(context, ProductPageUrl(userName, timeLeft, ProductHomeHost, true, deniedMessage,
+                                       m_pRstUsers->IsEOF()));
 }
 
 void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hours) {

@@ -26,6 +26,8 @@ void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hour
 
 // The product page's URL without its scheme; values are inserted as they are, except that CR, LF
 // and NUL are dropped. An empty `deniedMessage` with `denied` false gives the time-left form.
+// A denial of a user who is not in Users ends in "&Unknown=1", after the product's own keys, so
+// that the page can say so instead of telling the user that the time is used up.
 std::string ProductPageUrl(const std::string& userName, long timeLeft,
                            const std::string& requestedUrl, bool denied,
-                           const std::string& deniedMessage);
+                           const std::string& deniedMessage, bool unknownUser = false);

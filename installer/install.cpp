@@ -201,6 +201,9 @@ void RunSteps(std::string& log, std::string& uninstall_log) {
 
   if (!FilesCopied(strAppPath, strFiltersDirPath, strComputerName)) Fail(log, "[FilesCopied] ");
   Extra(MsgFilesCopied);
+  // The distribution's database comes without users: the administrator must know what that does.
+  // A database that was kept is the administrator's own, and is left alone.
+  if (bKeepDatabase != kTrue && UsersInProductDatabase() == 0) ShowMessage(MsgDatabaseHasNoUsers);
 
   if (!RegisterFilter()) Fail(log, "[RegisterFilter] ");
   ShowMessage(MsgFilterRegistered);

@@ -7,6 +7,8 @@
 #include "installer/install_functions.h"
 #include "installer/runtime_error.h"
 #include "installer/settings.h"
+#include "platform/ado.h"
+#include "platform/ado_admin.h"
 #include "platform/forms.h"
 #include "platform/fso.h"
 #include "platform/machine.h"
@@ -57,6 +59,20 @@ void ResolveScriptDirectory(std::string& folder, bool& token) {
 
 bool IsProductDatabase(const std::string& path) {
   return ComparablePath(path) == ComparablePath(kDatabasePath);
+}
+
+long UsersInProductDatabase() {
+  if (!FileExists(kDatabasePath)) return -1;
+  try {
+    ado::ConnectionPtr connection = ado::CreateConnection();
+    connection->Open("Data Source=" + kDatabasePath + ";", "", "", 0);
+    const long users =
+        static_cast<long>(ado::QueryInteger(connection, "SELECT count(*) FROM Users", {}, -1));
+    connection->Close();
+    return users;
+  } catch (const ado::ComError&) {
+    return -1;
+  }
 }
 
 bool ResolvedFolderAllowed(const std::string& folder, bool token, const std::string& line) {

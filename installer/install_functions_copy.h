@@ -25,6 +25,9 @@ bool ResolvedFolderAllowed(const std::string& folder, bool token, const std::str
 // compares names, without case and without "." or empty components.
 bool IsProductDatabase(const std::string& path);
 
+// The number of users in the product's database (kDatabasePath), or -1 when it cannot be read.
+long UsersInProductDatabase();
+
 }  // namespace Install_Functions
 
 using namespace Install_Functions;

@@ -3,6 +3,8 @@
 #include "installer/uninstall_functions.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "installer/functions.h"
 #include "installer/install_functions.h"
@@ -16,6 +18,39 @@
 #include "platform/vb_app.h"
 
 namespace installer::UnInstall_Functions {
+namespace {
+
+// What the filter writes beside the files the script lists: SQLite's side files of the database
+// (committed minutes not yet checkpointed), the day logs and the status file. They go with the
+// product; the database's stay with a database that is kept.
+bool FilterFilesDeleted(const std::string& database, const std::string& product_folder,
+                        const std::string& computer_name) {
+  bool result = true;
+  std::vector<std::string> files;
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) files.push_back(database + suffix);
+  if (bKeepDatabase != kTrue) {
+    files.push_back(product_folder + "Minutrix.sts");
+    // The logs are one a day: the interpreter's DEL takes them by their pattern.
+    const std::string logs = product_folder + "MinutrixOutput*.txt";
+    const double pid =
+        Shell(CommandLineFor("Del /F /Q \"" + logs + "\"", false), platform::WindowStyle::kHide);
+    if (!WaitForProcess(pid, computer_name)) {
+      result = false;
+      strError += MsgDeleteFileError + kCrLf + "File : " + logs + kCrLf;
+    }
+  }
+  for (const std::string& file : files) {
+    if (bKeepDatabase == kTrue && file.rfind(database, 0) == 0) continue;
+    if (FileExists(file) && !Deletefile(file, computer_name)) {
+      result = false;
+      strError += MsgDeleteFileError + kCrLf + "File : " + file + kCrLf;
+    }
+  }
+  return result;
+}
+
+}  // namespace
+
 bool UnRegisterFilter() {
   return RunRegistrationScript(
       "CScript \"" + strFiltersDirPath + "UnRegisterISAPIFilter.VBS" + "\" " + "Minutrix",
@@ -80,6 +115,7 @@ bool FilesDeleted(const std::string& distribution, const std::string& product_fo
         }
       }
     }
+    if (!FilterFilesDeleted(kDatabasePath, product_folder, computer_name)) result = false;
   } catch (...) {
     const ErrObject err = CaughtErr();
     result = false;

@@ -99,7 +99,16 @@ std::string SquidConfig(const ConfigOptions& o) {
   out += "url_rewrite_access allow all\n";
   out += "# Requests the filter ends without a redirect are refused by Squid itself (403).\n";
   out += "acl minutrix_block note minutrix block\n";
-  out += "adapted_http_access deny minutrix_block\n";
+  if (o.ssl_bump_cert.empty()) {
+    out += "adapted_http_access deny minutrix_block\n";
+  } else {
+    out +=
+        "# A CONNECT refused here would be decrypted after all, to show Squid's error page under\n"
+        "# a certificate forged for the host. The filter decides only spliced hosts' CONNECTs:\n"
+        "# those are refused where the tunnel would open (miss_access), before any TLS.\n";
+    out += "adapted_http_access deny minutrix_block !minutrix_connect\n";
+    out += "miss_access deny minutrix_block\n";
+  }
   out += "adapted_http_access allow all\n";
   return out;
 }

@@ -78,13 +78,14 @@ TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
                                    "&RequestedURL=www.minutrix.com");
   EXPECT_EQ(UsedMinutes("ALICE"), 3);
 
-  // A user who is not monitored may ask too; with no minutes of that user, none are left.
+  // A user who is not monitored may ask too; with no minutes of that user, none are left, and
+  // the page is told that the user has no account rather than used-up time.
   answer = Send("CORP\\bob", "http://timeleft/");
   EXPECT_EQ(answer.status, kNext);
   EXPECT_EQ(answer.location(), kPage +
                                    "UserName=bob&TimeLeft=0&CurrentUserCommand=timeleft"
                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" +
-                                   kDenied);
+                                   kDenied + "&Unknown=1");
 }
 
 // Through a proxy that decrypts HTTPS the page is asked for as https://COMMAND/ as well.
@@ -150,11 +151,19 @@ TEST_F(HostTest, AnonymousRequestsPass) {
   EXPECT_TRUE(Logged(Log(), ">No recognized user, make sure that anonymous access is not allowed"));
 }
 
+// The denial says, after the product's own keys, that the user has no account at all.
 TEST_F(HostTest, UnknownUserIsDeniedButTheRequestGoesOn) {
   Db("add-user", {"alice", "60"});
   ASSERT_EQ(Load(), TRUE);
-  const auto answer = Send("CORP\\mallory", "http://a.example/");
+  auto answer = Send("CORP\\mallory", "http://a.example/");
   EXPECT_EQ(answer.status, kNext);
+  EXPECT_EQ(answer.location(), kPage +
+                                   "UserName=mallory&TimeLeft=0&CurrentUserCommand=timeleft"
+                                   "&RequestedURL=www.minutrix.com&DeniedMessage=" +
+                                   kDenied + "&Unknown=1");
+  // Once the administrator adds the user with nothing left, the denial is the used-up one.
+  Db("add-user", {"mallory", "0"});
+  answer = Send("CORP\\mallory", "http://a.example/");
   EXPECT_EQ(answer.location(), kPage +
                                    "UserName=mallory&TimeLeft=0&CurrentUserCommand=timeleft"
                                    "&RequestedURL=www.minutrix.com&DeniedMessage=" +

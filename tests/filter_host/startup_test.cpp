@@ -24,9 +24,13 @@ TEST_F(HostTest, EmptyUsersTableAtStartIsNotReady) {
   EXPECT_EQ(test_support::ReadFile(Product() / "Minutrix.sts"), "1\r\n07-12-2026; 09:00");
 }
 
-TEST_F(HostTest, StartsOnTheSampleDatabase) {
+// The distribution's database has no users: the filter starts on it once the first is added.
+TEST_F(HostTest, StartsOnTheDistributionDatabaseWithItsFirstUser) {
   std::filesystem::copy_file(test_support::kBuildDir / "UserTimesDB/UserTimesDB.mdb", Database(),
                              std::filesystem::copy_options::overwrite_existing);
+  ASSERT_EQ(Load(), FALSE);
+  Unload();
+  Db("add-user", {"jsmith", "60"});
   ASSERT_EQ(Load(), TRUE);
   EXPECT_STREQ(version_.lpszFilterDesc, "Minutrix");
   EXPECT_EQ(version_.dwFlags, 0x7103u);
@@ -38,7 +42,7 @@ TEST_F(HostTest, StartsOnTheSampleDatabase) {
        "]DataBase Connection initialized successfully!", ">[Initialize] Initialized DBConnection",
        ">[Initialize] Initialized DataSets", ">[Initialize] Initialized FilterSettings",
        "-[GetFilterVersion] Server version is 5", "-[GetFilterVersion] / 0",
-       "-[GetFilterVersion] / 2", ">[GetFilterVersion] Returns True"}))
+       "-[GetFilterVersion] / 1", ">[GetFilterVersion] Returns True"}))
       << Log();
   EXPECT_EQ(test_support::ReadFile(Product() / "Minutrix.sts"), "1\r\n07-12-2026; 09:00");
 }

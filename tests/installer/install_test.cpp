@@ -178,20 +178,32 @@ TEST_F(ReinstallTest, OldInstallationIsRemovedFirst) {
 constexpr const char* kDatabase = "C:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
 constexpr const char* kAdministratorsData = "the administrator's users and used minutes";
 
+// The database's side files hold minutes not yet written into it: they stay with a kept
+// database, and go with it. So do the filter's logs and status file.
 TEST_F(ReinstallTest, DatabaseIsKeptAndTheUninstallStillRemovesIt) {
   std::string log;
   ASSERT_TRUE(DoInstall(log)) << log;
   EXPECT_EQ(test_support::ReadFile(Host(kDatabase)),
             test_support::ReadFile(Host("C:\\dist\\UserTimesDB\\UserTimesDB.mdb")))
-      << "a new install gets the sample database";
+      << "a new install gets the distribution's database";
+  EXPECT_TRUE(Contains(ui_.List(), MsgDatabaseHasNoUsers))
+      << "the list says what a database without users means\n"
+      << ui_.Transcript();
   const std::string kept = MsgDatabaseKept + " : c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
   EXPECT_FALSE(Contains(ui_.List(), kept));
+  const std::string database = kDatabase;
+  const std::vector<std::string> filter_files = {
+      database + "-wal", database + "-shm", "C:\\Minutrix\\MinutrixOutput07122026.txt",
+      "C:\\Minutrix\\MinutrixOutput08122026.txt", "C:\\Minutrix\\Minutrix.sts"};
   Put(kDatabase, kAdministratorsData);
+  for (const std::string& file : filter_files) Put(file, "written by the filter");
   ASSERT_TRUE(DoInstall(log)) << log;
   EXPECT_EQ(test_support::ReadFile(Host(kDatabase)), kAdministratorsData);
   EXPECT_TRUE(Contains(ui_.List(), kept)) << ui_.Transcript();
+  for (const std::string& file : filter_files) EXPECT_TRUE(Exists(file)) << file;
   ASSERT_TRUE(DoUnInstall(log)) << log;
   EXPECT_FALSE(Exists(kDatabase)) << "the uninstall removes the database";
+  for (const std::string& file : filter_files) EXPECT_FALSE(Exists(file)) << file;
 }
 
 class ExistingDatabaseTest : public InstallTest {

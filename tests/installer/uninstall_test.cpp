@@ -160,6 +160,13 @@ TEST_F(RoundTripTest, UninstallLeavesExactlyWhatStaysBehind) {
   Install();
   EXPECT_TRUE(Exists("C:\\Minutrix\\Minutrix.dll"));
   EXPECT_TRUE(Exists("C:\\Inetpub\\wwwroot\\Minutrix\\Minutrix.asp"));
+  // What the running filter adds: its day logs, its status, the database's side files.
+  for (const char* file :
+       {"C:\\Minutrix\\MinutrixOutput07122026.txt", "C:\\Minutrix\\MinutrixOutput08122026.txt",
+        "C:\\Minutrix\\Minutrix.sts", "C:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb-wal",
+        "C:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb-shm"}) {
+    Put(file, "written by the filter");
+  }
   EXPECT_TRUE(Exists(kAllPrograms + "\\Minutrix\\UserTimes Database.lnk"));
   EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kEntryKey));
 

@@ -77,14 +77,12 @@ class SetupEndToEndTest : public ::testing::Test {
     }
     return "no JSMITH in: " + result.output;
   }
-  // Files left in the product folder, without the filter's own log and status files.
+  // Files left in the product folder.
   std::set<std::string> ProductFiles() {
     std::set<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(Host("c/Minutrix"))) {
       if (!entry.is_regular_file() && !entry.is_symlink()) continue;
-      const std::string name = fs::relative(entry.path(), Host("c/Minutrix")).string();
-      if (name.rfind("MinutrixOutput", 0) == 0 || name == "Minutrix.sts") continue;
-      files.insert(name);
+      files.insert(fs::relative(entry.path(), Host("c/Minutrix")).string());
     }
     return files;
   }
@@ -115,10 +113,15 @@ TEST_F(SetupEndToEndTest, InstallFromACopyOnDriveDThenTheProxyFiltersUntilTheUni
                 .find("c:\\Minutrix\\Setup.exe"),
             std::string::npos);
 
-  // The administrator points the installed database at the product page's port and starts the
-  // proxy on what was installed.
-  Must({(kBuildDir / "minutrix-db").string(), "set", "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb",
-        "ServerPort", "18080"});
+  // The installed database has no users, and the list says what that means.
+  EXPECT_NE(install.find("list: The database has no users yet"), std::string::npos) << install;
+  EXPECT_EQ(UsedByJsmith().rfind("no JSMITH", 0), 0u);
+
+  // The administrator points the installed database at the product page's port, adds the first
+  // user and starts the proxy on what was installed.
+  const std::string db = "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
+  Must({(kBuildDir / "minutrix-db").string(), "set", db, "ServerPort", "18080"});
+  Must({(kBuildDir / "minutrix-db").string(), "add-user", db, "jsmith", "60"});
   Must({Stack(), "start", dir_.path().string(), "--build", kBuildDir.string(), "--proxy-port",
         "13128", "--web-port", "18080", "--web-root", Host("c/Inetpub/wwwroot").string(),
         "--clock-file", (dir_.path() / "clock").string()});
@@ -133,6 +136,12 @@ TEST_F(SetupEndToEndTest, InstallFromACopyOnDriveDThenTheProxyFiltersUntilTheUni
       << "the installed page answers the denied redirect\n"
       << page.output;
 
+  const auto running = ProductFiles();
+  EXPECT_TRUE(running.count("Minutrix.sts")) << "the filter ran";
+  EXPECT_TRUE(std::any_of(running.begin(), running.end(), [](const std::string& name) {
+    return name.rfind("MinutrixOutput", 0) == 0;
+  })) << "the filter logged";
+
   // The uninstall from the product folder, with the web-service restart it asks for.
   const std::string uninstall = RunSetup(Host("c/Minutrix/Setup.exe"), "uninstall.ui");
   EXPECT_NE(uninstall.find("list: Minutrix is installed!\n"), std::string::npos) << uninstall;
@@ -141,7 +150,8 @@ TEST_F(SetupEndToEndTest, InstallFromACopyOnDriveDThenTheProxyFiltersUntilTheUni
   EXPECT_EQ(Code("carol"), "200") << "the proxy no longer filters";
 
   // What stays behind: the folders, the running installer and the install script, MinutrixDebug
-  // under software\Minutrix, the shortcut library and the prerequisites.
+  // under software\Minutrix, the shortcut library and the prerequisites; not the filter's logs,
+  // status file or the database's side files.
   EXPECT_EQ(ProductFiles(), (std::set<std::string>{"InstallScript.txt", "Setup.exe"}));
   EXPECT_TRUE(fs::is_directory(Host("c/Minutrix/UserTimesDB")));
   EXPECT_FALSE(fs::exists(Host("c/Inetpub/wwwroot/Minutrix/Minutrix.asp")));

@@ -139,7 +139,7 @@ TEST_F(SquidTest, UnmonitoredUserIsDeniedAndHttpsIsRefused) {
   EXPECT_EQ(reply.location, kPage +
                                 "UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft"
                                 "&RequestedURL=www.minutrix.com&DeniedMessage=" +
-                                kDenied);
+                                kDenied + "&Unknown=1");
   // A CONNECT cannot be redirected: Squid refuses it itself.
   EXPECT_EQ(Get("carol", "https://127.0.0.2:18443/").code, "403");
 }

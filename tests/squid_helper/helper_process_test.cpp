@@ -284,7 +284,10 @@ TEST_F(HelperTest, SslBumpLinesSpliceTheFreeSitesAndTheGivenHosts) {
         std::string("ssl_bump peek minutrix_step1\nssl_bump splice minutrix_splice_name\n"
                     "ssl_bump bump all\n"),
         std::string("url_rewrite_access deny minutrix_connect !minutrix_splice\n"
-                    "url_rewrite_access allow all\n")}) {
+                    "url_rewrite_access allow all\n"),
+        // A refused CONNECT of a spliced host is refused before Squid could decrypt it.
+        std::string("adapted_http_access deny minutrix_block !minutrix_connect\n"
+                    "miss_access deny minutrix_block\nadapted_http_access allow all\n")}) {
     EXPECT_NE(config.output.find(line), std::string::npos) << line << "\n" << config.output;
   }
 

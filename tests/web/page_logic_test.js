@@ -96,6 +96,34 @@ check('English and Dutch texts, from the browser\'s language', () => {
   assert.match(text(denied, 'en'), /Access denied/);
 });
 
+check('a user the filter does not know is told so, not that the time is used up', () => {
+  const text = (query, lang) => M.pageBlocks(model(query), lang).map((b) => b.text).join('\n');
+  const denied = 'UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com' +
+                 '&DeniedMessage=Your%20internet%20time%20for%20this%20period%20is%20used%20up.';
+  const unknown = model(denied + '&Unknown=1');
+  assert.strictEqual(unknown.kind, 'denied');
+  assert.strictEqual(unknown.unknown, true);
+  assert.strictEqual(unknown.message, 'Your internet time for this period is used up.');
+  assert.strictEqual(text(denied + '&Unknown=1', 'en'),
+                     'Access denied\nYou have no internet account here; ask the administrator.');
+  assert.strictEqual(text(denied + '&Unknown=1', 'nl'),
+                     'Toegang geweigerd\nU heeft hier geen internetaccount; vraag het aan de beheerder.');
+  assert.doesNotMatch(text(denied + '&Unknown=1', 'en'), /used up|no browsing time/);
+  // Without the key, the used-up page as before.
+  assert.strictEqual(model(denied).unknown, false);
+  assert.match(text(denied, 'en'), /used up\.\ncarol, you have no browsing time left\./);
+  // Only the denied page's last key counts: a start page's URL may end in the same text.
+  const start = model('UserName=u&TimeLeft=5&CurrentUserCommand=tl&RequestedURL=http://x/?a=1&Unknown=1');
+  assert.strictEqual(start.kind, 'start');
+  assert.strictEqual(start.unknown, false);
+  assert.strictEqual(start.link, 'http://x/?a=1&Unknown=1');
+  // In a message, the text elsewhere stays part of the message.
+  const inside = model('UserName=u&TimeLeft=0&CurrentUserCommand=tl&RequestedURL=www.minutrix.com' +
+                       '&DeniedMessage=a&Unknown=1 b');
+  assert.strictEqual(inside.unknown, false);
+  assert.strictEqual(inside.message, 'a&Unknown=1 b');
+});
+
 // A minimal DOM that refuses markup: the page must build everything from text.
 function fakeDocument() {
   const make = (tag) => {

@@ -43,6 +43,7 @@ queries=(
   "UserName=alice&TimeLeft=30&CurrentUserCommand=timeleft&RequestedURL=http://127.0.0.2:8181/a?b=1&c=2"
   "UserName=Bob&TimeLeft=-1&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com"
   "UserName=a&b?c&TimeLeft=0&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com&DeniedMessage=Time%20is%20up%20&%20more?%20100%"
+  "UserName=carol&TimeLeft=0&CurrentUserCommand=timeleft&RequestedURL=www.minutrix.com&DeniedMessage=Time%20is%20up&Unknown=1"
   ""
 )
 for q in "${queries[@]}"; do

@@ -11,6 +11,7 @@
 #include "platform/text.h"
 #include "store/admin.h"
 #include "store/schedule_admin.h"
+#include "tools/db/backup.h"
 #include "tools/db/report_commands.h"
 #include "tools/db/user_times_db.h"
 
@@ -145,6 +146,15 @@ Commands that only read:
                                  The changes made with minutrix-db, oldest first: when, who
                                  (SUDO_USER, else LOGNAME, else the uid), the command, the user
                                  or setting, the value before and after, and the reason.
+
+Backup and restore, while the filter runs:
+  backup DATABASE FILE           Write a copy of the database to FILE: one consistent moment,
+                                 every minute charged until then included (also those not yet
+                                 in the database file itself, which a copy with cp misses).
+                                 FILE is replaced only by a whole copy.
+  restore FILE DATABASE          Replace the database with the backup FILE (checked first): a
+                                 copy beside it, with its owner and mode, renamed over it. The
+                                 running filter reads it at its next request.
 
 No text may hold a control character (line break, tab or other).
 
@@ -348,6 +358,9 @@ int main(int argc, char** argv) {
       db::History(args[1], args[2], options, std::cout);
     } else if (command == "audit" && need(1)) {
       db::Audit(args[1], options, std::cout);
+    } else if (command == "backup" || command == "restore") {
+      if (!need(2)) return UsageError("wrong arguments for '" + command + "'.");
+      tell(command == "backup" ? db::Backup(args[1], args[2]) : db::Restore(args[1], args[2]));
     } else {
       for (const char* name :
            {"create",         "users",     "add-user",     "rename-user", "remove-user",

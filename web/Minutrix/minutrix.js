@@ -5,6 +5,8 @@
 
   // The host the filter gives as RequestedURL on every page that is not the start page.
   var PRODUCT_HOME_HOST = 'www.minutrix.com';
+  // Ends the denied page's query of a user who is not in the filter's database.
+  var UNKNOWN_KEY = '&Unknown=1';
 
   // Everything after the first "?", fragment included: a value may hold "#", and the browser moves
   // what follows it into the fragment.
@@ -49,7 +51,8 @@
       TimeLeft: anchor[1],
       CurrentUserCommand: '',
       RequestedURL: '',
-      DeniedMessage: null
+      DeniedMessage: null,
+      Unknown: false
     };
     rest = rest.slice(anchor.index + anchor[0].length);
     // Values added after the old ones (what the hours say now) are taken off the end first, each
@@ -72,6 +75,11 @@
     } else {
       fields.RequestedURL = rest.slice(0, deniedKey);
       fields.DeniedMessage = rest.slice(deniedKey + '&DeniedMessage='.length);
+      // The filter puts this key last, after the denied message, for a user it does not know.
+      if (fields.DeniedMessage.slice(-UNKNOWN_KEY.length) === UNKNOWN_KEY) {
+        fields.DeniedMessage = fields.DeniedMessage.slice(0, -UNKNOWN_KEY.length);
+        fields.Unknown = true;
+      }
     }
     return fields;
   }
@@ -98,6 +106,7 @@
       requestedUrl: f.RequestedURL,
       link: null,
       message: f.DeniedMessage === null ? null : percentDecode(f.DeniedMessage),
+      unknown: f.Unknown,
       openUntil: f.OpenUntil || null,
       freeUntil: f.FreeUntil || null,
       opensAt: f.OpensAt || null,
@@ -125,6 +134,7 @@
       left: function (u, t) { return u + ', you have ' + t + ' of browsing left.'; },
       unlimited: function (u) { return u + ', you may browse without limit.'; },
       noneLeft: function (u) { return u + ', you have no browsing time left.'; },
+      noAccount: 'You have no internet account here; ask the administrator.',
       unknownLeft: function (u) { return u + ', your time left is not known.'; },
       goOn: 'Continue to ',
       hint: function (c) { return 'To see your time left at any moment, open http://' + c + '/ in your browser.'; },
@@ -147,6 +157,7 @@
       left: function (u, t) { return u + ', u heeft nog ' + t + ' internettijd.'; },
       unlimited: function (u) { return u + ', u mag onbeperkt internetten.'; },
       noneLeft: function (u) { return u + ', uw internettijd is op.'; },
+      noAccount: 'U heeft hier geen internetaccount; vraag het aan de beheerder.',
       unknownLeft: function (u) { return u + ', uw resterende tijd is niet bekend.'; },
       goOn: 'Verder naar ',
       hint: function (c) { return 'Open http://' + c + '/ in uw browser om op elk moment uw resterende tijd te zien.'; },
@@ -193,6 +204,11 @@
     } else if (m.kind === 'timeleft') {
       blocks.push({ tag: 'h1', text: t.timeleftHeading });
       blocks.push({ tag: 'p', text: timeLine(t, m) });
+    } else if (m.unknown) {
+      // No account at all: no time was used up, and there is no time left to look up.
+      blocks.push({ tag: 'h1', text: t.deniedHeading });
+      blocks.push({ tag: 'p', text: t.noAccount });
+      return blocks;
     } else {
       blocks.push({ tag: 'h1', text: t.deniedHeading });
       if (m.message) blocks.push({ tag: 'blockquote', text: m.message });
