@@ -41,6 +41,14 @@ int WholeMinutes(std::time_t from, std::time_t to) { return static_cast<int>((to
 // The host of the request being decided, where its user's next minutes are spent.
 std::string RequestHost() { return store::HostOfUrl(gblRequestUrl); }
 
+// Notes the request's host in `period`, without a copy while the user stays on one host.
+void NoteRequestHost(UserTimesRecord& period) {
+  const std::string_view host = store::HostPartOfUrl(gblRequestUrl);
+  if (!platform::EqualsNoCase(host, period.strLastHost)) {
+    period.strLastHost = platform::LowerAscii(host);
+  }
+}
+
 // A new period starting now from the used minutes in the database.
 UserTimesRecord NewPeriod(std::time_t now, int old_minutes) {
   UserTimesRecord record;
@@ -280,8 +288,8 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
         Log("[RegisterTime] %d = ,", copy.dwPassedMinutes);
         Log("[RegisterTime] %d", minutes - copy.dwPassedMinutes);
         if (minutes == copy.dwPassedMinutes) {
-          copy.strLastHost = RequestHost();
-          TimesMap[userName] = copy;
+          NoteRequestHost(copy);
+          entry->second = std::move(copy);
         } else {
           section3.emplace(3);
           SeekUserInSet(userName);

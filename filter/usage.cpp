@@ -15,7 +15,9 @@ namespace {
 
 store::OwnSettings g_settings;
 std::map<std::string, long, std::less<>> g_extra_minutes;
-bool g_own_tables = false;  // the store's own tables exist in the file open now
+bool g_own_tables = false;
+store::HostIds
+    g_host_ids;  // of the file open now  // the store's own tables exist in the file open now
 // The first day of history to keep, while older runs remain to be deleted; -1 when none.
 long long g_prune_before = -1;
 // Runs deleted per slice: a day of a large school, in a few milliseconds.
@@ -38,6 +40,7 @@ void ReadUsageTables() noexcept {
   g_settings = store::OwnSettings();
   g_extra_minutes.clear();
   g_own_tables = false;
+  g_host_ids.clear();
   try {
     g_own_tables = OwnTablesExist();
     g_settings = store::ReadOwnSettings(m_pConnection);
@@ -74,7 +77,7 @@ void RecordChargedMinutes(const std::string& upperName, std::time_t first, int c
   minutes.count = count;
   minutes.host = host;
   minutes.free = free;
-  store::RecordMinutes(m_pConnection, minutes, g_settings);
+  store::RecordMinutes(m_pConnection, minutes, g_settings, &g_host_ids);
 }
 
 void ForgetExtraMinutes() noexcept { g_extra_minutes.clear(); }

@@ -180,6 +180,21 @@ void ConnectionImpl::CloseDb() noexcept {
   db = nullptr;
 }
 
+int ConnectionImpl::RunCached(const char* sql) noexcept {
+  sqlite3_stmt*& statement = statements[sql];
+  if (statement == nullptr) {
+    const int rc = sqlite3_prepare_v2(db, sql, -1, &statement, nullptr);
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(statement);
+      statement = nullptr;
+      return rc;
+    }
+  }
+  const int rc = sqlite3_step(statement);
+  sqlite3_reset(statement);
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
 sqlite3_stmt* Prepare(ConnectionImpl& connection, const std::string& sql) {
   sqlite3_stmt* statement = nullptr;
   const int rc = sqlite3_prepare_v2(connection.db, sql.c_str(), -1, &statement, nullptr);
@@ -309,7 +324,7 @@ long Connection::BeginTrans() {
     c.Raise(kErrorFail, kConnectionSource, "A transaction is already open on this connection.");
   }
   // IMMEDIATE: the write lock is taken (or refused) here, not halfway through the changes.
-  const int rc = sqlite3_exec(c.db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  const int rc = c.RunCached("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) c.RaiseEngine(rc, "Starting a transaction");
   c.in_transaction = true;
   return 1;
@@ -321,7 +336,7 @@ void Connection::CommitTrans() {
   if (!c.in_transaction) {
     c.Raise(kErrorFail, kConnectionSource, "No transaction is open on this connection.");
   }
-  const int rc = sqlite3_exec(c.db, "COMMIT", nullptr, nullptr, nullptr);
+  const int rc = c.RunCached("COMMIT");
   if (rc == SQLITE_OK) {
     c.in_transaction = false;
     return;

@@ -172,4 +172,39 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
   return rows;
 }
 
+std::int64_t RowView::Integer(int column) const {
+  return sqlite3_column_int64(static_cast<sqlite3_stmt*>(statement_), column);
+}
+
+std::string_view RowView::Text(int column) const {
+  auto* statement = static_cast<sqlite3_stmt*>(statement_);
+  const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
+  if (text == nullptr) return {};
+  return {text, static_cast<size_t>(sqlite3_column_bytes(statement, column))};
+}
+
+long ScanRows(const ConnectionPtr& connection, const std::string& sql,
+              const std::vector<Parameter>& parameters,
+              const std::function<void(const RowView&)>& row) {
+  ConnectionImpl& c = OpenConnection(connection);
+  Statement statement{Prepare(c, sql)};
+  BindAll(statement.handle, parameters);
+  // Held once for the whole scan, the connection's (recursive) mutex makes each column read's
+  // own locking a counter step instead of a lock and an unlock.
+  struct Held {
+    sqlite3_mutex* mutex;
+    explicit Held(sqlite3* db) : mutex(sqlite3_db_mutex(db)) { sqlite3_mutex_enter(mutex); }
+    ~Held() { sqlite3_mutex_leave(mutex); }
+  } held(c.db);
+  const RowView view(statement.handle);
+  long rows = 0;
+  int rc;
+  while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
+    row(view);
+    ++rows;
+  }
+  if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Running " + sql);
+  return rows;
+}
+
 }  // namespace ado

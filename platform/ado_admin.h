@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -38,6 +39,29 @@ std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
 long QueryRows(const ConnectionPtr& connection, const std::string& sql,
                const std::vector<Parameter>& parameters,
                const std::function<void(const std::vector<Parameter>&)>& row);
+
+// One row of a query being scanned: its columns read in place, without copies.
+class RowView {
+ public:
+  // The column as an integer (a text converts as SQLite converts it; NULL is 0).
+  std::int64_t Integer(int column) const;
+  // The column as text (NULL is empty); valid until the scan moves on.
+  std::string_view Text(int column) const;
+
+ private:
+  friend long ScanRows(const ConnectionPtr&, const std::string&, const std::vector<Parameter>&,
+                       const std::function<void(const RowView&)>&);
+  explicit RowView(void* statement) : statement_(statement) {}
+  void* statement_;
+};
+
+// QueryRows for the scans of many rows (reports over the history): calls `row` with each row
+// read in place. The connection stays locked while the query runs, so `row` must not wait for
+// another thread that uses the connection. Returns the number of rows; raises ComError on
+// failure; an exception thrown by `row` ends the query and is passed on.
+long ScanRows(const ConnectionPtr& connection, const std::string& sql,
+              const std::vector<Parameter>& parameters,
+              const std::function<void(const RowView&)>& row);
 
 // `name` as a double-quoted SQL identifier, for column names chosen from a fixed list.
 std::string QuoteIdentifier(const std::string& name);

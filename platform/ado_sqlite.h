@@ -52,6 +52,9 @@ struct ConnectionImpl {
 
   // Records the error as the connection's error list and raises it.
   [[noreturn]] void Raise(DWORD code, const std::string& source, const std::string& description);
+  // Runs a statement without parameters or rows (BEGIN, COMMIT) from the statement cache;
+  // SQLite's result code.
+  int RunCached(const char* sql) noexcept;
   // Raises the engine's error for `rc`, prefixed with what was being done.
   [[noreturn]] void RaiseEngine(int rc, const std::string& doing);
   // The file's change counter for other connections; raises on failure.

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <mutex>
@@ -528,6 +529,14 @@ bool ReadStandardInputLine(std::string& line) {
     if (c == '\n') return true;
     line.push_back(c);
   }
+}
+
+std::string LoginName() {
+  for (const char* name : {"SUDO_USER", "LOGNAME"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return value;
+  }
+  return "uid " + std::to_string(::getuid());
 }
 
 }  // namespace platform

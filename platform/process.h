@@ -108,4 +108,9 @@ class StandardStreamRedirection {
 // rest), without its "\n". False when the input ended first; `line` then holds what was read.
 bool ReadStandardInputLine(std::string& line);
 
+// The login behind this process, for the records of who changed what: SUDO_USER (the
+// administrator who ran sudo), else LOGNAME, else "uid N" of the real user id. Thread-safe as
+// long as nobody changes the environment.
+std::string LoginName();
+
 }  // namespace platform

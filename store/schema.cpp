@@ -79,4 +79,10 @@ void CreateOwnTables(const ado::ConnectionPtr& connection) {
   for (const char* statement : OwnTables()) ado::Execute(connection, statement);
 }
 
+bool HasTable(const ado::ConnectionPtr& connection, const char* name) {
+  return ado::QueryInteger(connection,
+                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
+                           {std::string(name)}, 0) > 0;
+}
+
 }  // namespace store

@@ -50,4 +50,7 @@ std::span<const char* const> OwnTables();
 // Raises ado::ComError on failure.
 void CreateOwnTables(const ado::ConnectionPtr& connection);
 
+// Whether the database has the table `name` (exact name). Raises ado::ComError on failure.
+bool HasTable(const ado::ConnectionPtr& connection, const char* name);
+
 }  // namespace store

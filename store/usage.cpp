@@ -138,26 +138,46 @@ std::optional<long long> ParseDay(std::string_view text) {
   return day;
 }
 
-std::string HostOfUrl(std::string_view url) {
-  const size_t scheme = url.find("://");
-  if (scheme != std::string_view::npos) url.remove_prefix(scheme + 3);
-  url = url.substr(0, url.find_first_of("/?#"));
-  const size_t at = url.rfind('@');
-  if (at != std::string_view::npos) url.remove_prefix(at + 1);
-  if (!url.empty() && url.front() == '[') {  // [::1]:8080
-    const size_t close = url.find(']');
-    url = url.substr(0, close == std::string_view::npos ? url.size() : close + 1);
-  } else {
-    url = url.substr(0, url.find(':'));
+std::string HostOfUrl(std::string_view url) { return platform::LowerAscii(HostPartOfUrl(url)); }
+
+std::string_view HostPartOfUrl(std::string_view url) {
+  // A plain loop: this runs at every request, and the host is a few bytes into the URL.
+  size_t begin = 0;
+  for (size_t i = 0; i + 2 < url.size() && i < 16; ++i) {
+    if (url[i] == ':' && url[i + 1] == '/' && url[i + 2] == '/') {
+      begin = i + 3;
+      break;
+    }
+    if (url[i] == '/' || url[i] == '?' || url[i] == '#') break;
   }
-  return platform::LowerAscii(url);
+  size_t end = begin;
+  size_t at = std::string_view::npos;
+  while (end < url.size() && url[end] != '/' && url[end] != '?' && url[end] != '#') {
+    if (url[end] == '@') at = end;
+    ++end;
+  }
+  if (at != std::string_view::npos) begin = at + 1;
+  std::string_view host = url.substr(begin, end - begin);
+  if (!host.empty() && host.front() == '[') {  // [::1]:8080
+    const size_t close = host.find(']');
+    return host.substr(0, close == std::string_view::npos ? host.size() : close + 1);
+  }
+  return host.substr(0, host.find(':'));
 }
 
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,
-                   const OwnSettings& settings) {
+                   const OwnSettings& settings, HostIds* host_ids) {
   if (settings.history_days == 0 || minutes.count <= 0) return;
-  const long long host =
-      settings.history_hosts && !minutes.host.empty() ? HostId(connection, minutes.host) : 0;
+  long long host = 0;
+  if (settings.history_hosts && !minutes.host.empty()) {
+    const auto known = host_ids != nullptr ? host_ids->find(minutes.host) : HostIds::iterator();
+    if (host_ids != nullptr && known != host_ids->end()) {
+      host = known->second;
+    } else {
+      host = HostId(connection, minutes.host);
+      if (host_ids != nullptr && host != 0) (*host_ids)[minutes.host] = host;
+    }
+  }
   // Minutes of one local day that follow each other make one run; midnight, or a clock that
   // jumps (summer time), starts another.
   long long run_day = 0;

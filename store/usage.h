@@ -47,6 +47,8 @@ std::optional<long long> ParseDay(std::string_view text);
 // The host of a URL as history keeps it: lower case, without scheme, user, port, path or query
 // ("https://Www.Example.org:8443/a?b" is "www.example.org"; a CONNECT's "host:443" is "host").
 std::string HostOfUrl(std::string_view url);
+// The same, as a view into `url`, not yet lower-cased.
+std::string_view HostPartOfUrl(std::string_view url);
 
 struct Minutes {
   std::string user;       // as Users holds it (upper case)
@@ -56,10 +58,15 @@ struct Minutes {
   bool free = false;      // minutes that were not charged (free hours)
 };
 
+// Host numbers of HistoryHosts already looked up, for one open file (empty it when the file is
+// opened again).
+using HostIds = std::map<std::string, std::int64_t, std::less<>>;
+
 // Adds `minutes` to the history, extending the user's run where it goes on (same day, host and
 // kind, the next minute) and starting a run otherwise; a run is split at local midnight.
+// `host_ids`, when given, saves looking up a host seen before.
 void RecordMinutes(const ado::ConnectionPtr& connection, const Minutes& minutes,
-                   const OwnSettings& settings);
+                   const OwnSettings& settings, HostIds* host_ids = nullptr);
 
 // Deletes at most `limit` runs of days before `first_kept_day`; returns how many it deleted.
 long PruneHistory(const ado::ConnectionPtr& connection, long long first_kept_day, long limit);

@@ -192,8 +192,8 @@ TEST_F(HistoryTest, ExtraMinutesLetADeniedUserBackInAndEndWithThePeriod) {
 }
 
 TEST_F(HistoryTest, TakenMinutesNeverMakeTheAllowanceNegative) {
+  Sql("INSERT INTO ExtraMinutes VALUES ('KIM', -10)");
   StartHelper();
-  Sql("INSERT INTO ExtraMinutes VALUES ('KIM', -10); UPDATE FilterSettings SET UsersChanged = 1");
   EXPECT_NE(Ask("kim", "http://timeleft/").find("TimeLeft=0&"), std::string::npos);
   EXPECT_NE(Ask("kim", "http://a.example/").find("DeniedMessage="), std::string::npos);
 }

@@ -206,6 +206,7 @@ struct UserCase {
   std::string allowance;
   std::string used;
   std::vector<std::string> shown;  // the row's cells
+  std::string extra = "";          // minutes given with add-minutes, if any
 };
 
 void PrintTo(const UserCase& c, std::ostream* out) { *out << c.name; }
@@ -216,6 +217,9 @@ TEST_P(UsersListingTest, KeepsItsColumnsForAnyWidth) {
   const UserCase& c = GetParam();
   ASSERT_EQ(Tool({"add-user", "DB", c.user, c.allowance}).exit_code, 0);
   ASSERT_EQ(Tool({"set-used", "DB", c.user, c.used}).exit_code, 0);
+  if (!c.extra.empty()) {
+    ASSERT_EQ(Tool({"add-minutes", "DB", c.user, c.extra}).exit_code, 0);
+  }
   const auto listing = Tool({"users", "DB"});
   ASSERT_EQ(listing.exit_code, 0) << listing.output;
   std::vector<std::vector<Cell>> lines;
@@ -223,11 +227,11 @@ TEST_P(UsersListingTest, KeepsItsColumnsForAnyWidth) {
   for (std::string line; std::getline(in, line);) lines.push_back(Cells(line));
   ASSERT_EQ(lines.size(), 3u) << listing.output;
   const std::vector<std::string> expected[] = {
-      {"USER", "ALLOWANCE", "USED", "LEFT"}, {"JSMITH", "60", "0", "60"}, c.shown};
+      {"USER", "ALLOWANCE", "USED", "LEFT", "EXTRA"}, {"JSMITH", "60", "0", "60", "0"}, c.shown};
   for (size_t row = 0; row < lines.size(); ++row) {
-    ASSERT_EQ(lines[row].size(), 4u) << "columns run together:\n" << listing.output;
+    ASSERT_EQ(lines[row].size(), 5u) << "columns run together:\n" << listing.output;
     EXPECT_EQ(lines[row][0].start, 0u) << listing.output;
-    for (size_t column = 0; column < 4; ++column) {
+    for (size_t column = 0; column < 5; ++column) {
       EXPECT_EQ(lines[row][column].text, expected[row][column]) << listing.output;
       if (column > 0) {
         EXPECT_EQ(lines[row][column].end, lines[0][column].end)
@@ -245,28 +249,41 @@ INSTANTIATE_TEST_SUITE_P(
                  "big",
                  "2147483647",
                  "0",
-                 {"BIG", "2147483647", "0", "2147483647"}},
-        UserCase{"TenDigitUsed", "heavy", "5", "2147483647", {"HEAVY", "5", "2147483647", "0"}},
+                 {"BIG", "2147483647", "0", "2147483647", "0"}},
+        UserCase{
+            "TenDigitUsed", "heavy", "5", "2147483647", {"HEAVY", "5", "2147483647", "0", "0"}},
         UserCase{"UnlimitedAndTenDigitsUsed",
                  "free",
                  "-1",
                  "2147483647",
-                 {"FREE", "unlimited", "2147483647", "unlimited"}},
+                 {"FREE", "unlimited", "2147483647", "unlimited", "0"}},
         UserCase{"ThirtyByteNameAndTenDigits",
                  std::string(30, 'n'),
                  "2147483647",
                  "1",
-                 {std::string(30, 'N'), "2147483647", "1", "2147483646"}},
+                 {std::string(30, 'N'), "2147483647", "1", "2147483646", "0"}},
         UserCase{"LongestName",
                  std::string(59, 'x'),
                  "60",
                  "0",
-                 {std::string(59, 'X'), "60", "0", "60"}},
+                 {std::string(59, 'X'), "60", "0", "60", "0"}},
         UserCase{"Utf8Name",
                  "j\xC3\xB6rg.m\xC3\xBCller",
                  "45",
                  "5",
-                 {"J\xC3\xB6RG.M\xC3\xBCLLER", "45", "5", "40"}}),
+                 {"J\xC3\xB6RG.M\xC3\xBCLLER", "45", "5", "40", "0"}},
+        UserCase{"TenDigitExtra",
+                 "given",
+                 "1",
+                 "0",
+                 {"GIVEN", "1", "0", "2147483647", "2147483646"},
+                 "2147483646"},
+        UserCase{"ElevenCharacterExtra",
+                 "taken",
+                 "2147483647",
+                 "0",
+                 {"TAKEN", "2147483647", "0", "0", "-2147483647"},
+                 "-2147483647"}),
     test_support::ByName());
 
 // Rows written by other tools before these checks: shown escaped, and still removable by name.

@@ -23,9 +23,9 @@ class DbToolTest : public ::testing::Test {
 TEST_F(DbToolTest, HelpExplainsEveryCommand) {
   const auto help = Tool({"--help"});
   EXPECT_EQ(help.exit_code, 0);
-  for (const char* command :
-       {"create", "users", "add-user", "rename-user", "remove-user", "set-allowance", "set-used",
-        "sites", "add-site", "remove-site", "settings", "set"}) {
+  for (const char* command : {"create", "users", "add-user", "rename-user", "remove-user",
+                              "set-allowance", "set-used", "add-minutes", "sites", "add-site",
+                              "remove-site", "settings", "set", "report", "history", "audit"}) {
     EXPECT_NE(help.output.find(std::string("  ") + command + " DATABASE"), std::string::npos)
         << command;
   }
@@ -37,7 +37,7 @@ TEST_F(DbToolTest, UsersAreStoredUpperCaseAndMarkedChanged) {
   ASSERT_EQ(Tool({"add-user", db_.string(), "o'brien\"; DROP TABLE Users;--", "-1"}).exit_code, 0);
   const std::string users = Users();
   EXPECT_NE(users.find("JSMITH"), std::string::npos);
-  EXPECT_NE(users.find("        60      25        35"), std::string::npos) << users;
+  EXPECT_NE(users.find("        60      25        35      0"), std::string::npos) << users;
   EXPECT_NE(users.find("O'BRIEN\"; DROP TABLE USERS;--"), std::string::npos) << users;
   EXPECT_NE(users.find("unlimited"), std::string::npos);
   EXPECT_NE(Tool({"settings", db_.string()}).output.find("UsersChanged = yes"), std::string::npos);

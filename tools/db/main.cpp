@@ -1,9 +1,14 @@
 // minutrix-db: creates and administers the filter's database UserTimesDB.mdb.
 #include <cstdio>
 #include <iostream>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "platform/process.h"
+#include "store/admin.h"
+#include "tools/db/report_commands.h"
 #include "tools/db/user_times_db.h"
 
 namespace {
@@ -14,23 +19,29 @@ Administers UserTimesDB.mdb, the database of the Minutrix filter (an SQLite file
 DATABASE is a host path, or a Windows path (X:\...) of the machine root in MINUTRIX_ROOT.
 Every change is one transaction: a refused or failed command changes nothing.
 
-Commands:
+Commands that change the database (each takes --reason TEXT, kept in the audit):
   create DATABASE [--sample]     Make a new database: the three tables and the one settings
                                  row (ResetDaily yes, IdleGapMinutes 10, CurrentUserCommand
-                                 timeleft, ServerPort 80). --sample adds the users JSMITH
+                                 timeleft, ServerPort 80), and the tables of the history, the
+                                 extra minutes and the audit. --sample adds the users JSMITH
                                  (60 minutes) and PJANSEN (unlimited).
-  users DATABASE                 List the users with their allowance and minutes used and left.
   add-user DATABASE NAME MINUTES Add a user. NAME is the login name without domain (UTF-8, at
                                  most 59 bytes, stored upper-case); MINUTES is the allowance per
                                  period, 0 to 2147483647, or -1 for unlimited access.
-  rename-user DATABASE NAME NEW  Change a user's name.
-  remove-user DATABASE NAME      Remove a user.
+  rename-user DATABASE NAME NEW  Change a user's name (the extra minutes go along; the history
+                                 stays under the old name).
+  remove-user DATABASE NAME      Remove a user and the user's extra minutes (the history stays
+                                 until HistoryDays have passed).
   set-allowance DATABASE NAME MINUTES
                                  Change a user's allowance (-1 for unlimited).
   set-used DATABASE NAME MINUTES Set the minutes a user has used in this period (0 restarts it;
                                  at most 2147483647).
-  sites DATABASE                 List the free sites (warns when a plain row would also match
-                                 query strings).
+  add-minutes DATABASE NAME N    Give a user N extra minutes for this period only (a negative N
+                                 takes minutes away); the next reset ends them. The allowance
+                                 (of today: the weekday's, where one is set) plus the extra
+                                 never goes below 0: a larger cut stops there, with a warning.
+                                 Refused for a user with unlimited access today. Two
+                                 administrators adding at the same moment get both added.
   add-site DATABASE TEXT         Add a free site: every URL that contains TEXT (in any case,
                                  anywhere: host, path or query string) costs no time. Use it
                                  for entries such as 127.0.0.2:8080/free. At most 254 bytes.
@@ -40,7 +51,6 @@ Commands:
                                  needs a dot (example.org, not org) unless it is [an:address].
   remove-site DATABASE [--host] TEXT
                                  Remove a free site.
-  settings DATABASE              Show the settings.
   set DATABASE KEY VALUE         Change a setting. KEY is one of
                                    ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,
                                    WarningMode, UsersChanged      (yes or no)
@@ -49,13 +59,51 @@ Commands:
                                    DeniedMessage                  (text, at most 254 bytes)
                                    CurrentUserCommand             (text, at most 49 bytes)
                                    ServerPort                     (1 to 65535)
+                                   HistoryDays                    (days of history kept, 0 to
+                                                                   36500; default 400; 0 keeps
+                                                                   none)
+                                   HistoryHosts                   (yes or no, default yes: no
+                                                                   keeps the minutes without
+                                                                   the site they were spent on)
+
+Commands that only read:
+  users DATABASE                 List the users with their allowance, the minutes used and
+                                 left in this period, and the extra minutes of this period
+                                 (EXTRA, the last column; LEFT counts them).
+  sites DATABASE                 List the free sites (warns when a plain row would also match
+                                 query strings).
+  settings DATABASE              Show the settings, HistoryDays and HistoryHosts included.
+  report DATABASE [--by day|user|site|hour] [--from YYYY-MM-DD] [--to YYYY-MM-DD]
+         [--user NAME] [--format text|csv|json|html] [--lang en|nl] [--output FILE]
+                                 Charged minutes of the history, by day and user (the
+                                 default), by user (with the days used and the allowance), by
+                                 site (with the users), or by hour of the day (local time; a
+                                 run of minutes across an hour counts in each). The days run
+                                 from --from to --to, both included (default: the last 7 days
+                                 up to today); --user keeps one user. text is aligned with a
+                                 total line (in English, or Dutch with --lang nl); csv has the
+                                 head line date,user,minutes / user,minutes,days,allowance /
+                                 site,minutes,users / hour,minutes; json is an array of objects
+                                 with those names (allowance -1 is unlimited, empty or null a
+                                 user no longer listed; site empty: not recorded); html is one
+                                 printable page with a bar chart and the table, that needs no
+                                 network and no script. --output writes the report to FILE
+                                 (never the database). A period without minutes says
+                                 "no usage".
+  history DATABASE NAME [--date YYYY-MM-DD]
+                                 One user's charged minutes of a day (default today), run by
+                                 run: from, to, minutes and the site.
+  audit DATABASE [--from YYYY-MM-DD] [--user NAME]
+                                 The changes made with minutrix-db, oldest first: when, who
+                                 (SUDO_USER, else LOGNAME, else the uid), the command, the user
+                                 or setting, the value before and after, and the reason.
 
 No text may hold a control character (line break, tab or other).
 
 Each change prints one line saying what it changed; warnings (a change that was made but is
 likely not what was meant, such as used minutes above the allowance) go to standard error.
-The commands that change users also set UsersChanged, so that a running filter reads the users
-again at its next request.
+The commands that change users, extra minutes, HistoryDays or HistoryHosts also set
+UsersChanged, so that a running filter reads them again at its next request.
 
 Exit status: 0 on success, 1 when the command failed or was refused, 2 for a usage error.
 )";
@@ -63,6 +111,41 @@ Exit status: 0 on success, 1 when the command failed or was refused, 2 for a usa
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "minutrix-db: %s\nTry 'minutrix-db --help'.\n", message.c_str());
   return 2;
+}
+
+// The options each command takes, each with one value.
+const std::map<std::string, std::set<std::string>> kOptions = {
+    {"report", {"--by", "--from", "--to", "--user", "--format", "--lang", "--output"}},
+    {"history", {"--date"}},
+    {"audit", {"--from", "--user"}},
+};
+const std::set<std::string> kChanges = {"create",        "add-user", "rename-user", "remove-user",
+                                        "set-allowance", "set-used", "add-minutes", "add-site",
+                                        "remove-site",   "set"};
+
+// Takes the options of `command` out of `args` into `options`. The reading commands refuse any
+// other word that starts with "--"; the changes take only --reason, and leave other words alone
+// (a free-site text may start with dashes). Returns a message for a usage error, else empty.
+std::string TakeOptions(const std::string& command, std::vector<std::string>& args,
+                        user_times_db::Options& options) {
+  const auto known = kOptions.find(command);
+  const bool change = kChanges.count(command) != 0;
+  if (known == kOptions.end() && !change) return "";
+  for (std::size_t i = 1; i < args.size();) {
+    const std::string& word = args[i];
+    const bool option = change ? word == "--reason" : word.rfind("--", 0) == 0 && word.size() > 2;
+    if (!option) {
+      ++i;
+      continue;
+    }
+    if (!change && known->second.count(word) == 0)
+      return "'" + command + "' has no option " + word + ".";
+    if (i + 1 >= args.size()) return word + " needs a value.";
+    if (!options.emplace(word, args[i + 1]).second) return word + " is given twice.";
+    args.erase(args.begin() + static_cast<std::ptrdiff_t>(i),
+               args.begin() + static_cast<std::ptrdiff_t>(i) + 2);
+  }
+  return "";
 }
 
 }  // namespace
@@ -87,44 +170,69 @@ int main(int argc, char** argv) {
       }
     }
   }
-  const auto need = [&](size_t count) { return args.size() == count + 1; };
   namespace db = user_times_db;
-  const auto tell = [](const db::Report& report) {
-    std::printf("%s\n", report.done.c_str());
-    for (const std::string& warning : report.warnings)
+  db::Options options;
+  if (const std::string error = TakeOptions(command, args, options); !error.empty())
+    return UsageError(error);
+  const auto need = [&](size_t count) { return args.size() == count + 1; };
+  const store::Actor actor{platform::LoginName(),
+                           options.count("--reason") != 0 ? options.at("--reason") : ""};
+  const auto tell = [](const store::ChangeResult& result) {
+    std::printf("%s\n", result.done.c_str());
+    for (const std::string& warning : result.warnings)
       std::fprintf(stderr, "minutrix-db: warning: %s\n", warning.c_str());
   };
+  using Connection = const ado::ConnectionPtr&;
   try {
     if (command == "create" && (need(1) || (need(2) && args[2] == "--sample"))) {
-      db::Create(args[1], args.size() == 3);
+      db::Create(args[1], args.size() == 3, actor);
       std::printf("Created %s\n", args[1].c_str());
     } else if (command == "users" && need(1)) {
       db::ListUsers(args[1], std::cout);
     } else if (command == "add-user" && need(3)) {
-      tell(db::AddUser(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
+      const std::int64_t minutes = store::ParseInteger(args[3], "MINUTES");
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::AddUser(c, actor, args[2], minutes); }));
     } else if (command == "rename-user" && need(3)) {
-      tell(db::RenameUser(args[1], args[2], args[3]));
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::RenameUser(c, actor, args[2], args[3]); }));
     } else if (command == "remove-user" && need(2)) {
-      tell(db::RemoveUser(args[1], args[2]));
+      tell(db::Change(args[1], [&](Connection c) { return store::RemoveUser(c, actor, args[2]); }));
     } else if (command == "set-allowance" && need(3)) {
-      tell(db::SetAllowance(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
+      const std::int64_t minutes = store::ParseInteger(args[3], "MINUTES");
+      tell(db::Change(
+          args[1], [&](Connection c) { return store::SetAllowance(c, actor, args[2], minutes); }));
     } else if (command == "set-used" && need(3)) {
-      tell(db::SetUsed(args[1], args[2], db::ParseInteger(args[3], "MINUTES")));
+      const std::int64_t minutes = store::ParseInteger(args[3], "MINUTES");
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::SetUsed(c, actor, args[2], minutes); }));
+    } else if (command == "add-minutes" && need(3)) {
+      const std::int64_t minutes = store::ParseInteger(args[3], "N");
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::AddMinutes(c, actor, args[2], minutes); }));
     } else if (command == "sites" && need(1)) {
       db::ListSites(args[1], std::cout, std::cerr);
     } else if (command == "add-site" && need(2)) {
-      tell(db::AddSite(args[1], args[2], by_host));
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::AddSite(c, actor, args[2], by_host); }));
     } else if (command == "remove-site" && need(2)) {
-      tell(db::RemoveSite(args[1], args[2], by_host));
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::RemoveSite(c, actor, args[2], by_host); }));
     } else if (command == "settings" && need(1)) {
       db::ShowSettings(args[1], std::cout);
     } else if (command == "set" && need(3)) {
-      tell(db::SetSetting(args[1], args[2], args[3]));
+      tell(db::Change(args[1],
+                      [&](Connection c) { return store::SetSetting(c, actor, args[2], args[3]); }));
+    } else if (command == "report" && need(1)) {
+      db::Report(args[1], options, std::cout, std::cerr);
+    } else if (command == "history" && need(2)) {
+      db::History(args[1], args[2], options, std::cout);
+    } else if (command == "audit" && need(1)) {
+      db::Audit(args[1], options, std::cout);
     } else {
-      const char* known[] = {"create",      "users",         "add-user", "rename-user",
-                             "remove-user", "set-allowance", "set-used", "sites",
-                             "add-site",    "remove-site",   "settings", "set"};
-      for (const char* name : known) {
+      for (const char* name : {"create", "users", "add-user", "rename-user", "remove-user",
+                               "set-allowance", "set-used", "add-minutes", "sites", "add-site",
+                               "remove-site", "settings", "set", "report", "history", "audit"}) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }
       return UsageError("unknown command '" + command + "'.");

@@ -1,15 +1,20 @@
-// Character and length checks of minutrix-db, and the escaped form of texts in its output.
-#include "tools/db/input_checks.h"
+// Character and length checks of the administration, and the escaped form of texts in its output.
+#include "store/input_checks.h"
 
+#include <algorithm>
 #include <cstdio>
 
-#include "tools/db/user_times_db.h"
-
-namespace user_times_db {
+namespace store {
 namespace {
 
-// The length of the UTF-8 character that starts `text`, with its code point in `code`; 0 when the
-// bytes there are not UTF-8 (overlong forms, surrogates and code points past U+10FFFF included).
+std::string Hex(const char* format, unsigned value) {
+  char text[16];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+}  // namespace
+
 std::size_t Utf8Char(std::string_view text, char32_t* code) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
   const unsigned char lead = byte(0);
@@ -45,19 +50,9 @@ std::size_t Utf8Char(std::string_view text, char32_t* code) {
   return length;
 }
 
-bool IsControl(char32_t code) { return code < 0x20 || (code >= 0x7F && code <= 0x9F); }
-
-std::string Hex(const char* format, unsigned value) {
-  char text[16];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
-
-}  // namespace
-
 void CheckCharacters(std::string_view what, std::string_view text, Encoding encoding) {
   const auto refuse = [&](const std::string& why, std::size_t at) {
-    throw DbError(std::string(what) + " '" + Printable(text) + "' " + why + " at byte " +
+    throw Refusal(std::string(what) + " '" + Printable(text) + "' " + why + " at byte " +
                   std::to_string(at + 1) + ".");
   };
   for (std::size_t at = 0; at < text.size();) {
@@ -81,12 +76,14 @@ void CheckCharacters(std::string_view what, std::string_view text, Encoding enco
 
 void CheckLength(std::string_view what, std::string_view text, std::size_t max_bytes) {
   if (text.size() <= max_bytes) return;
-  throw DbError(std::string(what) + " holds at most " + std::to_string(max_bytes) +
+  throw Refusal(std::string(what) + " holds at most " + std::to_string(max_bytes) +
                 " bytes (what the filter's field holds); this one has " +
                 std::to_string(text.size()) + ".");
 }
 
 std::string Printable(std::string_view text) {
+  const auto plain_ascii = [](char c) { return c >= 0x20 && c < 0x7F; };
+  if (std::all_of(text.begin(), text.end(), plain_ascii)) return std::string(text);
   std::string shown;
   for (std::size_t at = 0; at < text.size();) {
     char32_t code = 0;
@@ -113,4 +110,4 @@ std::size_t Columns(std::string_view printable) {
   return columns;
 }
 
-}  // namespace user_times_db
+}  // namespace store
