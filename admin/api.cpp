@@ -1,9 +1,11 @@
 // The console's API: JSON over the store's reads and its change operations (the same code as
 // minutrix-db's, with an audit row naming the console's user in each change's transaction).
+#include <ctime>
 #include <sstream>
 
 #include "admin/console_internal.h"
 #include "admin/html.h"
+#include "platform/clock.h"
 #include "platform/text.h"
 #include "store/admin.h"
 #include "store/lists.h"
@@ -204,7 +206,9 @@ void ApiReport(Console::Impl& console, Call& call) {
   }
   if (!known) throw HttpError(400, "by is one of day, user, site, hour.");
   const std::string format = call.Query("format", "json");
-  if (format != "csv" && format != "json") throw HttpError(400, "format is csv or json.");
+  if (format != "csv" && format != "json" && format != "html") {
+    throw HttpError(400, "format is csv, json or html.");
+  }
   report.period.last_day = DayParam(call.Query("to"), "to", store::LocalDayNumber(call.now));
   report.period.first_day = DayParam(call.Query("from"), "from", report.period.last_day - 6);
   if (report.period.first_day > report.period.last_day) {
@@ -220,10 +224,17 @@ void ApiReport(Console::Impl& console, Call& call) {
     }
     store::FillReport(*connection, report);
   }
+  const std::tm tm = platform::LocalTime(call.now);
+  char made_at[32];
+  report.made_at.assign(made_at, std::strftime(made_at, sizeof made_at, "%Y-%m-%d %H:%M", &tm));
   std::ostringstream out;
   store::WriteReport(report,
-                     format == "csv" ? store::ReportFormat::kCsv : store::ReportFormat::kJson,
-                     store::Language::kEnglish, out);
+                     format == "csv"    ? store::ReportFormat::kCsv
+                     : format == "json" ? store::ReportFormat::kJson
+                                        : store::ReportFormat::kHtml,
+                     call.lang == Lang::kDutch && format == "html" ? store::Language::kDutch
+                                                                   : store::Language::kEnglish,
+                     out);
   call.response.status = 200;
   call.response.body = out.str();
   if (format == "csv") {
@@ -232,6 +243,12 @@ void ApiReport(Console::Impl& console, Call& call) {
                             "attachment; filename=\"minutrix-" + by + "-" +
                                 store::DayText(report.period.first_day) + "-" +
                                 store::DayText(report.period.last_day) + ".csv\"");
+  } else if (format == "html") {
+    // The printable page is self-contained: its style is inside it, and it has no script.
+    call.response.content_type = "text/html; charset=utf-8";
+    call.response.SetHeader("Content-Security-Policy",
+                            "default-src 'none'; style-src 'unsafe-inline'; img-src data:; "
+                            "base-uri 'none'; form-action 'none'; frame-ancestors 'none'");
   } else {
     call.response.content_type = "application/json; charset=utf-8";
   }

@@ -6,6 +6,8 @@
 #include <regex>
 #include <thread>
 
+#include "store/schema.h"
+#include "store/usage.h"
 #include "tests/admin/console_fixture.h"
 
 namespace admin_test {
@@ -393,6 +395,186 @@ TEST_F(ConsoleTest, TheBoardShowsEachUsersDay) {
                            {"last", nullptr}}));
   EXPECT_EQ(rows[1]["state"], "out-of-time");
   EXPECT_EQ(rows[2]["group"], "3B") << "the class as it was named, not as the member row has it";
+}
+
+}  // namespace
+}  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+struct ReportCase {
+  const char* name;
+  const char* by;
+  const char* user;
+};
+
+class ReportTest : public ConsoleTest, public ::testing::WithParamInterface<ReportCase> {
+ protected:
+  // Three days of history of three users on four hosts, a free run and a run without its host.
+  void SetUp() override {
+    ConsoleTest::SetUp();
+    store::CreateOwnTables(server_.connection());
+    today_ = store::LocalDayNumber(std::time(nullptr));
+    server_.Sql(
+        "INSERT INTO HistoryHosts (ID, Name) VALUES (1, 'lesson.example'),"
+        " (2, 'video.example'), (3, 'news.example'), (4, 'a,b\"c.example')");
+    const auto run = [&](long long day, const char* user, int start, int minutes, int host,
+                         int free) {
+      server_.Sql(
+          "INSERT INTO History (Day, UserName, Start, Minutes, Host, Free)"
+          " VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
+          {today_ - day, std::string(user), static_cast<long long>(start),
+           static_cast<long long>(minutes), static_cast<long long>(host),
+           static_cast<long long>(free)});
+    };
+    run(2, "ANNA", 8 * 60 + 5, 25, 1, 0);
+    run(2, "ANNA", 8 * 60 + 50, 20, 2, 0);
+    run(1, "ANNA", 13 * 60 + 55, 10, 3, 0);
+    run(1, "BERT", 9 * 60, 45, 1, 1);
+    run(1, "BERT", 10 * 60, 15, 4, 0);
+    run(0, "KIM", 11 * 60 + 30, 40, 0, 0);
+    run(0, "GONE", 12 * 60, 5, 2, 0);  // a user removed since
+  }
+  long long today_ = 0;
+};
+
+TEST_P(ReportTest, TheCsvIsMinutrixDbsReportByteForByte) {
+  Browser browser(server_.port());
+  ASSERT_EQ(browser.Login("admin", kAdminPassword), 303);
+  const std::string from = store::DayText(today_ - 6);
+  const std::string to = store::DayText(today_);
+  std::string query = std::string("/api/report?by=") + GetParam().by + "&from=" + from +
+                      "&to=" + to + "&format=csv";
+  std::vector<std::string> args = {"report",   server_.Database().string(),
+                                   "--by",     GetParam().by,
+                                   "--from",   from,
+                                   "--to",     to,
+                                   "--format", "csv"};
+  if (*GetParam().user != '\0') {
+    query += std::string("&user=") + GetParam().user;
+    args.insert(args.end(), {"--user", GetParam().user});
+  }
+  const auto result = browser.Get(query);
+  ASSERT_TRUE(result);
+  ASSERT_EQ(result->status, 200) << result->body;
+  EXPECT_EQ(result->get_header_value("Content-Type"), "text/csv; charset=utf-8");
+  const std::string expected = server_.Db(args);
+  EXPECT_GT(expected.size(), 20u) << expected;
+  EXPECT_EQ(result->body, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reports, ReportTest,
+                         ::testing::Values(ReportCase{"ByDay", "day", ""},
+                                           ReportCase{"ByUser", "user", ""},
+                                           ReportCase{"BySite", "site", ""},
+                                           ReportCase{"ByHour", "hour", ""},
+                                           ReportCase{"ByDayOfOneUser", "day", "anna"},
+                                           ReportCase{"BySiteOfOneUser", "site", "BERT"}),
+                         test_support::ByName());
+
+TEST_F(ConsoleTest, AReportOfBadDatesOrAnUnknownUserIsRefused) {
+  Browser browser(server_.port());
+  ASSERT_EQ(browser.Login("admin", kAdminPassword), 303);
+  for (const char* query :
+       {"/api/report?from=2026-02-30", "/api/report?from=2026-12-09&to=2026-12-01",
+        "/api/report?by=week", "/api/report?format=xml", "/api/report?user=NOBODY"}) {
+    auto result = browser.Get(query);
+    ASSERT_TRUE(result);
+    EXPECT_GE(result->status, 400) << query;
+    EXPECT_LT(result->status, 500) << query;
+    EXPECT_TRUE(Json::parse(result->body).contains("error")) << query;
+  }
+}
+
+}  // namespace
+}  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+TEST(TrustedProxyTest, OnlyFromNginxAreTheBrowsersAddressAndSchemeTakenFromHeaders) {
+  ConsoleServer server({"--trusted-proxy", "127.0.0.1"});
+  ASSERT_EQ(server.failures(), "");
+  Browser browser(server.port());
+  const httplib::Headers from_a = {{"X-Real-IP", "10.0.0.1"}};
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(browser.Login("guess" + std::to_string(i), "x", from_a), 401);
+  }
+  EXPECT_EQ(browser.Login("admin", kAdminPassword, from_a), 429);
+  EXPECT_NE(server.ConsoleLog().find("the address 10.0.0.1 are refused"), std::string::npos)
+      << server.ConsoleLog();
+  EXPECT_EQ(browser.Login("admin", kAdminPassword, {{"X-Real-IP", "10.0.0.2"}}), 303)
+      << "another browser behind the same nginx";
+  // Two of them: the configuration does not replace the browser's own; neither counts.
+  EXPECT_EQ(browser.Login("admin", kAdminPassword,
+                          {{"X-Real-IP", "10.0.0.3"}, {"X-Real-IP", "10.0.0.1"}}),
+            303);
+  EXPECT_NE(server.ConsoleLog().find("logged in from 127.0.0.1"), std::string::npos);
+  EXPECT_EQ(browser.Login("admin", kAdminPassword, {{"X-Forwarded-Proto", "https"}}), 303);
+  EXPECT_NE(browser.last_set_cookie.find("; Secure"), std::string::npos) << browser.last_set_cookie;
+  EXPECT_EQ(browser.Login("admin", kAdminPassword, {{"X-Forwarded-Proto", "http"}}), 303);
+  EXPECT_EQ(browser.last_set_cookie.find("Secure"), std::string::npos);
+}
+
+TEST(TrustedProxyTest, HeadersFromAnyOtherAddressAreTheBrowsersOwnWordAndCountForNothing) {
+  ConsoleServer server({"--trusted-proxy", "127.0.0.2"});
+  ASSERT_EQ(server.failures(), "");
+  Browser browser(server.port());
+  EXPECT_EQ(browser.Login("admin", kAdminPassword,
+                          {{"X-Forwarded-Proto", "https"}, {"X-Real-IP", "10.0.0.9"}}),
+            303);
+  EXPECT_EQ(browser.last_set_cookie.find("Secure"), std::string::npos);
+  EXPECT_NE(server.ConsoleLog().find("logged in from 127.0.0.1"), std::string::npos);
+}
+
+TEST(HttpsTest, WithACertificateItSpeaksHttpsAndTheCookieIsSecure) {
+  test_support::ScratchDir keys;
+  const std::string cert = (keys.path() / "cert.pem").string();
+  const std::string key = (keys.path() / "key.pem").string();
+  const auto made =
+      test_support::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                         "-subj", "/CN=127.0.0.1", "-days", "2", "-keyout", key, "-out", cert});
+  ASSERT_EQ(made.exit_code, 0) << made.output;
+  ConsoleServer server({"--tls-cert", cert, "--tls-key", key});
+  ASSERT_EQ(server.failures(), "");
+  httplib::SSLClient client("127.0.0.1", server.port());
+  client.enable_server_certificate_verification(false);
+  auto login = client.Post("/login", "user=admin&password=" + kAdminPassword,
+                           "application/x-www-form-urlencoded");
+  ASSERT_TRUE(login);
+  EXPECT_EQ(login->status, 303);
+  EXPECT_TRUE(std::regex_match(login->get_header_value("Set-Cookie"),
+                               std::regex("minutrix_session=[0-9a-f]{64}; Path=/; HttpOnly; "
+                                          "SameSite=Strict; Secure")))
+      << login->get_header_value("Set-Cookie");
+  EXPECT_EQ(login->get_header_value("Strict-Transport-Security"), "max-age=31536000");
+  httplib::Client plain("127.0.0.1", server.port());
+  EXPECT_FALSE(plain.Get("/login")) << "no plain HTTP on the HTTPS port";
+}
+
+TEST(HttpsTest, AKeyThatIsNotTheCertificatesIsRefusedAtTheStart) {
+  test_support::ScratchDir keys;
+  const auto dir = keys.path().string();
+  for (const char* name : {"a", "b"}) {
+    ASSERT_EQ(test_support::Run({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048",
+                                 "-nodes", "-subj", "/CN=127.0.0.1", "-days", "2", "-keyout",
+                                 dir + "/" + name + ".key", "-out", dir + "/" + name + ".crt"})
+                  .exit_code,
+              0);
+  }
+  test_support::ScratchMachine machine;
+  fs::create_directories(machine.root() / "c/Minutrix/UserTimesDB");
+  const std::string db = (machine.root() / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string();
+  ASSERT_EQ(test_support::Run({(test_support::kBuildDir / "minutrix-db").string(), "create", db})
+                .exit_code,
+            0);
+  const auto result =
+      test_support::Run({(test_support::kBuildDir / "minutrix-admin").string(), "serve", "--listen",
+                         "127.0.0.1:0", "--tls-cert", dir + "/a.crt", "--tls-key", dir + "/b.key"},
+                        {{"MINUTRIX_ROOT", machine.root().string()}});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("cannot use the certificate"), std::string::npos) << result.output;
 }
 
 }  // namespace
