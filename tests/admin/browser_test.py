@@ -17,6 +17,7 @@ import time
 
 from selenium import webdriver
 from selenium.webdriver.chrome.service import Service
+from selenium.common.exceptions import StaleElementReferenceException
 from selenium.webdriver.common.by import By
 from selenium.webdriver.support.ui import WebDriverWait
 
@@ -118,19 +119,23 @@ def main():
         driver.find_element(By.CSS_SELECTOR, "form[action='/login'] button").click()
         wait_until("the board", lambda: driver.current_url.endswith("/today"))
         # The script has refreshed the board from the API once it marks the page as loaded.
-        wait = WebDriverWait(driver, 20)
+        # The script redraws the rows whenever figures come in: an element found before a redraw
+        # is stale after it, so every wait looks the row up again.
+        wait = WebDriverWait(driver, 20, ignored_exceptions=[StaleElementReferenceException])
         wait.until(lambda d: d.find_element(By.ID, "main").get_attribute("data-loaded"))
-        row = driver.find_element(By.CSS_SELECTOR, "tr[data-user='KIM']")
-        assert "state-out-of-time" in row.get_attribute("class"), row.get_attribute("outerHTML")
+        wait.until(lambda d: "state-out-of-time" in d.find_element(
+            By.CSS_SELECTOR, "tr[data-user='KIM']").get_attribute("class"))
         driver.find_element(By.ID, "reason").send_keys("Finishing the lesson")
         driver.save_screenshot(os.path.join(artifacts, "today-board-before.png"))
-        row.find_element(By.CSS_SELECTOR, "form.minutes[data-add='15'] button").click()
+        wait.until(lambda d: d.find_element(
+            By.CSS_SELECTOR, "tr[data-user='KIM'] form.minutes[data-add='15'] button").click()
+            or True)
         wait.until(lambda d: d.find_element(
             By.CSS_SELECTOR, "tr[data-user='KIM'] td.left").text == "15")
         status = driver.find_element(By.ID, "status").text
         assert "KIM" in status, status
-        assert "state-out-of-time" not in driver.find_element(
-            By.CSS_SELECTOR, "tr[data-user='KIM']").get_attribute("class")
+        wait.until(lambda d: "state-idle" in d.find_element(
+            By.CSS_SELECTOR, "tr[data-user='KIM']").get_attribute("class"))
         driver.save_screenshot(os.path.join(artifacts, "today-board.png"))
 
         passed = wait_until("kim's request to pass", lambda: through_squid("kim").startswith("200"))
