@@ -58,11 +58,11 @@ const char* SettingHelp(const std::string& name) {
 
 void PageUsers(Console::Impl& console, Call& call) {
   std::vector<store::UserToday> users;
-  std::vector<store::GroupInfo> groups;
+  std::vector<store::ClassInfo> groups;
   {
     auto connection = console.pool.Borrow();
     users = store::ReadToday(*connection, call.now);
-    groups = store::ReadGroups(*connection);
+    groups = store::ReadClasses(*connection);
   }
   std::string body = "<h2>" + EscT(call, "Add a user") + "</h2>\n<div class=\"panel\">";
   body +=

@@ -136,7 +136,7 @@ void PageToday(Console::Impl& console, Call& call) {
     auto connection = console.pool.Borrow();
     rows = store::ReadToday(*connection, call.now);
     if (call.admin()) {
-      for (const auto& info : store::ReadGroups(*connection)) groups.push_back(info.name);
+      for (const auto& info : store::ReadClasses(*connection)) groups.push_back(info.name);
     } else {
       groups = call.account->groups;
     }

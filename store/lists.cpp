@@ -30,8 +30,8 @@ std::vector<std::string> ReadFreeSites(const ado::ConnectionPtr& connection) {
   return sites;
 }
 
-std::vector<GroupInfo> ReadGroups(const ado::ConnectionPtr& connection) {
-  std::vector<GroupInfo> groups;
+std::vector<ClassInfo> ReadClasses(const ado::ConnectionPtr& connection) {
+  std::vector<ClassInfo> groups;
   if (!TableExists(connection, "ScheduleGroups") || !TableExists(connection, "GroupMembers")) {
     return groups;
   }
@@ -39,7 +39,7 @@ std::vector<GroupInfo> ReadGroups(const ado::ConnectionPtr& connection) {
                  "SELECT g.Name, (SELECT count(*) FROM GroupMembers m WHERE m.GroupName = g.Name)"
                  " FROM ScheduleGroups g ORDER BY g.Name COLLATE NOCASE",
                  {}, [&](const std::vector<ado::Parameter>& row) {
-                   GroupInfo group;
+                   ClassInfo group;
                    group.name = Text(row[0]);
                    const auto* count = std::get_if<std::int64_t>(&row[1]);
                    group.members = count != nullptr ? static_cast<long>(*count) : 0;

@@ -13,11 +13,11 @@ namespace store {
 // The rows of tblPages in table order, the placeholder row left out.
 std::vector<std::string> ReadFreeSites(const ado::ConnectionPtr& connection);
 
-struct GroupInfo {
+struct ClassInfo {
   std::string name;  // as it was named
   long members = 0;
 };
 // The classes by name, with the number of their members.
-std::vector<GroupInfo> ReadGroups(const ado::ConnectionPtr& connection);
+std::vector<ClassInfo> ReadClasses(const ado::ConnectionPtr& connection);
 
 }  // namespace store
