@@ -15,7 +15,8 @@ std::string Number(double value) {
 }
 
 std::string Open(double width, double height, std::string_view title) {
-  return "<svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 " +
+  return "<div class=\"chart-box\"><svg class=\"chart\" xmlns=\"http://www.w3.org/2000/svg\" "
+         "viewBox=\"0 0 " +
          Number(width) + " " + Number(height) + "\" role=\"img\" aria-label=\"" + Esc(title) +
          "\"><title>" + Esc(title) + "</title>";
 }
@@ -53,7 +54,7 @@ std::string ColumnChart(const std::vector<Bar>& bars, std::string_view title) {
              "\" text-anchor=\"middle\">" + Esc(bar.label) + "</text>";
     }
   }
-  return svg + "</svg>";
+  return svg + "</svg></div>";
 }
 
 std::string BarChart(const std::vector<Bar>& bars, std::string_view title) {
@@ -80,7 +81,7 @@ std::string BarChart(const std::vector<Bar>& bars, std::string_view title) {
     svg += "<text x=\"" + Number(kLabel + width + 6) + "\" y=\"" + Number(y + 15) + "\">" +
            std::to_string(bar.value) + "</text>";
   }
-  return svg + "</svg>";
+  return svg + "</svg></div>";
 }
 
 std::string DayChart(const std::vector<Stretch>& stretches, std::string_view title) {
@@ -93,7 +94,9 @@ std::string DayChart(const std::vector<Stretch>& stretches, std::string_view tit
          Number(kLeft + kPlot) + "\" y2=\"40\"/>";
   for (int hour = 0; hour <= 24; hour += 3) {
     const double x = kLeft + kPlot * hour / 24.0;
-    svg += "<text x=\"" + Number(x) + "\" y=\"62\" text-anchor=\"middle\">" +
+    // The first and the last label stay inside the chart.
+    const char* anchor = hour == 0 ? "start" : hour == 24 ? "end" : "middle";
+    svg += "<text x=\"" + Number(x) + "\" y=\"62\" text-anchor=\"" + anchor + "\">" +
            (hour < 10 ? "0" : "") + std::to_string(hour) + ":00</text>";
   }
   for (const Stretch& stretch : stretches) {
@@ -102,7 +105,7 @@ std::string DayChart(const std::vector<Stretch>& stretches, std::string_view tit
     svg += "<rect class=\"bar\" x=\"" + Number(x) + "\" y=\"14\" width=\"" + Number(width) +
            "\" height=\"26\"><title>" + Esc(stretch.label) + "</title></rect>";
   }
-  return svg + "</svg>";
+  return svg + "</svg></div>";
 }
 
 }  // namespace admin

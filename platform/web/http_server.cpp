@@ -4,6 +4,7 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/socket.h>
 
 #include <thread>
 
@@ -57,6 +58,13 @@ std::unique_ptr<HttpServer> HttpServer::Create(const std::string& certificate_fi
   } else {
     impl->server = std::make_unique<httplib::Server>();
   }
+  // The library's default, SO_REUSEPORT, would let a second console (or any program of the same
+  // user) bind the same port and take half of the connections, each with sessions of its own.
+  // SO_REUSEADDR alone still allows a restart while old connections linger.
+  impl->server->set_socket_options([](int sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   // Forms and JSON of the pages are small; anything larger is refused before it is read.
   impl->server->set_payload_max_length(1 << 20);
   impl->server->set_read_timeout(10);

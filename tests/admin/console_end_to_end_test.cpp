@@ -579,3 +579,20 @@ TEST(HttpsTest, AKeyThatIsNotTheCertificatesIsRefusedAtTheStart) {
 
 }  // namespace
 }  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+TEST_F(ConsoleTest, ASecondConsoleCannotTakeTheSamePort) {
+  const auto result =
+      test_support::Run({(test_support::kBuildDir / "minutrix-admin").string(), "serve", "--listen",
+                         "127.0.0.1:" + std::to_string(server_.port())},
+                        {{"MINUTRIX_ROOT", server_.root().string()}});
+  EXPECT_EQ(result.exit_code, 1);
+  EXPECT_NE(result.output.find("cannot listen on 127.0.0.1:" + std::to_string(server_.port())),
+            std::string::npos)
+      << result.output;
+}
+
+}  // namespace
+}  // namespace admin_test
