@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "store/schedules.h"
+#include "store/usage.h"
 
 namespace {
 
@@ -133,8 +134,14 @@ void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hour
   if (hours.opens_in >= 0) {
     const std::time_t opens = platform::Now() + 60 * static_cast<std::time_t>(hours.opens_in);
     const store::LocalMinute at = store::LocalMinuteOf(opens);
-    url +=
-        "&OpensAt=" + store::MinuteText(at.minute) + "&OpensOn=" + store::WeekdayName(at.weekday);
+    // The day as the user counts it from today: a weekday name alone would leave "Tuesday"
+    // unclear on a Tuesday.
+    const long long days = store::LocalDayNumber(opens) - store::LocalDayNumber(platform::Now());
+    std::string on = store::WeekdayName(at.weekday);
+    if (days <= 0) on = "today";
+    if (days == 1) on = "tomorrow";
+    if (days >= 7) on = "next-" + on;
+    url += "&OpensAt=" + store::MinuteText(at.minute) + "&OpensOn=" + on;
   }
   SendRedirect(context, url);
 }

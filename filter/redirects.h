@@ -20,7 +20,8 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context);
 
 struct HoursNow;
 // Sends the denied page for a request outside the allowed hours: the OutsideHoursMessage text,
-// and after the usual parameters when browsing opens again (OpensAt=HH:MM, OpensOn=mon..sun).
+// and after the usual parameters when browsing opens again (OpensAt=HH:MM; OpensOn=today,
+// tomorrow, mon..sun within the week, next-mon..next-sun a week ahead).
 void WriteOutsideHoursMessage(HTTP_FILTER_CONTEXT* context, const HoursNow& hours);
 
 // The product page's URL without its scheme; values are inserted as they are, except that CR, LF

@@ -16,7 +16,9 @@ constexpr const char* kColours[] = {"#4e79a7", "#f28e2b", "#e15759", "#76b7b2",
                                     "#59a14f", "#edc948", "#b07aa1", "#ff9da7"};
 constexpr const char* kOthersColour = "#9c9c9c";
 constexpr std::size_t kSeries = std::size(kColours);  // users with a colour of their own
-constexpr std::size_t kRankedBars = 20;               // users or sites in a ranked chart
+constexpr std::size_t kRankedBars = 20;
+constexpr long long kEveryDayUpTo = 400;  // days: a longer period charts its days of use only //
+                                          // users or sites in a ranked chart
 constexpr std::size_t kLabelCharacters = 36;
 constexpr double kWidth = 960;
 
@@ -173,15 +175,28 @@ Stacked DayChart(const Report& report, const Words& words) {
   }
   if (ranked.size() > kSeries) chart.series.push_back(words.others);
   if (ranked.size() == 1) chart.series = {""};  // the one user is named above the chart
-  long long day = -1;
-  for (const DayUsage& row : report.days) {
-    if (row.day != day) {
-      day = row.day;
+  // Every day of the period has its place, so that a day without browsing shows as one and a
+  // single day is not drawn as wide as the page; a very long period keeps only its days of use.
+  const Period& period = report.period;
+  const bool every_day =
+      period.last_day >= period.first_day && period.last_day - period.first_day < kEveryDayUpTo;
+  std::map<long long, std::size_t> slot_of;
+  if (every_day) {
+    for (long long day = period.first_day; day <= period.last_day; ++day) {
+      slot_of[day] = chart.labels.size();
       chart.labels.push_back(DayText(day));
       chart.values.emplace_back(chart.series.size(), 0);
     }
+  }
+  for (const DayUsage& row : report.days) {
+    auto slot = slot_of.find(row.day);
+    if (slot == slot_of.end()) {
+      slot = slot_of.emplace(row.day, chart.labels.size()).first;
+      chart.labels.push_back(DayText(row.day));
+      chart.values.emplace_back(chart.series.size(), 0);
+    }
     const auto found = series.find(row.user);
-    chart.values.back()[found != series.end() ? found->second : kSeries] += row.minutes;
+    chart.values[slot->second][found != series.end() ? found->second : kSeries] += row.minutes;
   }
   return chart;
 }

@@ -136,7 +136,7 @@ TEST_F(ScheduleTest, ClassHoursDenyAMemberAt0759AndLetHimInAt0800) {
   At("2026-12-14 07:59:30");  // Monday
   const std::string early = Ask("alice");
   EXPECT_TRUE(OutsideHours(early)) << early;
-  EXPECT_NE(early.find("&OpensAt=08:00&OpensOn=mon\""), std::string::npos) << early;
+  EXPECT_NE(early.find("&OpensAt=08:00&OpensOn=today\""), std::string::npos) << early;
   EXPECT_TRUE(OutsideHours(Ask("pat"))) << "unlimited users are bound by hours too";
   EXPECT_EQ(Ask("alice", "http://lessons.example/"), "ERR") << "free sites stay open";
   EXPECT_EQ(Ask("kim"), "ERR") << "not in the class: no hours";
@@ -148,7 +148,7 @@ TEST_F(ScheduleTest, ClassHoursDenyAMemberAt0759AndLetHimInAt0800) {
   Ask("alice");
   EXPECT_EQ(Used("ALICE"), 5) << "charged from 08:00 only";
   At("2026-12-14 16:30:10");
-  EXPECT_NE(Ask("alice").find("&OpensAt=08:00&OpensOn=tue\""), std::string::npos);
+  EXPECT_NE(Ask("alice").find("&OpensAt=08:00&OpensOn=tomorrow\""), std::string::npos);
   At("2026-12-18 16:45:00");  // Friday after school: Monday next
   EXPECT_NE(Ask("alice").find("&OpensAt=08:00&OpensOn=mon\""), std::string::npos);
 }
@@ -207,7 +207,7 @@ TEST_F(ScheduleTest, SummerTimeStartsInAWindowThatLosesItsMiddle) {
   At("2027-03-28 03:00:30");  // a minute later
   const std::string after = Ask("alice");
   EXPECT_TRUE(OutsideHours(after));
-  EXPECT_NE(after.find("&OpensAt=02:00&OpensOn=sun\""), std::string::npos) << after;
+  EXPECT_NE(after.find("&OpensAt=02:00&OpensOn=next-sun\""), std::string::npos) << after;
   // Charged in real minutes across the jump: 01:58 to 03:01 is three.
   At("2027-03-28 01:58:30");
   EXPECT_EQ(Ask("kim"), "ERR");

@@ -255,6 +255,16 @@ TEST_F(ReportTest, HtmlInDutch) {
   }
 }
 
+TEST_F(ReportTest, HtmlChartHasAPlaceForEveryDayOfThePeriod) {
+  const auto result = Tool({"report", "DB", "--by", "day", "--format", "html", "--from",
+                            "2026-11-20", "--to", "2026-12-08"});
+  ASSERT_EQ(result.exit_code, 0) << result.output;
+  // Days without browsing are on the chart's axis too, so that one day is not as wide as the page.
+  for (const char* day : {">2026-11-20<", ">2026-11-28<", ">2026-12-08<"}) {
+    EXPECT_NE(result.output.find(day), std::string::npos) << day;
+  }
+}
+
 TEST_F(ReportTest, EmptyPeriodSaysNoUsage) {
   for (const char* format : {"text", "csv", "json", "html"}) {
     SCOPED_TRACE(format);

@@ -152,7 +152,13 @@ check('what the hours say is read off the end and told in both languages', () =>
   assert.strictEqual(m.kind, 'denied');
   assert.strictEqual(m.message, 'Browsing is not allowed at this hour.');
   assert.match(M.pageBlocks(m, 'en').map((b) => b.text).join('|'), /Browsing opens again on Monday at 08:00\./);
-  assert.match(M.pageBlocks(m, 'nl').map((b) => b.text).join('|'), /Internetten kan weer vanaf maandag om 08:00\./);
+  assert.match(M.pageBlocks(m, 'nl').map((b) => b.text).join('|'), /Internetten kan weer op maandag om 08:00\./);
+  const opens = (on) => M.pageBlocks(model(head + 'www.minutrix.com&DeniedMessage=x&OpensAt=08:00&OpensOn=' + on), 'en')
+    .map((b) => b.text).join('|');
+  assert.match(opens('today'), /opens again today at 08:00/);
+  assert.match(opens('tomorrow'), /opens again tomorrow at 08:00/);
+  assert.match(opens('next-tue'), /opens again next Tuesday at 08:00/);
+  assert.doesNotMatch(opens('someday'), /opens again/, 'an unknown day is no opening time');
   // Pages without the new values are as before.
   m = model(head + 'www.minutrix.com&DeniedMessage=Time%20is%20up');
   assert.strictEqual(m.opensAt, null);

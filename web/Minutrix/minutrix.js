@@ -54,7 +54,7 @@
     rest = rest.slice(anchor.index + anchor[0].length);
     // Values added after the old ones (what the hours say now) are taken off the end first, each
     // only in its own exact form, so that the old values read as they always did.
-    var trailing = /&(OpenUntil|FreeUntil|OpensAt)=(\d\d:\d\d)$|&(OpensOn)=(mon|tue|wed|thu|fri|sat|sun)$/;
+    var trailing = /&(OpenUntil|FreeUntil|OpensAt)=(\d\d:\d\d)$|&(OpensOn)=(today|tomorrow|(?:next-)?(?:mon|tue|wed|thu|fri|sat|sun))$/;
     for (var found = trailing.exec(rest); found; found = trailing.exec(rest)) {
       fields[found[1] || found[3]] = found[2] || found[4];
       rest = rest.slice(0, found.index);
@@ -130,7 +130,9 @@
       hint: function (c) { return 'To see your time left at any moment, open http://' + c + '/ in your browser.'; },
       openUntil: function (h) { return 'You may browse until ' + h + ' today.'; },
       freeUntil: function (h) { return 'Browsing is free until ' + h + ': these minutes are not counted.'; },
-      opensAgain: function (d, h) { return 'Browsing opens again on ' + d + ' at ' + h + '.'; },
+      opensAgain: function (d, h) { return 'Browsing opens again ' + d + ' at ' + h + '.'; },
+      today: 'today', tomorrow: 'tomorrow',
+      onDay: function (d) { return 'on ' + d; }, nextDay: function (d) { return 'next ' + d; },
       days: { mon: 'Monday', tue: 'Tuesday', wed: 'Wednesday', thu: 'Thursday', fri: 'Friday', sat: 'Saturday', sun: 'Sunday' },
       none: 'This page shows your browsing time. It opens by itself when there is something to tell you.',
       other: 'Nederlands'
@@ -150,7 +152,9 @@
       hint: function (c) { return 'Open http://' + c + '/ in uw browser om op elk moment uw resterende tijd te zien.'; },
       openUntil: function (h) { return 'U mag vandaag internetten tot ' + h + '.'; },
       freeUntil: function (h) { return 'Internetten is gratis tot ' + h + ': deze minuten tellen niet mee.'; },
-      opensAgain: function (d, h) { return 'Internetten kan weer vanaf ' + d + ' om ' + h + '.'; },
+      opensAgain: function (d, h) { return 'Internetten kan weer ' + d + ' om ' + h + '.'; },
+      today: 'vandaag', tomorrow: 'morgen',
+      onDay: function (d) { return 'op ' + d; }, nextDay: function (d) { return 'volgende week ' + d; },
       days: { mon: 'maandag', tue: 'dinsdag', wed: 'woensdag', thu: 'donderdag', fri: 'vrijdag', sat: 'zaterdag', sun: 'zondag' },
       none: 'Deze pagina toont uw internettijd. Zij opent vanzelf wanneer er iets te melden is.',
       other: 'English'
@@ -166,6 +170,13 @@
     if (isNaN(m.minutes)) return t.unknownLeft(m.user);
     if (m.minutes <= 0) return t.noneLeft(m.user);
     return t.left(m.user, t.minutes(m.minutes));
+  }
+
+  // When browsing opens again, as the filter counts the day from today.
+  function dayWords(t, on) {
+    if (on === 'today' || on === 'tomorrow') return t[on];
+    if (on.slice(0, 5) === 'next-') return t.nextDay(t.days[on.slice(5)]);
+    return t.onDay(t.days[on]);
   }
 
   // The page's text as a list of blocks; every value is plain text, never markup.
@@ -186,7 +197,7 @@
       blocks.push({ tag: 'h1', text: t.deniedHeading });
       if (m.message) blocks.push({ tag: 'blockquote', text: m.message });
       if (m.opensAt && m.opensOn) {
-        blocks.push({ tag: 'p', text: t.opensAgain(t.days[m.opensOn], m.opensAt) });
+        blocks.push({ tag: 'p', text: t.opensAgain(dayWords(t, m.opensOn), m.opensAt) });
       } else {
         blocks.push({ tag: 'p', text: timeLine(t, m) });
       }
