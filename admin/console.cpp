@@ -77,7 +77,7 @@ void Login(Console::Impl& console, Call& call) {
   const bool good = platform::CheckPassword(password, account ? account->hash : DummyHash()) &&
                     account.has_value();
   if (!good) {
-    console.log.Write("Failed login of '" + name + "' from " + call.client);
+    console.log.Write("Failed login of '" + name.substr(0, 100) + "' from " + call.client);
     const std::string blocked = console.throttle.Failed(name, call.client, call.now);
     if (!blocked.empty()) {
       console.log.Write("Too many failed logins: logins of " + blocked +
@@ -269,15 +269,16 @@ void Dispatch(Console::Impl& console, Call& call) {
                     path_known ? "That method is not allowed here." : "There is no such page.");
   }
   const bool changes = method != "GET";
+  // A body is read only for a login or a session: nobody else gets to make the console parse.
+  if (found->access != Access::kAnyone && !call.account) {
+    if (!call.api && !changes) {
+      SendRedirect(call, "/login");
+      return;
+    }
+    throw HttpError(401, "Log in first.");
+  }
   if (changes) ReadParams(call);
   if (found->access != Access::kAnyone) {
-    if (!call.account) {
-      if (!call.api && !changes) {
-        SendRedirect(call, "/login");
-        return;
-      }
-      throw HttpError(401, "Log in first.");
-    }
     // Every change carries the session's token: a page of another site cannot know it.
     if (changes) {
       const std::string header = call.request.Header("X-CSRF-Token");

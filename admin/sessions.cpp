@@ -64,7 +64,7 @@ std::string LoginThrottle::Failed(const std::string& name, const std::string& ad
   std::lock_guard lock(mutex_);
   std::string blocked;
   if (Count(names_[platform::LowerAscii(name)], now, kFailuresPerName)) {
-    blocked = "the name '" + name + "'";
+    blocked = "the name '" + name.substr(0, 100) + "'";
   }
   if (Count(addresses_[address], now, kFailuresPerAddress)) {
     blocked += std::string(blocked.empty() ? "" : " and ") + "the address " + address;

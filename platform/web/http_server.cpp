@@ -66,7 +66,7 @@ std::unique_ptr<HttpServer> HttpServer::Create(const std::string& certificate_fi
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
   });
   // Forms and JSON of the pages are small; anything larger is refused before it is read.
-  impl->server->set_payload_max_length(1 << 20);
+  impl->server->set_payload_max_length(64 * 1024);
   impl->server->set_read_timeout(10);
   impl->server->set_write_timeout(10);
   impl->server->set_keep_alive_timeout(30);

@@ -596,3 +596,21 @@ TEST_F(ConsoleTest, ASecondConsoleCannotTakeTheSamePort) {
 
 }  // namespace
 }  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+TEST_F(ConsoleTest, WithoutASessionNoBodyIsReadAndLargeBodiesAreRefused) {
+  httplib::Client client("127.0.0.1", server_.port());
+  auto garbage = client.Post("/api/users/KIM/minutes", "{not json", "application/json");
+  ASSERT_TRUE(garbage);
+  EXPECT_EQ(garbage->status, 401);
+  auto large =
+      client.Post("/login", std::string(100 * 1024, 'a'), "application/x-www-form-urlencoded");
+  ASSERT_TRUE(large);
+  EXPECT_EQ(large->status, 413);
+  EXPECT_EQ(Extra("KIM"), 0);
+}
+
+}  // namespace
+}  // namespace admin_test
