@@ -19,7 +19,11 @@ accounts and commands to try.
             browser), so the start, time-left and denied pages work on https:// sites too; the
             local site is also served over TLS on 127.0.0.2:8443.
 
-Ports: MINUTRIX_DEMO_PROXY_PORT, MINUTRIX_DEMO_WEB_PORT, MINUTRIX_DEMO_TLS_PORT.
+It also starts the administration console (minutrix-admin) on 127.0.0.1:8090 and prints its
+address with an administrator's and a teacher's login.
+
+Ports: MINUTRIX_DEMO_PROXY_PORT, MINUTRIX_DEMO_WEB_PORT, MINUTRIX_DEMO_TLS_PORT,
+MINUTRIX_DEMO_CONSOLE_PORT.
 Build folder: MINUTRIX_BUILD_DIR (default build/).
 TXT
 }
@@ -38,12 +42,14 @@ ensure_packages squid-openssl openssl nginx-light curl apache2-utils
 proxy_port=${MINUTRIX_DEMO_PROXY_PORT:-3128}
 web_port=${MINUTRIX_DEMO_WEB_PORT:-8080}
 tls_port=${MINUTRIX_DEMO_TLS_PORT:-8443}
-ports=("$proxy_port" "$web_port")
+console_port=${MINUTRIX_DEMO_CONSOLE_PORT:-8090}
+ports=("$proxy_port" "$web_port" "$console_port")
 [ "$https" = 1 ] && ports+=("$tls_port")
 for port in "${ports[@]}"; do
   if ss -ltn "( sport = :$port )" | grep -q LISTEN; then
     echo "Port $port is in use (a squid or nginx service of this machine?). Stop it, or set" >&2
-    echo "MINUTRIX_DEMO_PROXY_PORT / MINUTRIX_DEMO_WEB_PORT / MINUTRIX_DEMO_TLS_PORT to free ports." >&2
+    echo "MINUTRIX_DEMO_PROXY_PORT / MINUTRIX_DEMO_WEB_PORT / MINUTRIX_DEMO_TLS_PORT /" >&2
+    echo "MINUTRIX_DEMO_CONSOLE_PORT to free ports." >&2
     exit 1
   fi
 done
@@ -52,9 +58,9 @@ done
 build=$(realpath -m "${MINUTRIX_BUILD_DIR:-build}")
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C "$build" minutrix_dist minutrix-machine minutrix-cmd minutrix-msiexec minutrix-db \
-  minutrix-squid-helper
+  minutrix-squid-helper minutrix-admin
 
-demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db="" interrupted=0
+demo=$(mktemp -d /tmp/minutrix-demo.XXXXXX) db="" interrupted=0 console_pid=""
 # Ctrl-C is the way to end the demo, so it ends with status 0; any failure keeps its own status.
 # Nothing may cut the clean-up short: under `./demo.sh | tee`, Ctrl-C ends tee too, so the rest
 # goes to the terminal (or to standard error without one) instead of the broken pipe.
@@ -67,7 +73,12 @@ cleanup() {
     if { : >/dev/tty; } 2>/dev/null; then exec >/dev/tty 2>&1; else exec 1>&2; fi
   fi
   echo
-  echo "Stopping Squid and nginx..."
+  echo "Stopping the console, Squid and nginx..."
+  if [ -n "$console_pid" ]; then
+    kill -TERM -- "-$console_pid" 2>/dev/null
+    for _ in $(seq 1 50); do kill -0 -- "-$console_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL -- "-$console_pid" 2>/dev/null
+  fi
   scripts/minutrix-stack stop "$demo"
   echo "Minutes used at the end:"
   [ -n "$db" ] && [ -f "$db" ] && "$build"/minutrix-db users "$db" 2>/dev/null
@@ -144,9 +155,26 @@ fi
 scripts/minutrix-stack start "$demo" --build "$build" --proxy-port "$proxy_port" --web-port "$web_port" \
   --web-root "$MINUTRIX_ROOT/c/Inetpub/wwwroot" "${stack_https[@]}"
 
+# The administration console, with an administrator and a teacher of the demo's class 3B.
+"$build"/minutrix-admin passwd admin <<<"minutrix-admin" >/dev/null
+"$build"/minutrix-admin passwd teacher --role teacher --groups 3B <<<"minutrix-teacher" >/dev/null
+setsid "$build"/minutrix-admin serve --listen "127.0.0.1:$console_port" >"$demo/console.out" \
+  2>"$demo/console.err" </dev/null &
+console_pid=$!
+for _ in $(seq 1 100); do grep -q "^Listening on" "$demo/console.out" 2>/dev/null && break; sleep 0.05; done
+if ! grep -q "^Listening on" "$demo/console.out" 2>/dev/null; then
+  echo "The console (minutrix-admin) did not start:" >&2
+  cat "$demo/console.err" >&2
+  exit 1
+fi
+
 cat <<TXT
 
 Minutrix is running.
+
+  Administration console:                     http://127.0.0.1:$console_port/
+    administrator: admin / minutrix-admin      (everything)
+    teacher:       teacher / minutrix-teacher  (the Today board and pages of class 3B: jsmith, kim)
 
   Proxy (Squid with minutrix-squid-helper):  http://127.0.0.1:$proxy_port
   Product page (nginx):                       http://127.0.0.1:$web_port/Minutrix/Minutrix.asp

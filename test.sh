@@ -5,8 +5,10 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/prerequisites.sh
 # Squid (Debian's OpenSSL build, for SslBump; it replaces the package squid), openssl, nginx, curl
-# and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check.
-ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format
+# and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check;
+# Chromium with its WebDriver and Selenium for the console's test in a real browser.
+ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium \
+  chromium-driver python3-selenium
 
 echo "== Formatting"
 scripts/check-format.sh

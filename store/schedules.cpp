@@ -100,6 +100,35 @@ Schedule ReadSchedule(const ado::ConnectionPtr& connection) {
   return schedule;
 }
 
+const std::vector<Window>* WindowsOf(
+    const Schedule& schedule,
+    const std::map<std::string, std::vector<Window>, std::less<>>& windows, std::string_view user) {
+  if (windows.empty()) return nullptr;
+  if (auto own = windows.find(user); own != windows.end()) return &own->second;
+  if (auto group = schedule.group_of.find(user); group != schedule.group_of.end()) {
+    if (auto of_group = windows.find(group->second); of_group != windows.end()) {
+      return &of_group->second;
+    }
+  }
+  if (auto everyone = windows.find(kEveryone); everyone != windows.end()) return &everyone->second;
+  return nullptr;
+}
+
+long AllowanceOn(const Schedule& schedule, std::string_view user, int weekday,
+                 long max_internet_time) {
+  if (schedule.allowances.empty()) return max_internet_time;
+  const auto entry_of = [&](std::string_view owner) -> long {
+    const auto found = schedule.allowances.find(owner);
+    return found == schedule.allowances.end() ? kNoAllowance
+                                              : found->second[static_cast<size_t>(weekday)];
+  };
+  if (const long own = entry_of(user); own != kNoAllowance) return own;
+  if (auto group = schedule.group_of.find(user); group != schedule.group_of.end()) {
+    if (const long of_group = entry_of(group->second); of_group != kNoAllowance) return of_group;
+  }
+  return max_internet_time;
+}
+
 bool InWindows(const std::vector<Window>& windows, int weekday, int minute) {
   for (const Window& w : windows) {
     if (w.end > w.start) {

@@ -48,6 +48,16 @@ Schedule ReadSchedule(const ado::ConnectionPtr& connection);
 
 // ---- evaluation ----
 
+// The windows that apply to a user (upper case): its own, else its group's, else everyone's;
+// null when none do. `windows` is `schedule.allowed` or `schedule.free`.
+const std::vector<Window>* WindowsOf(
+    const Schedule& schedule,
+    const std::map<std::string, std::vector<Window>, std::less<>>& windows, std::string_view user);
+// The allowance of `weekday` for a user (upper case): its own entry, else its group's, else
+// `max_internet_time` (its MaxInternetTime; -1 unlimited).
+long AllowanceOn(const Schedule& schedule, std::string_view user, int weekday,
+                 long max_internet_time);
+
 // Whether `minute` of `weekday` lies in one of `windows`.
 bool InWindows(const std::vector<Window>& windows, int weekday, int minute);
 // Minutes from (weekday, minute) to the next start of a window, at most a week; nullopt when
