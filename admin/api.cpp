@@ -175,7 +175,9 @@ void ApiAddUser(Console::Impl& console, Call& call) {
   if (allowance.empty()) throw HttpError(400, "Give the allowance in minutes (-1 for unlimited).");
   auto connection = console.pool.Borrow();
   const auto result =
-      store::AddUser(*connection, ActorOf(call), name, store::ParseInteger(allowance, "allowance"));
+      store::AddUser(*connection, ActorOf(call), name, store::ParseInteger(allowance, "allowance"),
+                     // the form's "no class"
+                     call.Param("group") == "-" ? "" : platform::Trim(call.Param("group")));
   SendDone(call, DoneJson(result), "/users");
 }
 

@@ -169,6 +169,12 @@ constexpr Route kRoutes[] = {
     {"GET", {"api", "settings"}, Access::kAdmin, ApiSettings},
     {"POST", {"api", "settings"}, Access::kAdmin, ApiSetSetting},
     {"GET", {"api", "health"}, Access::kAdmin, ApiHealth},
+    {"GET", {"api", "groups"}, Access::kAdmin, ApiGroups},
+    {"POST", {"api", "groups"}, Access::kAdmin, ApiAddGroup},
+    {"POST", {"api", "groups", "*", "remove"}, Access::kAdmin, ApiRemoveGroup},
+    {"POST", {"api", "users", "*", "group"}, Access::kAdmin, ApiSetGroup},
+    {"POST", {"api", "schedule", "allowance"}, Access::kAdmin, ApiWeekdayAllowance},
+    {"POST", {"api", "schedule", "hours"}, Access::kAdmin, ApiHours},
 };
 
 bool Matches(const Route& route, const std::vector<std::string>& segments) {

@@ -110,6 +110,13 @@ void ApiRemoveSite(Console::Impl& console, Call& call);
 void ApiSettings(Console::Impl& console, Call& call);
 void ApiSetSetting(Console::Impl& console, Call& call);
 void ApiHealth(Console::Impl& console, Call& call);
+// classes and schedules (api_classes.cpp)
+void ApiGroups(Console::Impl& console, Call& call);
+void ApiAddGroup(Console::Impl& console, Call& call);
+void ApiRemoveGroup(Console::Impl& console, Call& call);
+void ApiSetGroup(Console::Impl& console, Call& call);
+void ApiWeekdayAllowance(Console::Impl& console, Call& call);
+void ApiHours(Console::Impl& console, Call& call);
 
 // ---- the pages (pages_*.cpp) ----
 

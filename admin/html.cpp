@@ -1,6 +1,7 @@
 // The shared frame of the pages.
 #include "admin/html.h"
 
+#include "platform/text.h"
 #include "store/report_format.h"
 
 namespace admin {
@@ -73,6 +74,56 @@ std::string PostForm(const Call& call, const std::string& action, const std::str
 
 std::string MinutesText(const Call& call, long minutes) {
   return minutes == -1 ? call.T("unlimited") : std::to_string(minutes);
+}
+
+std::string ClassChoice(const Call& call, const std::vector<std::string>& groups,
+                        const std::string& current, bool label) {
+  std::string html = std::string(label ? "<label>" + EscT(call, "Class") + " " : "") +
+                     "<select name=\"group\" aria-label=\"" + EscT(call, "Class") +
+                     "\"><option value=\"-\">" + EscT(call, "none") + "</option>";
+  for (const std::string& group : groups) {
+    html += "<option value=\"" + Esc(group) + "\"" +
+            (platform::EqualsNoCase(group, current) ? " selected" : "") + ">" + Esc(group) +
+            "</option>";
+  }
+  return html + "</select>" + (label ? "</label>" : "");
+}
+
+std::string ScheduleForms(const Call& call, const std::string& owner,
+                          const std::vector<std::string>& owners, const std::string& back) {
+  std::string who;
+  if (owner.empty()) {
+    who = "<label>" + EscT(call, "For (@class, a user, or * for everyone)") +
+          " <input name=\"owner\" list=\"owners\" required size=\"12\"></label>";
+  } else {
+    who = "<input type=\"hidden\" name=\"owner\" value=\"" + Esc(owner) + "\">";
+  }
+  std::string html = "<div class=\"panel\">\n<p class=\"muted\">" +
+                     EscT(call,
+                          "Weekdays as mon-fri or sat,sun; hours as mon-fri 08:00-16:30 sat "
+                          "10:00-12:00 (a window may cross midnight); none removes them.") +
+                     "</p>\n";
+  if (owner.empty()) {
+    html += "<datalist id=\"owners\">";
+    for (const std::string& name : owners) html += "<option value=\"" + Esc(name) + "\">";
+    html += "</datalist>\n";
+  }
+  html += PostForm(call, "/api/schedule/allowance",
+                   who + "<label>" + EscT(call, "Weekdays") +
+                       " <input name=\"days\" required size=\"10\" placeholder=\"mon-fri\"></label>"
+                       "<label>" +
+                       EscT(call, "Minutes (empty removes)") +
+                       " <input name=\"minutes\" type=\"number\" min=\"-1\"></label>",
+                   EscT(call, "Set the allowance by weekday"), back, "bar");
+  html += PostForm(
+      call, "/api/schedule/hours",
+      who + "<label>" + EscT(call, "Hours") + " <select name=\"kind\"><option value=\"allowed\">" +
+          EscT(call, "Allowed hours") + "</option><option value=\"free\">" +
+          EscT(call, "Free hours") + "</option></select></label><label>" + EscT(call, "Windows") +
+          " <input name=\"windows\" required size=\"32\" "
+          "placeholder=\"mon-fri 08:00-16:30\"></label>",
+      EscT(call, "Set the hours"), back, "bar");
+  return html + "</div>\n";
 }
 
 std::string UserPath(std::string_view user) { return "/users/" + PercentEncode(user); }

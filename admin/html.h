@@ -4,6 +4,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "admin/console_internal.h"
 
@@ -28,6 +29,15 @@ std::string PostForm(const Call& call, const std::string& action, const std::str
 
 // "unlimited" for -1, the number otherwise.
 std::string MinutesText(const Call& call, long minutes);
+// A choice of class for the form field "group": no class, or one of `groups`; `label` shows
+// its label.
+std::string ClassChoice(const Call& call, const std::vector<std::string>& groups,
+                        const std::string& current, bool label = true);
+// The forms that set the allowance by weekday and the allowed and free hours of `owner` (a user,
+// @CLASS or *); with `owner` empty, a field to name it, offering `owners`.
+std::string ScheduleForms(const Call& call, const std::string& owner,
+                          const std::vector<std::string>& owners, const std::string& back);
+
 // The path of a user's page.
 std::string UserPath(std::string_view user);
 

@@ -10,6 +10,7 @@
 #include "store/lists.h"
 #include "store/report_format.h"
 #include "store/reports.h"
+#include "store/schedule_admin.h"
 #include "store/schedules.h"
 #include "store/today.h"
 #include "store/usage.h"
@@ -58,43 +59,70 @@ const char* SettingHelp(const std::string& name) {
 
 void PageUsers(Console::Impl& console, Call& call) {
   std::vector<store::UserToday> users;
-  std::vector<store::ClassInfo> groups;
+  std::vector<store::GroupSummary> groups;
+  std::map<std::string, std::string> own_schedules;
   {
     auto connection = console.pool.Borrow();
     users = store::ReadToday(*connection, call.now);
-    groups = store::ReadClasses(*connection);
+    groups = store::ReadGroups(*connection);
+    own_schedules = store::ReadOwnSchedules(*connection);
   }
+  std::vector<std::string> names;
+  for (const auto& group : groups) names.push_back(group.name);
   std::string body = "<h2>" + EscT(call, "Add a user") + "</h2>\n<div class=\"panel\">";
   body +=
       PostForm(call, "/api/users",
                Input(call, "Login name (without domain)", "name", " required maxlength=\"59\"") +
                    Input(call, "Allowance per period (-1 unlimited)", "allowance",
-                         " type=\"number\" min=\"-1\" value=\"60\" required"),
+                         " type=\"number\" min=\"-1\" value=\"60\" required") +
+                   ClassChoice(call, names, ""),
                EscT(call, "Add"), "/users", "bar");
   body += "</div>\n<h2>" + EscT(call, "Users") + "</h2>\n";
   body += "<table><thead><tr><th>" + EscT(call, "User") + "</th><th>" + EscT(call, "Class") +
           "</th><th class=\"number\">" + EscT(call, "Allowance per period") +
-          "</th><th class=\"number\">" + EscT(call, "Allowance today") +
-          "</th></tr></thead><tbody>\n";
+          "</th><th class=\"number\">" + EscT(call, "Allowance today") + "</th><th>" +
+          EscT(call, "Own schedule") + "</th></tr></thead><tbody>\n";
   for (const auto& user : users) {
-    body += "<tr><td><a href=\"" + Esc(UserPath(user.user)) + "\">" + Esc(user.user) +
-            "</a></td><td>" + Esc(user.group) + "</td><td class=\"number\">" +
-            Esc(MinutesText(call, user.max_internet_time)) + "</td><td class=\"number\">" +
-            Esc(MinutesText(call, user.allowance)) + "</td></tr>\n";
+    const auto own = own_schedules.find(user.user);
+    body +=
+        "<tr><td><a href=\"" + Esc(UserPath(user.user)) + "\">" + Esc(user.user) + "</a></td><td>" +
+        PostForm(call, "/api/users/" + PercentEncode(user.user) + "/group",
+                 ClassChoice(call, names, user.group, false), EscT(call, "Save"), "/users", "bar") +
+        "</td><td class=\"number\">" + Esc(MinutesText(call, user.max_internet_time)) +
+        "</td><td class=\"number\">" + Esc(MinutesText(call, user.allowance)) + "</td><td>" +
+        (own == own_schedules.end() ? "" : Esc(own->second)) + "</td></tr>\n";
   }
-  body += "</tbody></table>\n<h2>" + EscT(call, "Classes") + "</h2>\n";
+  body += "</tbody></table>\n<h2>" + EscT(call, "Classes") + "</h2>\n<div class=\"panel\">";
+  body +=
+      PostForm(call, "/api/groups", Input(call, "New class", "name", " required maxlength=\"59\""),
+               EscT(call, "Add"), "/users", "bar");
+  body += "</div>\n";
   if (groups.empty()) {
     body += "<p class=\"muted\">" + EscT(call, "No classes yet.") + "</p>\n";
   } else {
     body += "<table><thead><tr><th>" + EscT(call, "Class") + "</th><th class=\"number\">" +
-            EscT(call, "Members") + "</th></tr></thead><tbody>\n";
+            EscT(call, "Members") + "</th><th>" + EscT(call, "Schedule") +
+            "</th><th></th></tr></thead><tbody>\n";
     for (const auto& group : groups) {
       body += "<tr><td><a href=\"/today?group=" + Esc(PercentEncode(group.name)) + "\">" +
               Esc(group.name) + "</a></td><td class=\"number\">" + std::to_string(group.members) +
-              "</td></tr>\n";
+              "</td><td>" + Esc(group.schedule) +
+              "</td><td class=\"actions\"><form method=\"post\" action=\"" +
+              Esc("/api/groups/" + PercentEncode(group.name) + "/remove") +
+              "\" class=\"inline\" data-confirm=\"" + EscT(call, "Remove this class?") +
+              "\"><input type=\"hidden\" name=\"csrf\" value=\"" + Esc(call.session->csrf) +
+              "\"><input type=\"hidden\" name=\"back\" value=\"/users\"><button type=\"submit\" "
+              "class=\"danger\">" +
+              EscT(call, "Remove") + "</button></form></td></tr>\n";
     }
     body += "</tbody></table>\n";
   }
+  if (const auto everyone = own_schedules.find(store::kEveryone); everyone != own_schedules.end()) {
+    body += "<p>" + EscT(call, "Everyone's schedule") + ": " + Esc(everyone->second) + "</p>\n";
+  }
+  std::vector<std::string> owners = {store::kEveryone};
+  for (const auto& name : names) owners.push_back("@" + name);
+  body += "<h2>" + EscT(call, "Schedules") + "</h2>\n" + ScheduleForms(call, "", owners, "/users");
   SendHtml(call, 200, Frame(call, "users", call.T("Users and classes"), body));
 }
 

@@ -3,7 +3,7 @@
 
 #include "admin/html.h"
 #include "platform/text.h"
-#include "store/lists.h"
+#include "store/schedule_admin.h"
 #include "store/schedules.h"
 #include "store/today.h"
 
@@ -136,7 +136,7 @@ void PageToday(Console::Impl& console, Call& call) {
     auto connection = console.pool.Borrow();
     rows = store::ReadToday(*connection, call.now);
     if (call.admin()) {
-      for (const auto& info : store::ReadClasses(*connection)) groups.push_back(info.name);
+      for (const auto& info : store::ReadGroups(*connection)) groups.push_back(info.name);
     } else {
       groups = call.account->groups;
     }

@@ -6,6 +6,7 @@
 #include "admin/html.h"
 #include "platform/text.h"
 #include "store/reports.h"
+#include "store/schedule_admin.h"
 #include "store/schedules.h"
 #include "store/today.h"
 #include "store/usage.h"
@@ -50,6 +51,7 @@ void PageUser(Console::Impl& console, Call& call) {
   std::vector<store::Run> runs;
   store::Schedule schedule;
   long max_internet_time = 0;
+  std::vector<std::string> class_names;
   const long long day_now = store::LocalDayNumber(call.now);
   const long span = call.Query("days") == "30" ? 30 : 7;
   long long date = day_now;
@@ -74,6 +76,9 @@ void PageUser(Console::Impl& console, Call& call) {
     sites = store::UsageBySite(*connection, period);
     runs = store::UserDay(*connection, today.user, date);
     schedule = store::ReadSchedule(*connection);
+    if (call.admin()) {
+      for (const auto& group : store::ReadGroups(*connection)) class_names.push_back(group.name);
+    }
     max_internet_time = today.max_internet_time;
   }
   const std::string path = UserPath(today.user);
@@ -174,7 +179,11 @@ void PageUser(Console::Impl& console, Call& call) {
 
   if (call.admin()) {
     const std::string base = "/api/users/" + PercentEncode(today.user);
+    body += "<h2>" + EscT(call, "The user's own schedule") + "</h2>\n" +
+            ScheduleForms(call, today.user, {}, path);
     body += "<h2>" + EscT(call, "Change the user") + "</h2>\n<div class=\"panel\">\n";
+    body += PostForm(call, base + "/group", ClassChoice(call, class_names, today.group),
+                     EscT(call, "Set the class"), path, "bar");
     body += PostForm(call, base + "/allowance",
                      "<label>" + EscT(call, "Allowance per period (-1 unlimited)") +
                          " <input name=\"minutes\" type=\"number\" min=\"-1\" value=\"" +

@@ -226,9 +226,19 @@ TEST_P(TeacherRefusedTest, EveryAdminOnlyEndpointIs403AndChangesNothing) {
   Browser teacher(server_.port());
   ASSERT_EQ(teacher.Login("teach", kTeacherPassword), 303);
   const long long audit = AuditRows();
-  const Json body = {{"name", "eve"}, {"allowance", 60},       {"minutes", 999},
-                     {"to", "EVE"},   {"site", "example.org"}, {"key", "IdleGapMinutes"},
-                     {"value", "1"},  {"reason", "r"}};
+  const Json body = {{"name", "eve"},
+                     {"allowance", 60},
+                     {"minutes", 999},
+                     {"to", "EVE"},
+                     {"site", "example.org"},
+                     {"key", "IdleGapMinutes"},
+                     {"value", "1"},
+                     {"reason", "r"},
+                     {"group", "4A"},
+                     {"owner", "@3B"},
+                     {"days", "mon-sun"},
+                     {"kind", "allowed"},
+                     {"windows", "mon 01:00-02:00"}};
   auto result = std::string(GetParam().method) == "GET" ? teacher.Get(GetParam().path)
                                                         : teacher.Post(GetParam().path, body);
   ASSERT_TRUE(result);
@@ -236,6 +246,13 @@ TEST_P(TeacherRefusedTest, EveryAdminOnlyEndpointIs403AndChangesNothing) {
   EXPECT_EQ(AuditRows(), audit);
   EXPECT_EQ(server_.Integer("SELECT count(*) FROM Users"), 4);
   EXPECT_EQ(server_.Integer("SELECT CurrentInternetTime FROM Users WHERE UserName = 'KIM'"), 30);
+  EXPECT_EQ(server_.Integer("SELECT count(*) FROM ScheduleGroups"), 2);
+  EXPECT_EQ(server_.Integer("SELECT count(*) FROM GroupMembers WHERE UserName = 'ANNA' AND "
+                            "GroupName = '3B'"),
+            1);
+  EXPECT_EQ(server_.Integer("SELECT count(*) FROM ScheduleWindows") +
+                server_.Integer("SELECT count(*) FROM WeekdayAllowances"),
+            0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -255,7 +272,12 @@ INSTANTIATE_TEST_SUITE_P(
         Endpoint{"AllowanceOfOwnPupil", "POST", "/api/users/ANNA/allowance"},
         Endpoint{"AddSite", "POST", "/api/sites/add"},
         Endpoint{"RemoveSite", "POST", "/api/sites/remove"},
-        Endpoint{"SetSetting", "POST", "/api/settings"}),
+        Endpoint{"SetSetting", "POST", "/api/settings"},
+        Endpoint{"GroupsApi", "GET", "/api/groups"}, Endpoint{"AddGroup", "POST", "/api/groups"},
+        Endpoint{"RemoveOwnGroup", "POST", "/api/groups/3B/remove"},
+        Endpoint{"MoveOwnPupil", "POST", "/api/users/ANNA/group"},
+        Endpoint{"WeekdayAllowance", "POST", "/api/schedule/allowance"},
+        Endpoint{"Hours", "POST", "/api/schedule/hours"}),
     test_support::ByName());
 
 TEST_F(ConsoleTest, NamesAndReasonsHoldingMarkupAreShownAsText) {
@@ -610,6 +632,58 @@ TEST_F(ConsoleTest, WithoutASessionNoBodyIsReadAndLargeBodiesAreRefused) {
   ASSERT_TRUE(large);
   EXPECT_EQ(large->status, 413);
   EXPECT_EQ(Extra("KIM"), 0);
+}
+
+}  // namespace
+}  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+TEST_F(ConsoleTest, AnAdministratorMakesClassesAndTheirSchedulesWithTheStoresChanges) {
+  Browser browser(server_.port());
+  ASSERT_EQ(browser.Login("admin", kAdminPassword), 303);
+  const auto post = [&](const std::string& path, const Json& body) {
+    auto result = browser.Post(path, body);
+    EXPECT_TRUE(result);
+    return result ? std::make_pair(result->status, result->body)
+                  : std::make_pair(-1, std::string());
+  };
+  EXPECT_EQ(post("/api/groups", {{"name", "<i>5c</i>"}}).first, 200);
+  EXPECT_EQ(post("/api/users/BERT/group", {{"group", "<i>5c</i>"}}).first, 200);
+  EXPECT_EQ(post("/api/schedule/allowance",
+                 {{"owner", "@<i>5c</i>"}, {"days", "mon-sun"}, {"minutes", "45"}})
+                .first,
+            200);
+  EXPECT_EQ(post("/api/schedule/hours",
+                 {{"owner", "@<i>5c</i>"}, {"kind", "allowed"}, {"windows", "mon-sun 00:00-24:00"}})
+                .first,
+            200);
+  const auto refused = post("/api/groups/%3Ci%3E5c%3C%2Fi%3E/remove", Json::object());
+  EXPECT_EQ(refused.first, 400) << "refused while it has members";
+  EXPECT_NE(Json::parse(refused.second)["error"].get<std::string>().find("still has 1"),
+            std::string::npos)
+      << refused.second;
+  const auto bad = post("/api/schedule/hours",
+                        {{"owner", "@<i>5c</i>"}, {"kind", "free"}, {"windows", "mon 8-16"}});
+  EXPECT_EQ(bad.first, 400) << bad.second;
+
+  Json bert;
+  for (const Json& row : Json::parse(browser.Get("/api/today")->body)) {
+    if (row["user"] == "BERT") bert = row;
+  }
+  EXPECT_EQ(bert["group"], "<I>5C</I>");
+  EXPECT_EQ(bert["allowance"], 45) << "the class's weekday allowance";
+  EXPECT_EQ(server_.Integer("SELECT count(*) FROM Audit WHERE Who = 'admin' AND Command IN "
+                            "('add-group', 'set-group', 'set-allowance', 'set-hours')"),
+            4);
+  const auto page = browser.Get("/users");
+  ASSERT_TRUE(page);
+  EXPECT_EQ(page->status, 200);
+  EXPECT_EQ(page->body.find("<I>5C</I>"), std::string::npos);
+  EXPECT_NE(page->body.find("&lt;I&gt;5C&lt;/I&gt;"), std::string::npos);
+  EXPECT_EQ(post("/api/users/BERT/group", {{"group", "-"}}).first, 200);
+  EXPECT_EQ(post("/api/groups/%3Ci%3E5c%3C%2Fi%3E/remove", Json::object()).first, 200);
 }
 
 }  // namespace
