@@ -110,6 +110,10 @@ db="$product/UserTimesDB/UserTimesDB.mdb"
 "$build"/minutrix-db add-site "$db" "127.0.0.2:$web_port/free" >/dev/null
 "$build"/minutrix-db set "$db" ServerPort "$web_port" >/dev/null
 "$build"/minutrix-db set "$db" ShowStartMessage yes >/dev/null
+# Class 3B, whose teacher logs in to the console below.
+"$build"/minutrix-db add-group "$db" 3B >/dev/null
+"$build"/minutrix-db set-group "$db" jsmith 3B >/dev/null
+"$build"/minutrix-db set-group "$db" kim 3B >/dev/null
 
 htpasswd -bc "$demo/htpasswd" 'CORP\jsmith' minutrix 2>/dev/null
 for account in 'CORP\pjansen' 'CORP\kim' 'CORP\carol'; do htpasswd -b "$demo/htpasswd" "$account" minutrix 2>/dev/null; done

@@ -54,10 +54,10 @@ Health ReadHealth(Console::Impl& console, std::time_t now) {
   if (auto text = platform::ReadWholeFile(kInstallFolder + health.log_name)) {
     std::istringstream in(*text);
     std::string line;
-    // Severity 2 lines start with "-", severity 3 with "*".
+    // Errors are the lines of severity 3, marked "*"; "-" (2) and "]" (1) are the filter's news.
     while (std::getline(in, line)) {
       if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (!line.empty() && (line[0] == '*' || line[0] == '-')) {
+      if (!line.empty() && line[0] == '*') {
         health.errors.push_back(line);
         if (health.errors.size() > kErrorLines) health.errors.erase(health.errors.begin());
       }

@@ -688,3 +688,34 @@ TEST_F(ConsoleTest, AnAdministratorMakesClassesAndTheirSchedulesWithTheStoresCha
 
 }  // namespace
 }  // namespace admin_test
+
+namespace admin_test {
+namespace {
+
+TEST_F(ConsoleTest, HealthTellsTheFiltersStatusAndOnlyTheErrorsOfItsLog) {
+  const fs::path product = server_.root() / "c/Minutrix";
+  test_support::WriteFile(product / "Minutrix.sts", "1\r\n08-12-2026; 09:00");
+  std::time_t now = std::time(nullptr);
+  std::tm tm{};
+  localtime_r(&now, &tm);
+  char date[16];
+  std::strftime(date, sizeof date, "%d%m%Y", &tm);
+  test_support::WriteFile(product / (std::string("MinutrixOutput") + date + ".txt"),
+                          "[INIT]\r\n08-12-2026; 09:00\r\n-Starting App\r\n]news\r\n"
+                          "*[OpenDBConnection] <b>failed</b>\r\n-Number of monitored users: 3\r\n");
+  Browser browser(server_.port());
+  ASSERT_EQ(browser.Login("admin", kAdminPassword), 303);
+  const auto api = browser.Get("/api/health");
+  ASSERT_TRUE(api);
+  const Json health = Json::parse(api->body);
+  EXPECT_EQ(health["status"], "1");
+  EXPECT_EQ(health["status_time"], "08-12-2026; 09:00");
+  EXPECT_EQ(health["errors"], Json::array({"*[OpenDBConnection] <b>failed</b>"}));
+  const auto page = browser.Get("/health");
+  ASSERT_TRUE(page);
+  EXPECT_NE(page->body.find("*[OpenDBConnection] &lt;b&gt;failed&lt;/b&gt;"), std::string::npos);
+  EXPECT_EQ(page->body.find("Starting App"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace admin_test
