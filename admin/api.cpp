@@ -147,11 +147,11 @@ void ApiMinutes(Console::Impl& console, Call& call) {
   if (add.empty()) throw HttpError(400, "Give the minutes to add (\"add\", negative to take).");
   const std::int64_t minutes = store::ParseInteger(add, "add");
   const store::Actor actor = ActorOf(call);
+  auto connection = console.pool.Borrow();
+  const std::string user = VisibleUser(*connection, call).user;
   if (!call.admin() && actor.reason.empty()) {
     throw HttpError(400, "Give a reason for the change.");
   }
-  auto connection = console.pool.Borrow();
-  const std::string user = VisibleUser(*connection, call).user;
   const store::ChangeResult result = store::AddMinutes(*connection, actor, user, minutes);
   Json out = DoneJson(result);
   store::UserToday after;

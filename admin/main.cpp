@@ -1,10 +1,13 @@
 // minutrix-admin: the administration console of Minutrix in the browser, and its accounts.
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "admin/accounts.h"
@@ -54,6 +57,10 @@ constexpr const char* kAccountsFile = "c:\\Minutrix\\minutrix-admin.accounts";
 constexpr const char* kLogFile = "c:\\Minutrix\\minutrix-admin.log";
 constexpr const char* kDatabase = "c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb";
 constexpr size_t kMinPassword = 8;
+
+// Set once the server has stopped serving; read by the thread that waits for the signals, which
+// outlives Serve.
+std::atomic<bool> g_served{false};
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "minutrix-admin: %s\nTry 'minutrix-admin --help'.\n", message.c_str());
@@ -154,6 +161,15 @@ int Serve(const Options& options) {
   } catch (const admin::AccountError& error) {
     return Failure(error.what());
   }
+  try {
+    if (admin::Accounts(console_options.accounts_file).List().empty()) {
+      std::fprintf(stderr,
+                   "minutrix-admin: warning: no accounts yet; nobody can log in until one is "
+                   "added with: minutrix-admin passwd NAME\n");
+    }
+  } catch (const admin::AccountError& error) {
+    std::fprintf(stderr, "minutrix-admin: warning: nobody can log in: %s\n", error.what());
+  }
   if (platform::ReadableByOthers(console_options.accounts_file)) {
     std::fprintf(stderr,
                  "minutrix-admin: warning: %s can be read by other users; "
@@ -165,7 +181,14 @@ int Serve(const Options& options) {
   if (!server) return Failure(error);
   // Before the server's threads start, so that they all leave the signals to the waiting one.
   platform::HttpServer* const running = server.get();
-  platform::OnTerminationSignal([running] { running->Stop(); });
+  platform::OnTerminationSignal([running] {
+    // A signal between the bind and the start of serving would find nothing to stop yet: asked
+    // again until serving has ended.
+    while (!g_served.load()) {
+      running->Stop();
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+  });
   const int bound = server->Bind(address, port, error);
   if (bound < 0) return Failure(error);
   admin::Console console(console_options);
@@ -179,6 +202,7 @@ int Serve(const Options& options) {
       [&console](const platform::HttpRequest& request, platform::HttpResponse& response) {
         console.Handle(request, response);
       });
+  g_served.store(true);
   console.Log("Stopped");
   return served ? 0 : Failure("the server could not run");
 }
