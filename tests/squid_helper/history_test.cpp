@@ -13,37 +13,21 @@
 #include <thread>
 #include <vector>
 
-#include "hosts/squid/filter_chain.h"
+#include "tests/squid_helper/installed_filter.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class HistoryTest : public ::testing::Test {
+class HistoryTest : public helper_test::InstalledFilterTest {
  protected:
   void SetUp() override {
-    fs::create_directories(Product() / "UserTimesDB");
-    fs::copy_file(test_support::kBuildDir / "Minutrix.dll", Product() / "Minutrix.dll");
-    Db({"create"});
+    InstalledFilterTest::SetUp();
     Db({"add-user", "alice", "600"});
     Db({"add-user", "kim", "3"});
     Db({"add-user", "pat", "-1"});
-    machine_.Reg(
-        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey, "/v", "FilterLoadOrder", "/d",
-                  "Minutrix", "/f"});
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey + "\\Minutrix", "/v",
-                  "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
     At("2026-12-07 09:00:00");
-  }
-  fs::path Product() const { return machine_.root() / "c/Minutrix"; }
-  fs::path Database() const { return Product() / "UserTimesDB/UserTimesDB.mdb"; }
-  void Db(std::vector<std::string> args) {
-    args.insert(args.begin() + 1, Database().string());
-    args.insert(args.begin(), (test_support::kBuildDir / "minutrix-db").string());
-    const auto result = test_support::Run(args);
-    ASSERT_EQ(result.exit_code, 0) << result.output;
   }
   std::string Sql(const std::string& statement) const {
     auto out = test_support::Run({"/usr/bin/sqlite3", Database().string(), statement}).output;
@@ -92,7 +76,6 @@ class HistoryTest : public ::testing::Test {
     }
   }
 
-  test_support::ScratchMachine machine_;
   test_support::ScratchDir clock_;
   std::unique_ptr<test_support::LiveProcess> helper_;
 };

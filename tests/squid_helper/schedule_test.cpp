@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "hosts/squid/filter_chain.h"
+#include "tests/squid_helper/installed_filter.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -32,33 +32,17 @@ std::time_t Utc(int year, int month, int day, int hour, int minute) {
   return ::timegm(&tm);
 }
 
-class ScheduleTest : public ::testing::Test {
+class ScheduleTest : public helper_test::InstalledFilterTest {
  protected:
   void SetUp() override {
-    fs::create_directories(Product() / "UserTimesDB");
-    fs::copy_file(test_support::kBuildDir / "Minutrix.dll", Product() / "Minutrix.dll");
-    Db({"create"});
+    InstalledFilterTest::SetUp();
     Db({"add-user", "alice", "60"});
     Db({"add-user", "kim", "60"});
     Db({"add-user", "pat", "-1"});
     Db({"add-site", "--host", "lessons.example"});
-    machine_.Reg(
-        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey, "/v", "FilterLoadOrder", "/d",
-                  "Minutrix", "/f"});
-    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey + "\\Minutrix", "/v",
-                  "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
     // Class 5A: alice and pat.
     Sql("INSERT INTO ScheduleGroups VALUES ('5A');"
         "INSERT INTO GroupMembers VALUES ('ALICE', '5A'), ('PAT', '5A');");
-  }
-  fs::path Product() const { return machine_.root() / "c/Minutrix"; }
-  fs::path Database() const { return Product() / "UserTimesDB/UserTimesDB.mdb"; }
-  void Db(std::vector<std::string> args) {
-    args.insert(args.begin() + 1, Database().string());
-    args.insert(args.begin(), (test_support::kBuildDir / "minutrix-db").string());
-    const auto result = test_support::Run(args);
-    ASSERT_EQ(result.exit_code, 0) << result.output;
   }
   std::string Sql(const std::string& statement) const {
     auto out = test_support::Run({"/usr/bin/sqlite3", Database().string(), statement}).output;
@@ -108,7 +92,6 @@ class ScheduleTest : public ::testing::Test {
            std::string::npos;
   }
 
-  test_support::ScratchMachine machine_;
   test_support::ScratchDir clock_;
   std::unique_ptr<test_support::LiveProcess> helper_;
 };
