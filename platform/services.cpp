@@ -1,12 +1,16 @@
 // Service configuration from the machine profile and the state file beside it.
 #include "platform/services.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/last_error.h"
@@ -25,9 +29,52 @@ std::optional<ProfileFile> LoadProfile(const std::string& host_path) {
   return ProfileFile::Parse(text.str());
 }
 
+std::string WorkLockPath(std::string_view name) {
+  return (MachineRoot() / ("services." + UpperAscii(name) + ".lock")).string();
+}
+
+int OpenWorkLock(std::string_view name) {
+  // Readable by all: the helper runs as Squid's user, net stop as root; flock needs no write.
+  const int fd = ::open(WorkLockPath(name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
+  return fd;
+}
+
 }  // namespace
 
 std::string ServiceStatePath() { return (MachineRoot() / "services.state").string(); }
+
+ServiceWork::ServiceWork(std::string_view name) {
+  fd_ = OpenWorkLock(name);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_SH) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+ServiceWork::~ServiceWork() {
+  if (fd_ >= 0) ::close(fd_);  // closing lets go of the lock
+}
+
+bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout) {
+  const int fd = OpenWorkLock(name);
+  if (fd < 0) return true;  // no file could be made: nobody can hold it either
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool ended = false;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ended = true;
+      break;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::close(fd);
+  return ended;
+}
 
 std::vector<ServiceConfig> AllServices() {
   std::vector<ServiceConfig> out;
