@@ -33,10 +33,10 @@ std::string WorkLockPath(std::string_view name) {
   return (MachineRoot() / ("services." + UpperAscii(name) + ".lock")).string();
 }
 
-int OpenWorkLock(std::string_view name) {
-  // Readable by all: the helper runs as Squid's user, net stop as root; flock needs no write.
-  const int fd = ::open(WorkLockPath(name).c_str(), O_RDONLY | O_CREAT | O_CLOEXEC, 0644);
-  return fd;
+// Readable by all: the helper runs as Squid's user, net stop as root; flock needs no write.
+// Only a worker makes the file: a machine where no work ever ran keeps none.
+int OpenWorkLock(std::string_view name, bool create) {
+  return ::open(WorkLockPath(name).c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
 }
 
 }  // namespace
@@ -44,7 +44,7 @@ int OpenWorkLock(std::string_view name) {
 std::string ServiceStatePath() { return (MachineRoot() / "services.state").string(); }
 
 ServiceWork::ServiceWork(std::string_view name) {
-  fd_ = OpenWorkLock(name);
+  fd_ = OpenWorkLock(name, true);
   if (fd_ < 0) return;
   while (::flock(fd_, LOCK_SH) != 0) {
     if (errno == EINTR) continue;
@@ -59,8 +59,8 @@ ServiceWork::~ServiceWork() {
 }
 
 bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout) {
-  const int fd = OpenWorkLock(name);
-  if (fd < 0) return true;  // no file could be made: nobody can hold it either
+  const int fd = OpenWorkLock(name, false);
+  if (fd < 0) return true;  // no file: nobody holds it
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   bool ended = false;
   for (;;) {
