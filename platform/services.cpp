@@ -58,6 +58,17 @@ ServiceWork::~ServiceWork() {
   if (fd_ >= 0) ::close(fd_);  // closing lets go of the lock
 }
 
+bool NoteServiceWork(std::string_view name, std::time_t when) {
+  return MarkHostFile(MachineRoot() / ("services." + UpperAscii(name) + ".last"), when);
+}
+
+std::optional<std::time_t> LastServiceWork(std::string_view name) {
+  struct stat st {};
+  const std::string path = (MachineRoot() / ("services." + UpperAscii(name) + ".last")).string();
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_mtim.tv_sec;
+}
+
 bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout) {
   const int fd = OpenWorkLock(name, false);
   if (fd < 0) return true;  // no file: nobody holds it

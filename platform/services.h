@@ -11,6 +11,7 @@
 #pragma once
 
 #include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,6 +58,12 @@ class ServiceWork {
  private:
   int fd_ = -1;
 };
+// When a service last did its work (the Squid helper last decided a request), by the platform's
+// clock: the modification time of a file beside the state file. Noting it costs a system call,
+// so a worker notes it every few seconds, not per request.
+bool NoteServiceWork(std::string_view name, std::time_t when);
+std::optional<std::time_t> LastServiceWork(std::string_view name);
+
 // Waits until no process holds a ServiceWork of `name`, at most `timeout`; false when one still
 // does then.
 bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout);

@@ -16,6 +16,7 @@
 #include "hosts/squid/filter_chain.h"
 #include "hosts/squid/free_sites.h"
 #include "hosts/squid/squid_config.h"
+#include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/services.h"
 
@@ -327,6 +328,8 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   }
 
+  constexpr std::time_t kNoteWorkEvery = 10;
+  std::time_t noted_work = 0;
   LineReader reader;
   reader.set_idle([&] {
     if (loaded && !web_service.Running()) unload();
@@ -348,6 +351,12 @@ int main(int argc, char** argv) {
         load();
       }
       answer = chain->Answer(line, config.server_name);
+      // For the console's Health page: when the filters last decided a request.
+      if (const std::time_t now = platform::Now();
+          now - noted_work >= kNoteWorkEvery || now < noted_work) {
+        platform::NoteServiceWork(squid::kWebService, now);
+        noted_work = now;
+      }
     }
     answer.push_back('\n');
     if (std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size()) break;

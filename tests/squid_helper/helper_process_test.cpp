@@ -258,6 +258,14 @@ TEST_F(HelperTest, NetStopReturnsOnlyOnceTheRunningHelperHasUnloadedTheFilter) {
       << "net stop returned before the filter was unloaded:\n"
       << log();
   EXPECT_EQ(helper.Ask("2 http://a.example/ ip=1 method=GET user=nobody"), "2 ERR");
+  std::tm nine{};
+  nine.tm_year = 2026 - 1900;
+  nine.tm_mon = 11;
+  nine.tm_mday = 7;
+  nine.tm_hour = 9;
+  nine.tm_isdst = -1;
+  EXPECT_EQ(platform::LastServiceWork(squid::kWebService), std::mktime(&nine))
+      << "the decision of the first request is noted, by the machine's clock";
 
   // Started again, the helper loads the filters registered then, with the minutes on record.
   const auto started = net("net start w3svc");
