@@ -138,7 +138,8 @@ before=$(get "" http://127.0.0.2/)
 echo "== apt install ./minutrix_${version}_amd64.deb"
 apt-get install -y --no-install-recommends "$scratch/out/minutrix_${version}_amd64.deb" \
   >"$scratch/install.out" 2>&1 || { cat "$scratch/install.out"; stop "the install failed"; }
-password=$(sed -n 's/^ *user admin, password \([^ ]*\)$/\1/p' "$scratch/install.out")
+# apt runs the scripts on a terminal of its own: their lines end in CR LF.
+password=$(tr -d '\r' <"$scratch/install.out" | sed -n 's/^ *user admin, password \([^ ]*\)$/\1/p')
 [ -n "$password" ] || fail "the install did not show the console's first password:$(printf '\n'; cat "$scratch/install.out")"
 [ "$(stat -c '%U %a' /var/lib/minutrix/admin-password)" = "root 600" ] ||
   fail "the password file is not root's alone: $(stat -c '%U %a' /var/lib/minutrix/admin-password)"
@@ -218,10 +219,18 @@ MINUTRIX_ROOT=/var/lib/minutrix/machine minutrix-machine reg query 'HKLM\softwar
 # The running Squid started new helpers: none runs the replaced program.
 wait_for only_new_helpers ||
   fail "Squid still runs the old helper: $(helpers) (before: $before_helpers)"
+# A new helper starts new browsing periods: the start page, with the minutes left that were kept,
+# then it charges on.
 echo "+5m" >"$scratch/clock"
 answer=$(get jsmith http://127.0.0.2/)
+case $answer in
+  "302 http://localhost:80/Minutrix/Minutrix.asp?UserName=jsmith&TimeLeft=117"*) ;;
+  *) fail "after the upgrade the first request was not sent to the start page with 117 minutes left: '$answer'" ;;
+esac
+echo "+8m" >"$scratch/clock"
+answer=$(get jsmith http://127.0.0.2/)
 [ "${answer%% *}" = 200 ] || fail "after the upgrade a request answered '$answer'"
-[ "$(used)" = 5 ] || fail "the new helper charged '$(used)' minutes in all, not 5"
+[ "$(used)" = 6 ] || fail "the new helper charged '$(used)' minutes in all, not 3 + 3"
 
 echo "== apt remove: no filtering, the data kept"
 apt-get remove -y "minutrix" >"$scratch/remove.out" 2>&1 || { cat "$scratch/remove.out"; stop "remove failed"; }
