@@ -103,7 +103,7 @@ get() {
 }
 helpers_run() { [ -n "$(helpers)" ]; }
 only_new_helpers() { helpers_run && ! helpers | grep -q deleted; }
-used() { minutrix-db users "$db" 2>/dev/null | awk '$1 == "JSMITH" {print $3}'; }
+used() { runuser -u proxy -- minutrix-db users "$db" 2>/dev/null | awk '$1 == "JSMITH" {print $3}'; }
 # The helpers that Squid runs; "(deleted)" marks one still running a program an upgrade replaced.
 helpers() {
   local pid
