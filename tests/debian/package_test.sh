@@ -77,7 +77,7 @@ unit=$root/lib/systemd/system/minutrix-admin.service
 grep -qx 'ExecStart=/usr/sbin/minutrix-admin serve --listen 127.0.0.1:8090 --trusted-proxy 127.0.0.1' "$unit" ||
   fail "the unit does not start /usr/sbin/minutrix-admin"
 diff <(grep -v '^#\|^ExecStart=' "$source_dir/admin/minutrix-admin.service") \
-  <(grep -v '^#\|^ExecStart=' "$unit") >"$scratch/unit.diff" ||
+  <(grep -v '^#\|^ExecStart=\|^Documentation=man:minutrix-admin(8)$' "$unit") >"$scratch/unit.diff" ||
   fail "the unit's settings differ from admin/minutrix-admin.service:$(printf '\n'; cat "$scratch/unit.diff")"
 
 # The maintainer scripts as packaged (debhelper's parts included), and minutrix-squid.
