@@ -59,7 +59,10 @@ stop_service() {
     local pid
     pid=$(cat /run/squid.pid 2>/dev/null)
     squid -k shutdown -f /etc/squid/squid.conf 2>/dev/null
-    [ -n "$pid" ] && wait_for gone "$pid"
+    # Squid gives its clients up to 30 s (shutdown_lifetime) before it ends.
+    if [ -n "$pid" ]; then
+      for _ in $(seq 1 600); do gone "$pid" && break; sleep 0.1; done
+    fi
   else
     nginx -s quit
   fi
