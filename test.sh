@@ -6,9 +6,10 @@ cd "$(dirname "$0")"
 source scripts/prerequisites.sh
 # Squid (Debian's OpenSSL build, for SslBump; it replaces the package squid), openssl, nginx, curl
 # and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check;
-# Chromium with its WebDriver and Selenium for the console's test in a real browser.
+# Chromium with its WebDriver and Selenium for the console's test in a real browser; debhelper,
+# lintian, shellcheck and logrotate for the Debian package's build and checks.
 ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium \
-  chromium-driver python3-selenium
+  chromium-driver python3-selenium debhelper lintian shellcheck logrotate
 
 echo "== Formatting"
 scripts/check-format.sh
