@@ -11,27 +11,29 @@ source scripts/prerequisites.sh
 ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium \
   chromium-driver python3-selenium debhelper lintian shellcheck logrotate
 
-echo "== Formatting"
+# Each stage says when it starts, so that a slow one shows in CI's log.
+stage() { echo "== $* ($(date -u +%H:%M:%S), ${SECONDS}s in)"; }
+stage Formatting
 scripts/check-format.sh
 
 jobs=$(nproc)
-echo "== Build (build/)"
+stage "Build (build/)"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 ninja -C build -j "$jobs"
-echo "== Tests"
+stage "Tests"
 (cd build && ctest --output-on-failure -j "$jobs" --timeout 300)
 
-echo "== Build with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)"
+stage "Build with AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DMINUTRIX_SANITIZE=asan-ubsan \
   -DMINUTRIX_BUILD_BENCH=OFF >/dev/null
 ninja -C build-asan -j "$jobs"
-echo "== Tests under the sanitizers"
+stage "Tests under the sanitizers"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j "$jobs" --timeout 600)
-echo "== Build with ThreadSanitizer (build-tsan/): the filter under concurrent requests"
+stage "Build with ThreadSanitizer (build-tsan/): the filter under concurrent requests"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DMINUTRIX_SANITIZE=tsan \
   -DMINUTRIX_BUILD_BENCH=OFF >/dev/null
 ninja -C build-tsan -j "$jobs" filter_host_tests minutrix-machine minutrix-db Minutrix
 (cd build-tsan && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
   ctest --output-on-failure --timeout 600 -R 'Concurrent')
-echo "== All tests passed"
+stage "All tests passed"
