@@ -6,8 +6,9 @@ cd "$(dirname "$0")"
 source scripts/prerequisites.sh
 # Squid (Debian's OpenSSL build, for SslBump; it replaces the package squid), openssl, nginx, curl
 # and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check;
-# Chromium with its WebDriver and Selenium for the console's test in a real browser.
-ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium \
+# Chromium with its WebDriver and Selenium for the console's test in a real browser; PostgreSQL 15
+# for the tests of the store on a database server (each test runs a server of its own).
+ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium postgresql-15 \
   chromium-driver python3-selenium
 
 echo "== Formatting"

@@ -14,11 +14,13 @@
 namespace ado {
 
 // A command parameter: an integer or a text, bound to ?1, ?2, ... in order. Values never become
-// part of the SQL text.
+// part of the SQL text. On PostgreSQL the same statements run with ?N as $N and "Quoted" names
+// folded to lower case (SQLite's names ignore case; the store makes its tables unquoted).
 using Parameter = std::variant<std::int64_t, std::string>;
 
 // Makes a new database file at the connection string's Data Source, in WAL mode. Raises ComError
-// when the file exists already or cannot be made.
+// when the file exists already or cannot be made, and for a PostgreSQL connection string (its
+// server makes databases).
 void CreateDatabase(const std::string& connection_string);
 
 // Runs one statement on an open connection; returns the number of rows it changed.
@@ -51,8 +53,9 @@ class RowView {
  private:
   friend long ScanRows(const ConnectionPtr&, const std::string&, const std::vector<Parameter>&,
                        const std::function<void(const RowView&)>&);
-  explicit RowView(void* statement) : statement_(statement) {}
-  void* statement_;
+  explicit RowView(const void* statement, int row = -1) : statement_(statement), row_(row) {}
+  const void* statement_;
+  int row_;  // PostgreSQL: the row of the result that statement_ points to; SQLite: -1
 };
 
 // QueryRows for the scans of many rows (reports over the history): calls `row` with each row
