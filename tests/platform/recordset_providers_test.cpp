@@ -383,3 +383,51 @@ TEST(ConnectionStringKind, ServersByTheirFormFilesOtherwise) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the connection last asked its server, as the server's own view of the session shows it.
+std::string LastQueryOf(const ado::ConnectionPtr& watcher, std::int64_t backend) {
+  return ado::QueryText(watcher, "SELECT query FROM pg_stat_activity WHERE pid = ?1", {backend},
+                        "");
+}
+
+TEST_F(PostgresConnectionTest, UnchangedTablesAreCheckedWithoutAQueryAndChangesReadOnce) {
+  ado::ConnectionPtr writer = ado::CreateConnection();
+  writer->Open(connection_string_, "", "", 0);
+  ado::Execute(writer, "CREATE TABLE People (ID bigint PRIMARY KEY, Name text, Minutes int)");
+  ado::Execute(writer, "INSERT INTO People VALUES (1, 'ANN', 10)");
+  ado::Execute(writer,
+               "CREATE FUNCTION notify_change() RETURNS trigger LANGUAGE plpgsql AS"
+               " 'BEGIN PERFORM pg_notify(''minutrix_changes'', TG_TABLE_NAME); RETURN NULL; END'");
+  ado::Execute(writer,
+               "CREATE TRIGGER people_changed AFTER INSERT OR UPDATE OR DELETE ON People"
+               " FOR EACH STATEMENT EXECUTE FUNCTION notify_change()");
+  ado::ConnectionPtr reader = ado::CreateConnection();
+  reader->Open(connection_string_, "", "", 0);
+  const std::int64_t backend = ado::QueryInteger(reader, "SELECT pg_backend_pid()", {}, 0);
+  ado::RecordsetPtr people = ado::CreateRecordset();
+  people->Open("People", reader, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
+  Person row{};
+  people->QueryBinding()->BindToRecordset(&row);
+  ado::QueryText(reader, "SELECT 'marker'", {}, "");
+
+  for (int i = 0; i < 100; ++i) {
+    people->MoveFirst();
+    people->Requery(ado::adOptionUnspecified);
+    EXPECT_EQ(reader->ReopenNeeded(), ado::Connection::ReopenReason::kNone);
+  }
+  EXPECT_EQ(LastQueryOf(writer, backend), "SELECT 'marker'");  // nothing asked since
+
+  ado::Execute(writer, "UPDATE People SET Name = 'BOB'");
+  EXPECT_TRUE(test_support::WaitUntil([&] {
+    people->MoveFirst();
+    return std::string(row.Name) == "BOB";
+  }));
+  EXPECT_NE(LastQueryOf(writer, backend).find("FROM \"people\""), std::string::npos);
+  ado::QueryText(reader, "SELECT 'marker again'", {}, "");
+  people->MoveFirst();
+  EXPECT_EQ(LastQueryOf(writer, backend), "SELECT 'marker again'");  // read once, not again
+}
+
+}  // namespace
