@@ -414,10 +414,10 @@ long Connection::BeginTrans() {
     c.Raise(kErrorFail, kConnectionSource, "A transaction is already open on this connection.");
   }
   if (c.postgres) {
-    // The write side first, as on a file: writers follow each other, never deadlock.
-    PgCommand(c, "BEGIN", "Starting a transaction");
+    // The write side first, as on a file: writers follow each other, never deadlock. One round
+    // trip for both.
     try {
-      PgCommand(c, "SELECT pg_advisory_xact_lock(" + std::to_string(kPgWriteLock) + ")",
+      PgCommand(c, "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kPgWriteLock) + ")",
                 "Starting a transaction");
     } catch (const ComError&) {
       if (c.pg != nullptr) PQclear(PQexec(c.pg, "ROLLBACK"));
