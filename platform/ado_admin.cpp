@@ -189,7 +189,7 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
     std::vector<Parameter> values(static_cast<size_t>(result.Columns()));
     for (int r = 0; r < result.Rows(); ++r) {
       for (int i = 0; i < result.Columns(); ++i) {
-        if (result.IntegerColumn(i) && !result.IsNull(r, i)) {
+        if (result.IsWhole(r, i)) {
           values[static_cast<size_t>(i)] = result.Integer(r, i);
         } else {
           values[static_cast<size_t>(i)] = std::string(result.Text(r, i));

@@ -58,6 +58,14 @@ bool PgResult::IntegerColumn(int column) const {
   return type == kInt8 || type == kInt4 || type == kInt2 || type == kBool || type == kOid;
 }
 
+bool PgResult::IsWhole(int row, int column) const {
+  if (IsNull(row, column)) return false;
+  if (IntegerColumn(column)) return true;
+  constexpr Oid kNumeric = 1700;
+  return PQftype(handle_, column) == kNumeric &&
+         Text(row, column).find_first_of(".eEN") == std::string_view::npos;
+}
+
 std::int64_t PgResult::Integer(int row, int column) const {
   if (IsNull(row, column)) return 0;
   const char* text = PQgetvalue(handle_, row, column);

@@ -48,6 +48,9 @@ class PgResult {
   }
   // Whether the column holds integers (or booleans, read as 0 and 1).
   bool IntegerColumn(int column) const;
+  // Whether the value is a whole number: of an integer column, or a numeric without a fraction
+  // (a sum of integers).
+  bool IsWhole(int row, int column) const;
   // The value as an integer: integers and booleans as such, a text as far as it is a number.
   std::int64_t Integer(int row, int column) const;
 

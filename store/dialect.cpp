@@ -12,7 +12,9 @@ bool IsPostgreSql(const ado::ConnectionPtr& connection) {
 
 bool HasTable(const ado::ConnectionPtr& connection, const char* name) {
   if (IsPostgreSql(connection)) {
-    return ado::QueryInteger(connection, "SELECT count(*) FROM pg_tables WHERE tablename = ?1",
+    return ado::QueryInteger(connection,
+                             "SELECT count(*) FROM pg_tables WHERE schemaname = current_schema() "
+                             "AND tablename = ?1",
                              {platform::LowerAscii(name)}, 0) > 0;
   }
   return ado::QueryInteger(connection,
