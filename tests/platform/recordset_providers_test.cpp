@@ -36,9 +36,7 @@ struct Provider {
 // connection standing in for another program.
 class ProviderRecordsetTest : public ::testing::TestWithParam<Provider> {
  protected:
-  static void SetUpTestSuite() {
-    if (PostgresServer::Installed()) server_ = std::make_unique<PostgresServer>();
-  }
+  // The server is started by the suite's first PostgreSQL case, and stopped after the last case.
   static void TearDownTestSuite() { server_.reset(); }
 
   void SetUp() override {
@@ -47,7 +45,7 @@ class ProviderRecordsetTest : public ::testing::TestWithParam<Provider> {
         GTEST_SKIP() << "PostgreSQL 15 is not installed (" << PostgresServer::kBinDir
                      << " is missing)";
       }
-      ASSERT_TRUE(server_ != nullptr);
+      if (!server_) server_ = std::make_unique<PostgresServer>();
       if (!server_->Running()) {
         ASSERT_TRUE(server_->Start());
       }
