@@ -302,7 +302,7 @@ void Connection::Open(const std::string& connection_string, const std::string&, 
             "Operation is not allowed when the object is open.");
   }
   if (IsPostgreSqlConnectionString(connection_string)) {
-    PgOpen(c, connection_string);
+    PgOpen(c, Trim(connection_string));  // libpq knows a URI only by its first characters
     return;
   }
   c.postgres = false;

@@ -3,6 +3,7 @@
 #include "tools/db/copy.h"
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 
 #include "platform/ado_admin.h"
@@ -34,16 +35,52 @@ std::int64_t Rows(const ado::ConnectionPtr& connection, const store::PostgreSqlT
 class Writer {
  public:
   Writer(const ado::ConnectionPtr& target, const store::PostgreSqlTable& table)
-      : target_(target), table_(table), width_(table.columns.size() + (table.rowid ? 1 : 0)) {}
+      : target_(target), table_(table), width_(table.columns.size() + (table.rowid ? 1 : 0)) {
+    if (!store::IsPostgreSql(target)) return;
+    // A file of an older build may hold NULL (read as an empty text) or a text in an integer
+    // column, where the filter reads the number it starts with, or 0; the server takes only
+    // numbers there.
+    if (table.rowid) integer_.push_back(true);
+    for (const char* column : table.columns) {
+      integer_.push_back(
+          ado::QueryText(target,
+                         "SELECT data_type FROM information_schema.columns"
+                         " WHERE table_schema = current_schema() AND"
+                         " table_name = ?1 AND column_name = ?2",
+                         {platform::LowerAscii(table.name), platform::LowerAscii(column)},
+                         "") == "bigint");
+    }
+  }
 
   void Add(const std::vector<ado::Parameter>& row) {
-    values_.insert(values_.end(), row.begin(), row.end());
+    for (std::size_t c = 0; c < row.size(); ++c) {
+      const auto* text = std::get_if<std::string>(&row[c]);
+      if (text != nullptr && c < integer_.size() && integer_[c]) {
+        values_.emplace_back(std::int64_t{std::strtoll(text->c_str(), nullptr, 10)});
+      } else {
+        values_.push_back(row[c]);
+      }
+    }
     if (values_.size() == width_ * kBatchRows) Flush();
   }
 
   void Flush() {
     const std::size_t rows = values_.size() / width_;
     if (rows == 0) return;
+    try {
+      Insert(rows);
+    } catch (const ado::ComError& error) {
+      // The engine's reason, without the statement of 200 rows' places that it quotes.
+      const std::string& text = error.Description();
+      const size_t reason = text.rfind("): ");
+      throw ado::ComError(error.Error(), error.Source(),
+                          std::string("writing ") + table_.name + ": " +
+                              (reason == std::string::npos ? text : text.substr(reason + 3)));
+    }
+  }
+
+ private:
+  void Insert(std::size_t rows) {
     std::string sql = std::string("INSERT INTO ") + table_.name + " (" + ColumnList(table_) +
                       ") OVERRIDING SYSTEM VALUE VALUES ";
     if (!store::IsPostgreSql(target_)) {
@@ -61,11 +98,11 @@ class Writer {
     values_.clear();
   }
 
- private:
   const ado::ConnectionPtr& target_;
   const store::PostgreSqlTable& table_;
   std::size_t width_;
   std::vector<ado::Parameter> values_;
+  std::vector<bool> integer_;  // per column, on a server: it holds integers
 };
 
 // Opens (and where needed makes) the target store.
@@ -88,6 +125,10 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
                  std::ostream& progress) {
   const std::string shown_source = Shown(source);
   const std::string shown_target = Shown(target);
+  const bool same_file = !HostFile(source).empty() && HostFile(source) == HostFile(target);
+  if (source == target || same_file) {
+    throw store::Refusal("cannot copy " + shown_source + " onto itself.");
+  }
   const ado::ConnectionPtr from = OpenStore(source);
   ado::ConnectionPtr to;
   try {
@@ -106,7 +147,11 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
     try {
       std::string held;
       for (const store::PostgreSqlTable& table : store::PostgreSqlTables()) {
-        if (!store::HasTable(to, table.name)) store::CreateOwnTables(to);
+        if (!store::HasTable(to, table.name)) {
+          // A file of an older build: the tables it lacks, in this transaction.
+          store::CreateResetMarkerTable(to);
+          store::CreateOwnTables(to);
+        }
         const std::int64_t rows = Rows(to, table);
         if (rows > 0)
           held += (held.empty() ? "" : ", ") + std::to_string(rows) + " in " + table.name;
