@@ -161,6 +161,31 @@ TEST_F(PostgresStoreTest, CopyToAFileAndBackGivesTheSameStore) {
   EXPECT_EQ(Everything(back), before);
 }
 
+TEST_F(PostgresStoreTest, AnOlderFileIsCopiedAsTheFilterReadsIt) {
+  // The product's tables as an older build made them: no NOT NULL, numbers stored as text.
+  const std::string file = (files_.path() / "old.mdb").string();
+  ado::CreateDatabase("Data Source=" + platform::WindowsPath(file) + ";");
+  ado::ConnectionPtr old = Open("Data Source=" + platform::WindowsPath(file) + ";");
+  ado::Execute(old,
+               "CREATE TABLE Users (UserName TEXT, MaxInternetTime INTEGER,"
+               " CurrentInternetTime INTEGER)");
+  ado::Execute(old, "CREATE TABLE FilterSettings (ID INTEGER PRIMARY KEY, ResetDaily INTEGER)");
+  ado::Execute(old, "CREATE TABLE tblPages (ID INTEGER PRIMARY KEY, PageName TEXT)");
+  ado::Execute(old, "INSERT INTO Users VALUES ('ANNA', '45', NULL)");
+  ado::Execute(old, "INSERT INTO tblPages (PageName) VALUES (NULL)");
+  old.Release();
+
+  const CommandResult copied = Tool({"copy", file, connection_string_});
+  ASSERT_EQ(copied.exit_code, 0) << copied.output;
+  ado::ConnectionPtr server = Open(connection_string_);
+  EXPECT_EQ(ado::QueryInteger(server, "SELECT MaxInternetTime FROM Users", {}, -1), 45);
+  EXPECT_EQ(ado::QueryInteger(server, "SELECT CurrentInternetTime FROM Users", {}, -1), 0);
+  EXPECT_EQ(ado::QueryText(server, "SELECT PageName FROM tblPages", {}, "none"), "");
+  const CommandResult itself = Tool({"copy", file, file, "--replace"});
+  EXPECT_EQ(itself.exit_code, 1);
+  EXPECT_NE(itself.output.find("onto itself"), std::string::npos) << itself.output;
+}
+
 TEST_F(PostgresStoreTest, NoPasswordInAnythingPrinted) {
   const std::string secret = "Sup3r$ecret";
   const std::string folder = server().folder().string();
