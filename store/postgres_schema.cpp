@@ -244,6 +244,10 @@ std::vector<std::string> CreatePostgreSqlStore(const ado::ConnectionPtr& connect
       ado::Execute(connection, std::string("GRANT ALL ON ") + table.name + " TO " + kAdminRole);
     }
     for (const char* grant : kFilterGrants) ado::Execute(connection, grant);
+    // A copy by an administrator moves the sequences past the copied numbers.
+    ado::Execute(
+        connection,
+        std::string("GRANT USAGE, UPDATE ON ALL SEQUENCES IN SCHEMA public TO ") + kAdminRole);
     ado::Execute(connection, "COMMIT");
   } catch (...) {
     try {

@@ -117,6 +117,20 @@ TEST_F(PostgresStoreTest, TheFiltersRoleChargesButChangesNoAllowance) {
   server().Sql(database_, "DROP OWNED BY proxy1; DROP ROLE proxy1");
 }
 
+TEST_F(PostgresStoreTest, TheAdministratorsRoleChangesAndCopiesButMakesNoTables) {
+  Ok({"create", connection_string_, "--sample"});
+  server().Sql(database_, "CREATE ROLE head1 LOGIN IN ROLE minutrix_admin");
+  const std::string head = server().KeyValue(database_, "head1");
+  Ok({"set-allowance", head, "jsmith", "90"});
+  const std::string file = (files_.path() / "store.mdb").string();
+  Ok({"copy", head, file});
+  Ok({"copy", file, head, "--replace"});
+  Ok({"add-site", head, "--host", "after.example"});  // the numbers go on past the copied ones
+  EXPECT_EQ(server().Sql(database_, "SELECT MaxInternetTime FROM Users WHERE UserName = 'JSMITH'"),
+            "90");
+  server().Sql(database_, "DROP OWNED BY head1; DROP ROLE head1");
+}
+
 TEST_F(PostgresStoreTest, CopyToAFileAndBackGivesTheSameStore) {
   Ok({"create", connection_string_, "--sample"});
   for (const std::vector<std::string>& change :

@@ -110,7 +110,9 @@ ado::ConnectionPtr OpenTarget(const std::string& target) {
   if (ado::IsPostgreSqlConnectionString(target)) {
     ado::ConnectionPtr connection = ado::CreateConnection();
     connection->Open(target, "", "", 0);
-    store::CreatePostgreSqlStore(connection);
+    // Only a database without the store is made one: an administrator's role may copy into a
+    // store, not make its tables and roles.
+    if (!store::HasTable(connection, "Users")) store::CreatePostgreSqlStore(connection);
     return connection;
   }
   std::error_code ec;
