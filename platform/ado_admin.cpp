@@ -185,6 +185,7 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
                const std::function<void(const std::vector<Parameter>&)>& row) {
   ConnectionImpl& c = OpenConnection(connection);
   if (c.postgres) {
+    // All rows first: `row` may run other statements on the connection, as on a file.
     const PgResult result = RunPg(c, sql, parameters);
     std::vector<Parameter> values(static_cast<size_t>(result.Columns()));
     for (int r = 0; r < result.Rows(); ++r) {
@@ -229,6 +230,12 @@ std::int64_t RowView::Integer(int column) const {
   return sqlite3_column_int64(static_cast<sqlite3_stmt*>(const_cast<void*>(statement_)), column);
 }
 
+bool RowView::IsInteger(int column) const {
+  if (row_ >= 0) return static_cast<const PgResult*>(statement_)->IsWhole(row_, column);
+  return sqlite3_column_type(static_cast<sqlite3_stmt*>(const_cast<void*>(statement_)), column) ==
+         SQLITE_INTEGER;
+}
+
 std::string_view RowView::Text(int column) const {
   if (row_ >= 0) return static_cast<const PgResult*>(statement_)->Text(row_, column);
   auto* statement = static_cast<sqlite3_stmt*>(const_cast<void*>(statement_));
@@ -242,9 +249,8 @@ long ScanRows(const ConnectionPtr& connection, const std::string& sql,
               const std::function<void(const RowView&)>& row) {
   ConnectionImpl& c = OpenConnection(connection);
   if (c.postgres) {
-    const PgResult result = RunPg(c, sql, parameters);
-    for (int r = 0; r < result.Rows(); ++r) row(RowView(&result, r));
-    return result.Rows();
+    return PgRunRows(c, sql, ToPg(parameters), "Running " + sql,
+                     [&](const PgResult& result) { row(RowView(&result, 0)); });
   }
   Statement statement{Prepare(c, sql)};
   BindAll(statement.handle, parameters);

@@ -47,6 +47,8 @@ class RowView {
  public:
   // The column as an integer (a text converts as SQLite converts it; NULL is 0).
   std::int64_t Integer(int column) const;
+  // Whether the column holds an integer (not a text, a real or NULL).
+  bool IsInteger(int column) const;
   // The column as text (NULL is empty); valid until the scan moves on.
   std::string_view Text(int column) const;
 
@@ -59,8 +61,9 @@ class RowView {
 };
 
 // QueryRows for the scans of many rows (reports over the history): calls `row` with each row
-// read in place. The connection stays locked while the query runs, so `row` must not wait for
-// another thread that uses the connection. Returns the number of rows; raises ComError on
+// read in place (on PostgreSQL, row by row as the server sends them, never all in memory). The
+// connection stays busy while the query runs, so `row` must not use it, nor wait for another
+// thread that uses it. Returns the number of rows; raises ComError on
 // failure; an exception thrown by `row` ends the query and is passed on.
 long ScanRows(const ConnectionPtr& connection, const std::string& sql,
               const std::vector<Parameter>& parameters,

@@ -197,8 +197,11 @@ PgResult PgCommand(ConnectionImpl& c, const std::string& sql, const std::string&
   return result;
 }
 
-PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
-               const std::string& doing) {
+namespace {
+
+// The name of `sql` prepared on the connection, preparing it the first time.
+const std::string& Prepared(ConnectionImpl& c, std::string_view sql,
+                            const std::vector<PgValue>& values, const std::string& doing) {
   if (c.pg == nullptr) PgRaise(c, nullptr, doing);
   // The parameter types are part of what was prepared.
   std::string key(sql);
@@ -216,16 +219,68 @@ PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValu
     if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) PgRaise(c, prepared.get(), doing);
     found = c.pg_statements.emplace(std::move(key), name).first;
   }
+  return found->second;
+}
+
+std::vector<const char*> Texts(const std::vector<PgValue>& values) {
   std::vector<const char*> texts;
   texts.reserve(values.size());
   for (const PgValue& value : values) {
     texts.push_back(value.kind == PgValue::Kind::kNull ? nullptr : value.text.c_str());
   }
-  PgResult result(PQexecPrepared(c.pg, found->second.c_str(), static_cast<int>(texts.size()),
-                                 texts.data(), nullptr, nullptr, 0));
+  return texts;
+}
+
+}  // namespace
+
+PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
+               const std::string& doing) {
+  const std::string& name = Prepared(c, sql, values, doing);
+  const std::vector<const char*> texts = Texts(values);
+  PgResult result(PQexecPrepared(c.pg, name.c_str(), static_cast<int>(texts.size()), texts.data(),
+                                 nullptr, nullptr, 0));
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) PgRaise(c, result.get(), doing);
   return result;
+}
+
+long PgRunRows(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
+               const std::string& doing, const std::function<void(const PgResult&)>& row) {
+  const std::string& name = Prepared(c, sql, values, doing);
+  const std::vector<const char*> texts = Texts(values);
+  if (PQsendQueryPrepared(c.pg, name.c_str(), static_cast<int>(texts.size()), texts.data(), nullptr,
+                          nullptr, 0) == 0) {
+    PgRaise(c, nullptr, doing);
+  }
+  PQsetSingleRowMode(c.pg);
+  // The results up to the last (null) one: the connection takes no other command before.
+  const auto drain = [&c] {
+    while (PGresult* rest = PQgetResult(c.pg)) PQclear(rest);
+  };
+  long rows = 0;
+  for (;;) {
+    PgResult result(PQgetResult(c.pg));
+    if (result.get() == nullptr) return rows;
+    const ExecStatusType status = PQresultStatus(result.get());
+    if (status == PGRES_SINGLE_TUPLE) {
+      try {
+        row(result);
+      } catch (...) {
+        // Stops the server sending the rest, which is then read and dropped.
+        if (PGcancel* cancel = PQgetCancel(c.pg)) {
+          char error[256];
+          PQcancel(cancel, error, sizeof error);
+          PQfreeCancel(cancel);
+        }
+        drain();
+        throw;
+      }
+      ++rows;
+    } else if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+      drain();
+      PgRaise(c, result.get(), doing);
+    }
+  }
 }
 
 void PgApplyTimeout(ConnectionImpl& c) {

@@ -5,6 +5,7 @@
 #include <libpq-fe.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -70,6 +71,11 @@ bool PgPoll(ConnectionImpl& c, bool now) noexcept;
 // with `values`, prepared once per connection; raises ComError (what was being done, and why).
 PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
                const std::string& doing);
+// PgRun for queries of many rows: calls `row` with each row as it comes (a result of one row),
+// holding no more than one in memory. An exception of `row` stops the query and is passed on.
+// Returns the number of rows; raises ComError.
+long PgRunRows(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
+               const std::string& doing, const std::function<void(const PgResult&)>& row);
 // Runs a command without parameters, unprepared (BEGIN, SET, LISTEN); raises ComError.
 PgResult PgCommand(ConnectionImpl& c, const std::string& sql, const std::string& doing);
 // Records and raises the error of `result` (or of the connection when null).

@@ -52,13 +52,16 @@ class Writer {
     }
   }
 
-  void Add(const std::vector<ado::Parameter>& row) {
-    for (std::size_t c = 0; c < row.size(); ++c) {
-      const auto* text = std::get_if<std::string>(&row[c]);
-      if (text != nullptr && c < integer_.size() && integer_[c]) {
-        values_.emplace_back(std::int64_t{std::strtoll(text->c_str(), nullptr, 10)});
+  void Add(const ado::RowView& row) {
+    for (std::size_t c = 0; c < width_; ++c) {
+      const int column = static_cast<int>(c);
+      if (row.IsInteger(column)) {
+        values_.emplace_back(row.Integer(column));
+      } else if (c < integer_.size() && integer_[c]) {
+        values_.emplace_back(
+            std::int64_t{std::strtoll(std::string(row.Text(column)).c_str(), nullptr, 10)});
       } else {
-        values_.push_back(row[c]);
+        values_.emplace_back(std::string(row.Text(column)));
       }
     }
     if (values_.size() == width_ * kBatchRows) Flush();
@@ -169,17 +172,17 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
         Writer writer(to, table);
         const std::string select =
             "SELECT " + ColumnList(table) + " FROM " + table.name + " ORDER BY " + table.order;
-        const long rows =
-            ado::QueryRows(from, select, {}, [&](const std::vector<ado::Parameter>& row) {
-              writer.Add(row);
-              ++copied;
-              const auto now = std::chrono::steady_clock::now();
-              if (now - last >= kProgressEvery) {
-                last = now;
-                progress << "minutrix-db: copied " << copied << " of " << total << " rows ("
-                         << table.name << ")" << std::endl;
-              }
-            });
+        // Row by row: a year of a school's history never sits in memory whole.
+        const long rows = ado::ScanRows(from, select, {}, [&](const ado::RowView& row) {
+          writer.Add(row);
+          ++copied;
+          const auto now = std::chrono::steady_clock::now();
+          if (now - last >= kProgressEvery) {
+            last = now;
+            progress << "minutrix-db: copied " << copied << " of " << total << " rows ("
+                     << table.name << ")" << std::endl;
+          }
+        });
         writer.Flush();
         counts += (counts.empty() ? "" : ", ") + std::to_string(rows) + " " + table.name;
         if (table.sequence != nullptr && store::IsPostgreSql(to)) {
