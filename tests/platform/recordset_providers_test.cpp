@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 
 #include "platform/ado.h"
 #include "platform/ado_admin.h"
@@ -282,6 +283,10 @@ TEST_P(ProviderRecordsetTest, QueriesGiveIntegersAndTexts) {
                   EXPECT_FALSE(row.Text(0).empty());
                 });
   EXPECT_EQ(scanned, 20);
+  // A scan its caller stops leaves the connection fit for the next command.
+  EXPECT_THROW(ado::ScanRows(other_, "SELECT Name FROM People", {},
+                             [](const ado::RowView&) { throw std::runtime_error("enough"); }),
+               std::runtime_error);
   EXPECT_EQ(ado::Execute(other_, "UPDATE People SET Minutes = Minutes + 1"), 3);
   EXPECT_EQ(
       ado::QueryInteger(other_, "SELECT Minutes FROM People WHERE ID = ?", {std::int64_t{2}}, -1),
