@@ -420,7 +420,13 @@ long Connection::BeginTrans() {
       PgCommand(c, "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kPgWriteLock) + ")",
                 "Starting a transaction");
     } catch (const ComError&) {
-      if (c.pg != nullptr) PQclear(PQexec(c.pg, "ROLLBACK"));
+      if (c.pg != nullptr && PQstatus(c.pg) == CONNECTION_OK) {
+        try {
+          PgSend(c, "ROLLBACK", "Rolling back a transaction");
+        } catch (const ComError&) {
+          // The first failure is the one to report.
+        }
+      }
       throw;
     }
     c.in_transaction = true;
@@ -441,26 +447,23 @@ void Connection::CommitTrans() {
   }
   if (c.postgres) {
     c.in_transaction = false;
-    PGresult* result = c.pg != nullptr ? PQexec(c.pg, "COMMIT") : nullptr;
-    // A transaction that failed earlier answers COMMIT with ROLLBACK: nothing was written.
-    const bool committed = PQresultStatus(result) == PGRES_COMMAND_OK &&
-                           std::strcmp(PQcmdStatus(result), "COMMIT") == 0;
-    if (committed) {
-      PQclear(result);
-      return;
-    }
-    c.ForgetCachedRows();
+    PgResult result;
     try {
-      if (PQresultStatus(result) == PGRES_COMMAND_OK) {
-        c.Raise(kErrorFail, kPgSource,
-                "Committing a transaction: a statement of the transaction failed, nothing was "
-                "written");
-      }
-      PgRaise(c, result, "Committing a transaction");
-    } catch (...) {
-      PQclear(result);
+      result = PgSend(c, "COMMIT", "Committing a transaction");
+    } catch (const ComError&) {
+      c.ForgetCachedRows();
       throw;
     }
+    // A transaction that failed earlier answers COMMIT with ROLLBACK: nothing was written.
+    const bool done = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+    if (done && std::strcmp(PQcmdStatus(result.get()), "COMMIT") == 0) return;
+    c.ForgetCachedRows();
+    if (done) {
+      c.Raise(kErrorFail, kPgSource,
+              "Committing a transaction: a statement of the transaction failed, nothing was "
+              "written");
+    }
+    PgRaise(c, result.get(), "Committing a transaction");
   }
   const int rc = c.RunCached("COMMIT");
   if (rc == SQLITE_OK) {

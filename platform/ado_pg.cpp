@@ -2,6 +2,9 @@
 // prepared once per connection, change notices read off the socket, errors in the layer's words.
 #include "platform/ado_pg.h"
 
+#include <poll.h>
+
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -51,7 +54,63 @@ std::string WithoutPassword(std::string text, const std::string& connection_stri
 
 void NoNotices(void*, const char*) {}
 
+// Waits until the answer to what was sent can be read without blocking: at most the command
+// timeout and a second more, since the server's own statement timeout cannot help when it has
+// stopped answering (frozen, or its network gone while the socket stays). False when that time
+// has passed.
+bool Await(ConnectionImpl& c) {
+  const auto deadline = std::chrono::steady_clock::now() +
+                        std::chrono::milliseconds(c.busy_timeout_ms) + std::chrono::seconds(1);
+  while (PQisBusy(c.pg) != 0) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd socket{PQsocket(c.pg), POLLIN, 0};
+    const int ready = ::poll(&socket, 1, static_cast<int>(left.count()) + 1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready == 0) continue;  // the deadline decides
+    // An error here leaves a failed connection, whose results say so.
+    if (ready < 0 || PQconsumeInput(c.pg) == 0) return true;
+  }
+  return true;
+}
+
+// Gives up a connection whose server stopped answering, and raises that.
+[[noreturn]] void Abandon(ConnectionImpl& c, const std::string& doing) {
+  PQfinish(c.pg);
+  c.pg = nullptr;  // still "open": record sets keep their rows, ReopenNeeded says kClosed
+  c.pg_statements.clear();
+  c.in_transaction = false;
+  c.Raise(kErrorFail, kPgSource,
+          doing + ": the connection to the database server was lost (no answer within " +
+              std::to_string(c.busy_timeout_ms + 1000) + " ms)");
+}
+
+// The results of what was sent, as PQexec gives them: the first failure, else the last result.
+PgResult Collect(ConnectionImpl& c, const std::string& doing) {
+  PgResult kept;
+  for (;;) {
+    if (!Await(c)) Abandon(c, doing);
+    PGresult* next = PQgetResult(c.pg);
+    if (next == nullptr) return kept;
+    const ExecStatusType status = PQresultStatus(kept.get());
+    const bool failed =
+        kept.get() != nullptr && status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK;
+    if (failed) {
+      PQclear(next);
+    } else {
+      kept = PgResult(next);
+    }
+  }
+}
+
 }  // namespace
+
+PgResult PgSend(ConnectionImpl& c, const std::string& sql, const std::string& doing) {
+  if (c.pg == nullptr) PgRaise(c, nullptr, doing);
+  if (PQsendQuery(c.pg, sql.c_str()) == 0) PgRaise(c, nullptr, doing);
+  return Collect(c, doing);
+}
 
 bool PgResult::IntegerColumn(int column) const {
   const Oid type = PQftype(handle_, column);
@@ -190,8 +249,7 @@ bool PgPoll(ConnectionImpl& c, bool now) noexcept {
 }
 
 PgResult PgCommand(ConnectionImpl& c, const std::string& sql, const std::string& doing) {
-  if (c.pg == nullptr) PgRaise(c, nullptr, doing);
-  PgResult result(PQexec(c.pg, sql.c_str()));
+  PgResult result = PgSend(c, sql, doing);
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) PgRaise(c, result.get(), doing);
   return result;
@@ -214,8 +272,11 @@ const std::string& Prepared(ConnectionImpl& c, std::string_view sql,
     for (const PgValue& value : values) {
       types.push_back(value.kind == PgValue::Kind::kInteger ? kInt8 : 0);
     }
-    PgResult prepared(PQprepare(c.pg, name.c_str(), PgTranslate(sql).c_str(),
-                                static_cast<int>(types.size()), types.data()));
+    if (PQsendPrepare(c.pg, name.c_str(), PgTranslate(sql).c_str(), static_cast<int>(types.size()),
+                      types.data()) == 0) {
+      PgRaise(c, nullptr, doing);
+    }
+    PgResult prepared = Collect(c, doing);
     if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK) PgRaise(c, prepared.get(), doing);
     found = c.pg_statements.emplace(std::move(key), name).first;
   }
@@ -237,8 +298,11 @@ PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValu
                const std::string& doing) {
   const std::string& name = Prepared(c, sql, values, doing);
   const std::vector<const char*> texts = Texts(values);
-  PgResult result(PQexecPrepared(c.pg, name.c_str(), static_cast<int>(texts.size()), texts.data(),
-                                 nullptr, nullptr, 0));
+  if (PQsendQueryPrepared(c.pg, name.c_str(), static_cast<int>(texts.size()), texts.data(), nullptr,
+                          nullptr, 0) == 0) {
+    PgRaise(c, nullptr, doing);
+  }
+  PgResult result = Collect(c, doing);
   const ExecStatusType status = PQresultStatus(result.get());
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) PgRaise(c, result.get(), doing);
   return result;
@@ -255,10 +319,22 @@ long PgRunRows(ConnectionImpl& c, std::string_view sql, const std::vector<PgValu
   PQsetSingleRowMode(c.pg);
   // The results up to the last (null) one: the connection takes no other command before.
   const auto drain = [&c] {
-    while (PGresult* rest = PQgetResult(c.pg)) PQclear(rest);
+    for (;;) {
+      if (!Await(c)) {  // a server that stops answering meanwhile loses its connection
+        PQfinish(c.pg);
+        c.pg = nullptr;
+        c.pg_statements.clear();
+        c.in_transaction = false;
+        return;
+      }
+      PGresult* rest = PQgetResult(c.pg);
+      if (rest == nullptr) return;
+      PQclear(rest);
+    }
   };
   long rows = 0;
   for (;;) {
+    if (!Await(c)) Abandon(c, doing);
     PgResult result(PQgetResult(c.pg));
     if (result.get() == nullptr) return rows;
     const ExecStatusType status = PQresultStatus(result.get());

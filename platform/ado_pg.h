@@ -76,6 +76,10 @@ PgResult PgRun(ConnectionImpl& c, std::string_view sql, const std::vector<PgValu
 // Returns the number of rows; raises ComError.
 long PgRunRows(ConnectionImpl& c, std::string_view sql, const std::vector<PgValue>& values,
                const std::string& doing, const std::function<void(const PgResult&)>& row);
+// Sends `sql` (several statements may follow each other) and returns its result as PQexec does,
+// whatever its status; raises ComError when the connection is closed or the server does not
+// answer within the command timeout and a second (the connection is then given up).
+PgResult PgSend(ConnectionImpl& c, const std::string& sql, const std::string& doing);
 // Runs a command without parameters, unprepared (BEGIN, SET, LISTEN); raises ComError.
 PgResult PgCommand(ConnectionImpl& c, const std::string& sql, const std::string& doing);
 // Records and raises the error of `result` (or of the connection when null).

@@ -344,6 +344,35 @@ TEST_F(PostgresConnectionTest, ServerStoppedUnderAConnectionIsAClearErrorThenRec
   EXPECT_EQ(ado::Execute(connection, "UPDATE People SET Name = 'BOB'"), 1);
 }
 
+TEST_F(PostgresConnectionTest, AServerThatStopsAnsweringHoldsNoCallerPastTheTimeout) {
+  ado::ConnectionPtr connection = ado::CreateConnection();
+  connection->Open(connection_string_, "", "", 0);
+  ado::Execute(connection, "CREATE TABLE People (ID bigint PRIMARY KEY, Name text)");
+  connection->SetCommandTimeout(std::chrono::milliseconds(500));
+
+  server().Freeze(true);  // connections stay, nothing answers
+  auto before = std::chrono::steady_clock::now();
+  try {
+    ado::Execute(connection, "INSERT INTO People VALUES (1, 'ANN')");
+    FAIL() << "a frozen server answered";
+  } catch (const ado::ComError& error) {
+    EXPECT_NE(error.Description().find("no answer within 1500 ms"), std::string::npos)
+        << error.Description();
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] { return connection->ReopenNeeded() == ado::Connection::ReopenReason::kClosed; }));
+  before = std::chrono::steady_clock::now();
+  EXPECT_THROW(connection->Reopen(), ado::ComError);  // connecting gives up too
+  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+
+  server().Freeze(false);
+  EXPECT_TRUE(test_support::WaitUntil(
+      [&] { return connection->ReopenNeeded() == ado::Connection::ReopenReason::kClosed; }));
+  connection->Reopen();
+  EXPECT_EQ(ado::Execute(connection, "INSERT INTO People VALUES (1, 'ANN')"), 1);
+}
+
 TEST_F(PostgresConnectionTest, PasswordNeverAppearsInAnErrorText) {
   const std::string secret = "Sup3r$ecret";
   const std::string folder = server().folder().string();

@@ -4,9 +4,14 @@
 
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <vector>
 
 namespace test_support {
 namespace {
@@ -53,7 +58,36 @@ PostgresServer::PostgresServer() {
   Start();
 }
 
+void PostgresServer::Freeze(bool frozen) {
+  // The postmaster's pid is the first line of its pid file; its children name it as parent.
+  const std::string text = ReadFile(folder() / "data" / "postmaster.pid");
+  const pid_t postmaster = static_cast<pid_t>(std::atol(text.c_str()));
+  if (postmaster <= 0) {
+    ADD_FAILURE() << "no postmaster.pid";
+    return;
+  }
+  std::vector<pid_t> processes = {postmaster};
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat(entry.path() / "stat");
+    std::string line;
+    std::getline(stat, line);
+    // pid (comm) state ppid ...: the fields after the last ')'.
+    const size_t close = line.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(line.substr(close + 1));
+    std::string state;
+    long parent = 0;
+    rest >> state >> parent;
+    if (parent == postmaster) processes.push_back(static_cast<pid_t>(std::stol(name)));
+  }
+  for (pid_t process : processes) ::kill(process, frozen ? SIGSTOP : SIGCONT);
+  frozen_ = frozen;
+}
+
 PostgresServer::~PostgresServer() {
+  if (frozen_) Freeze(false);
   if (running_) Stop(false);
   // Whatever a failed start left running goes too; pg_ctl answers quickly when nothing runs.
   PgCtl({"-m", "immediate", "-w", "stop"});
@@ -74,6 +108,7 @@ bool PostgresServer::Start() {
 }
 
 void PostgresServer::Stop(bool fast) {
+  if (frozen_) Freeze(false);
   const auto stopped = PgCtl({"-m", fast ? "fast" : "immediate", "-w", "-t", "30", "stop"});
   EXPECT_EQ(stopped.exit_code, 0) << stopped.output;
   running_ = false;
@@ -128,7 +163,8 @@ void PostgresTest::SetUp() {
     GTEST_SKIP() << "PostgreSQL 15 is not installed (" << PostgresServer::kBinDir << " is missing)";
   }
   ASSERT_TRUE(server_ != nullptr);
-  // A test that stopped the server and failed before starting it again leaves it stopped.
+  // A test that stopped or froze the server and failed before undoing it leaves it so.
+  if (server_->Frozen()) server_->Freeze(false);
   if (!server_->Running()) {
     ASSERT_TRUE(server_->Start());
   }

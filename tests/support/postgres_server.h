@@ -33,6 +33,10 @@ class PostgresServer {
   // Starts it again on the same socket; true when it accepts connections.
   bool Start();
   bool Running() const { return running_; }
+  // Freezes the server's processes (SIGSTOP) or lets them go on (SIGCONT): a server that keeps
+  // its connections but answers nothing, as one on a hung machine or behind a lost network.
+  void Freeze(bool frozen);
+  bool Frozen() const { return frozen_; }
 
   // A new, empty database owned by the superuser; its libpq `key=value` connection string.
   std::string NewDatabase();
@@ -54,6 +58,7 @@ class PostgresServer {
 
   ScratchDir dir_;
   bool running_ = false;
+  bool frozen_ = false;
   int databases_ = 0;
 };
 
