@@ -7,9 +7,10 @@ source scripts/prerequisites.sh
 # Squid (Debian's OpenSSL build, for SslBump; it replaces the package squid), openssl, nginx, curl
 # and htpasswd for the end-to-end tests through a real proxy; clang-format for the formatting check;
 # Chromium with its WebDriver and Selenium for the console's test in a real browser; debhelper,
-# lintian, shellcheck and logrotate for the Debian package's build and checks.
+# lintian, shellcheck and logrotate for the Debian package's build and checks; PostgreSQL 15 for
+# the tests of the store on a database server (each test runs a server of its own).
 ensure_packages squid-openssl openssl nginx-light curl apache2-utils clang-format chromium \
-  chromium-driver python3-selenium debhelper lintian shellcheck logrotate
+  chromium-driver python3-selenium debhelper lintian shellcheck logrotate postgresql-15
 
 # Each stage says when it starts, so that a slow one shows in CI's log.
 stage() { echo "== $* ($(date -u +%H:%M:%S), ${SECONDS}s in)"; }

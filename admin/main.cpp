@@ -12,7 +12,9 @@
 
 #include "admin/accounts.h"
 #include "admin/console.h"
+#include "platform/ado.h"
 #include "platform/machine.h"
+#include "platform/shlwapi.h"
 #include "platform/text.h"
 #include "platform/web/http_server.h"
 #include "platform/web/secrets.h"
@@ -25,16 +27,21 @@ The administration console of Minutrix: a web server with the Today board (who b
 out of minutes, +15 with one click), users and classes, free sites, settings, reports, the
 audit and the filter's health, for administrators and teachers. It works on the machine root's
 store as the filter does: the database c:\Minutrix\UserTimesDB\UserTimesDB.mdb of the machine
-root in MINUTRIX_ROOT (default /var/lib/minutrix/machine).
+root in MINUTRIX_ROOT (default /var/lib/minutrix/machine), or the PostgreSQL store that the
+machine's registry value MinutrixStore (HKLM\software\Minutrix) names.
 
 Commands:
   serve [--listen ADDR:PORT] [--tls-cert FILE --tls-key FILE] [--trusted-proxy ADDR]
+        [--store CONNECTION]
         Serve the console until SIGINT or SIGTERM, on 127.0.0.1:8090 unless --listen says
         otherwise (port 0 takes a free port; the address served is printed). With a
         certificate and its key (PEM), it speaks HTTPS itself. Behind nginx, give nginx's
         address as --trusted-proxy: only from there are X-Real-IP (the browser's address,
         for the login throttle) and X-Forwarded-Proto (https makes the cookie Secure) taken,
         and nginx must set both (proxy_set_header). Nothing else from the client is trusted.
+        --store takes a PostgreSQL connection string (a postgresql:// URI or libpq's
+        key=value form; the password belongs in ~/.pgpass or PGPASSFILE, never here) in
+        place of the machine's store.
   passwd NAME [--role admin|teacher] [--groups G1,G2]
         Add an account, or change its password (and role and classes). The password comes
         from standard input, or is asked for without echo at a terminal; at least 8
@@ -148,14 +155,30 @@ int Serve(const Options& options) {
   }
   admin::ConsoleOptions console_options;
   console_options.trusted_proxy = option("--trusted-proxy");
+  // The store the machine's filter uses: a server named in the registry, else the file.
+  std::string store = option("--store");
+  if (store.empty()) {
+    store = platform::Trim(
+        platform::GetValueText(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixStore"),
+        platform::kWhitespace);
+  }
+  if (!store.empty() && !ado::IsPostgreSqlConnectionString(store)) {
+    const std::string text = "the store '" + ado::RedactConnectionString(store) +
+                             "' is no PostgreSQL connection string (postgresql://... or host=... "
+                             "dbname=...).";
+    return option("--store").empty() ? Failure("MinutrixStore: " + text) : UsageError(text);
+  }
   try {
     const auto database = MachinePath(kDatabase);
-    if (!std::filesystem::is_regular_file(database)) {
+    if (!store.empty()) {
+      console_options.connection_string = store;
+    } else if (!std::filesystem::is_regular_file(database)) {
       return Failure("there is no database " + database.string() +
                      " (is Minutrix installed on this machine? MINUTRIX_ROOT is " +
                      platform::MachineRoot().string() + ")");
+    } else {
+      console_options.connection_string = std::string("Data Source=") + kDatabase + ";";
     }
-    console_options.connection_string = std::string("Data Source=") + kDatabase + ";";
     console_options.accounts_file = MachinePath(kAccountsFile);
     console_options.log_file = MachinePath(kLogFile);
   } catch (const admin::AccountError& error) {
@@ -268,8 +291,8 @@ int main(int argc, char** argv) {
   std::string error;
   try {
     if (command == "serve") {
-      const auto options =
-          ParseOptions(args, {"--listen", "--tls-cert", "--tls-key", "--trusted-proxy"}, error);
+      const auto options = ParseOptions(
+          args, {"--listen", "--tls-cert", "--tls-key", "--trusted-proxy", "--store"}, error);
       if (!options) return UsageError(error);
       return Serve(*options);
     }

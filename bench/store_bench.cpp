@@ -1,5 +1,7 @@
 // Cost of the store's part of a request decision with 10, 1,000 and 10,000 users and 100 free
-// sites, on a real database file in a scratch machine root, debug log off.
+// sites, on a real database file in a scratch machine root, debug log off. The *Postgres cases run
+// the same on a PostgreSQL database named by MINUTRIX_BENCH_POSTGRES (a connection string; the
+// database is made a store if it is not one, and its rows are replaced), and are skipped without.
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
@@ -29,10 +31,17 @@ namespace fs = std::filesystem;
 constexpr int kFreeSites = 100;
 constexpr const char* kUrl = "http://www.example.com/some/page.html";  // matches no free site
 
-// One scratch machine with a store open on a database of `users` users.
+// The PostgreSQL database of the *Postgres cases; empty when none is given.
+std::string BenchServer() {
+  const char* given = std::getenv("MINUTRIX_BENCH_POSTGRES");
+  return given != nullptr ? given : "";
+}
+
+// One scratch machine with a store open on a database of `users` users: the file beside the
+// filter, or the PostgreSQL database `server`.
 class Store {
  public:
-  explicit Store(int users) {
+  explicit Store(int users, const std::string& server = {}) {
     char pattern[] = "/tmp/minutrix-bench-XXXXXX";
     root_ = ::mkdtemp(pattern);
     platform::SetMachineRoot(root_);
@@ -40,15 +49,24 @@ class Store {
     platform::SetValueText(HKEY_LOCAL_MACHINE, "software\\Minutrix", "MinutrixPath",
                            "c:\\Minutrix\\");
     platform::HostCommand create;
-    create.argv = {std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db", "create",
-                   (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string()};
+    create.argv = {
+        std::string(MINUTRIX_BUILD_DIR) + "/minutrix-db", "create",
+        server.empty() ? (root_ / "c/Minutrix/UserTimesDB/UserTimesDB.mdb").string() : server};
     create.capture_output = true;
     const auto created = platform::RunHostCommand(create);
     if (!created || created->exit_code != 0) std::abort();
 
+    const std::string file = "Data Source=c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb;";
     admin_ = ado::CreateConnection();
-    admin_->Open("Data Source=c:\\Minutrix\\UserTimesDB\\UserTimesDB.mdb;", "", "", 0);
+    admin_->Open(server.empty() ? file : server, "", "", 0);
     ado::Execute(admin_, "BEGIN");
+    if (!server.empty()) {
+      for (const char* table :
+           {"Users", "tblPages", "History", "HistoryHosts", "ExtraMinutes", "ResetMarker",
+            "GroupMembers", "ScheduleGroups", "WeekdayAllowances", "ScheduleWindows"}) {
+        ado::Execute(admin_, std::string("DELETE FROM ") + table);
+      }
+    }
     for (int i = 0; i < users; ++i) {
       ado::Execute(admin_, "INSERT INTO Users VALUES (?1, 100000, 0)", {UserName(i)});
     }
@@ -64,7 +82,8 @@ class Store {
     std::snprintf(gblServerName, sizeof gblServerName, "proxy.school.local");
     std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", kUrl);
     lastReset = platform::Now();
-    if (!OpenDBConnection(BuildConnectionString("c:\\Minutrix\\")) || !filter_.InitializeFilter())
+    if (!OpenDBConnection(server.empty() ? BuildConnectionString("c:\\Minutrix\\") : server) ||
+        !filter_.InitializeFilter())
       std::abort();
   }
 
@@ -274,5 +293,47 @@ BENCHMARK(BM_DailyResetWithYearOfHistory)
     ->Iterations(5);
 
 }  // namespace
+
+// BM_RequestDecision and BM_RegisterTimeWithWrite on PostgreSQL.
+void BM_RequestDecisionPostgres(benchmark::State& state) {
+  const std::string server = BenchServer();
+  if (server.empty()) {
+    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
+    return;
+  }
+  Store store(static_cast<int>(state.range(0)), server);
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+  for (auto _ : state) {
+    bool has_time = false, found = false;
+    CountMonitoredUsers();
+    CheckResetSchedule();
+    RefreshFreeSites();
+    LookUpUserInSet(user, &has_time, &found);
+    gblFreeSite = LookUpSiteInSet(gblRequestUrl, gblServerName) != 0;
+    int first = 0;
+    benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
+  }
+}
+BENCHMARK(BM_RequestDecisionPostgres)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+void BM_RegisterTimeWithWritePostgres(benchmark::State& state) {
+  const std::string server = BenchServer();
+  if (server.empty()) {
+    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
+    return;
+  }
+  Store store(static_cast<int>(state.range(0)), server);
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+  bool has_time = false, found = false;
+  LookUpUserInSet(user, &has_time, &found);
+  int first = 0;
+  RegisterTime(user, nullptr, &first, 1);
+  for (auto _ : state) {
+    platform::AdvanceFixedTime(60);
+    LookUpUserInSet(user, &has_time, &found);
+    if (RegisterTime(user, nullptr, &first, 1) != 1) state.SkipWithError("not charged");
+  }
+}
+BENCHMARK(BM_RegisterTimeWithWritePostgres)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

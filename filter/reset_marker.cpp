@@ -45,8 +45,7 @@ std::optional<std::time_t> ParseMarker(const std::string& text) {
 }
 
 void WriteMarker(std::time_t t) {
-  ado::Execute(m_pConnection, std::string("CREATE TABLE IF NOT EXISTS ") + kResetMarkerTable +
-                                  " (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)");
+  store::CreateResetMarkerTable(m_pConnection);
   const std::string text = MarkerText(t);
   if (ado::Execute(m_pConnection,
                    std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1",

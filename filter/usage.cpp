@@ -24,11 +24,11 @@ long long g_prune_before = -1;
 constexpr long kPruneSlice = 20000;
 
 bool OwnTablesExist() {
-  return ado::QueryInteger(m_pConnection,
-                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
-                           "('History', 'HistoryHosts', 'ExtraMinutes', 'MinutrixSettings', "
-                           "'Audit')",
-                           {}, 0) == 5;
+  for (const char* table :
+       {"History", "HistoryHosts", "ExtraMinutes", "MinutrixSettings", "Audit"}) {
+    if (!store::HasTable(m_pConnection, table)) return false;
+  }
+  return true;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <new>
 
+#include "platform/ado_pg.h"
 #include "platform/ado_sqlite.h"
 #include "platform/last_error.h"
 #include "platform/machine.h"
@@ -88,6 +89,84 @@ std::string ConnectionStringValue(const std::string& connection_string, const st
     start = end + 1;
   }
   return {};
+}
+
+namespace {
+
+// libpq's keywords that make a key=value text a PostgreSQL connection string.
+constexpr const char* kPgKeywords[] = {"host",    "hostaddr", "port",       "dbname",
+                                       "user",    "service",  "sslmode",    "password",
+                                       "options", "passfile", "sslrootcert"};
+
+bool IsKeywordAt(std::string_view text, size_t at, std::string_view keyword) {
+  if (at > 0 && !std::isspace(static_cast<unsigned char>(text[at - 1]))) return false;
+  if (text.substr(at, keyword.size()) != keyword) return false;
+  size_t after = at + keyword.size();
+  while (after < text.size() && std::isspace(static_cast<unsigned char>(text[after]))) ++after;
+  return after < text.size() && text[after] == '=';
+}
+
+// Where the value of a key=value pair starting at `equals` + 1 ends (libpq's quoting rules).
+size_t ValueEnd(std::string_view text, size_t start) {
+  while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+  if (start < text.size() && text[start] == '\'') {
+    size_t at = start + 1;
+    while (at < text.size() && text[at] != '\'') at += text[at] == '\\' ? 2 : 1;
+    return std::min(at + 1, text.size());
+  }
+  while (start < text.size() && !std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+  return start;
+}
+
+}  // namespace
+
+bool IsPostgreSqlConnectionString(const std::string& connection_string) {
+  const std::string text = Trim(connection_string);
+  const std::string lower = platform::LowerAscii(text);
+  if (lower.starts_with("postgresql://") || lower.starts_with("postgres://")) return true;
+  if (!ConnectionStringValue(text, "Data Source").empty()) return false;
+  for (size_t at = 0; at < text.size(); ++at) {
+    for (const char* keyword : kPgKeywords) {
+      if (IsKeywordAt(text, at, keyword)) return true;
+    }
+  }
+  return false;
+}
+
+std::string RedactConnectionString(const std::string& connection_string) {
+  std::string text = connection_string;
+  const std::string lower = platform::LowerAscii(text);
+  const size_t scheme = lower.find("://");
+  if (scheme != std::string::npos &&
+      (lower.starts_with("postgresql://") || lower.starts_with("postgres://"))) {
+    // user:password@ in the authority
+    const size_t start = scheme + 3;
+    const size_t end = std::min(text.find_first_of("/?#", start), text.size());
+    const size_t at = text.rfind('@', end == text.size() ? std::string::npos : end);
+    if (at != std::string::npos && at >= start) {
+      const size_t colon = text.find(':', start);
+      if (colon != std::string::npos && colon < at) text.replace(colon + 1, at - colon - 1, "***");
+    }
+    // password=... in the query
+    for (size_t q = text.find('?'); q != std::string::npos; q = text.find('&', q + 1)) {
+      if (platform::LowerAscii(text.substr(q + 1, 9)) == "password=") {
+        const size_t value = q + 10;
+        const size_t stop = std::min(text.find_first_of("&#", value), text.size());
+        text.replace(value, stop - value, "***");
+      }
+    }
+    return text;
+  }
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (!IsKeywordAt(platform::LowerAscii(text), at, "password")) continue;
+    const size_t equals = text.find('=', at);
+    const size_t stop = ValueEnd(text, equals + 1);
+    size_t value = equals + 1;
+    while (value < stop && std::isspace(static_cast<unsigned char>(text[value]))) ++value;
+    text.replace(value, stop - value, "***");
+    at = value;
+  }
+  return text;
 }
 
 // ---- ConnectionImpl ----
@@ -171,6 +250,11 @@ bool ConnectionImpl::ReadWalHeader(WalHeader& header) noexcept {
 
 void ConnectionImpl::CloseDb() noexcept {
   in_transaction = false;
+  is_open = false;
+  if (postgres) {
+    PgClose(*this);
+    return;
+  }
   main_file = nullptr;
   if (data_version != nullptr) sqlite3_finalize(data_version);
   data_version = nullptr;
@@ -213,12 +297,19 @@ Connection::~Connection() = default;
 void Connection::Open(const std::string& connection_string, const std::string&, const std::string&,
                       long) {
   ConnectionImpl& c = *impl_;
-  if (c.db != nullptr) {
+  if (c.is_open) {
     c.Raise(kErrorObjectOpen, kConnectionSource,
             "Operation is not allowed when the object is open.");
   }
+  if (IsPostgreSqlConnectionString(connection_string)) {
+    PgOpen(c, Trim(connection_string));  // libpq knows a URI only by its first characters
+    return;
+  }
+  c.postgres = false;
   c.OpenFile(connection_string);
 }
+
+bool Connection::IsPostgreSql() const noexcept { return impl_->postgres; }
 
 void ConnectionImpl::OpenFile(const std::string& text) {
   ConnectionImpl& c = *this;
@@ -277,6 +368,7 @@ void ConnectionImpl::OpenFile(const std::string& text) {
               SQLITE_OK) {
         c.main_file = nullptr;
       }
+      c.is_open = true;
       return;
     } catch (const ComError&) {
       failure = c.errors.empty() ? failure : c.errors.front().Description;
@@ -294,12 +386,10 @@ void ConnectionImpl::ForgetCachedRows() noexcept {
   for (auto& [table, writes] : table_writes) ++writes;
 }
 
-long Connection::State() const noexcept {
-  return impl_->db != nullptr ? adStateOpen : adStateClosed;
-}
+long Connection::State() const noexcept { return impl_->is_open ? adStateOpen : adStateClosed; }
 
 void Connection::Close() {
-  if (impl_->db == nullptr) {
+  if (!impl_->is_open) {
     impl_->Raise(kErrorObjectClosed, kConnectionSource,
                  "Operation is not allowed when the object is closed.");
   }
@@ -309,7 +399,7 @@ void Connection::Close() {
 namespace {
 
 void RequireOpen(ConnectionImpl& c) {
-  if (c.db == nullptr) {
+  if (!c.is_open) {
     c.Raise(kErrorObjectClosed, kConnectionSource,
             "Operation is not allowed when the object is closed.");
   }
@@ -323,6 +413,25 @@ long Connection::BeginTrans() {
   if (c.in_transaction) {
     c.Raise(kErrorFail, kConnectionSource, "A transaction is already open on this connection.");
   }
+  if (c.postgres) {
+    // The write side first, as on a file: writers follow each other, never deadlock. One round
+    // trip for both.
+    try {
+      PgCommand(c, "BEGIN; SELECT pg_advisory_xact_lock(" + std::to_string(kPgWriteLock) + ")",
+                "Starting a transaction");
+    } catch (const ComError&) {
+      if (c.pg != nullptr && PQstatus(c.pg) == CONNECTION_OK) {
+        try {
+          PgSend(c, "ROLLBACK", "Rolling back a transaction");
+        } catch (const ComError&) {
+          // The first failure is the one to report.
+        }
+      }
+      throw;
+    }
+    c.in_transaction = true;
+    return 1;
+  }
   // IMMEDIATE: the write lock is taken (or refused) here, not halfway through the changes.
   const int rc = c.RunCached("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) c.RaiseEngine(rc, "Starting a transaction");
@@ -335,6 +444,26 @@ void Connection::CommitTrans() {
   RequireOpen(c);
   if (!c.in_transaction) {
     c.Raise(kErrorFail, kConnectionSource, "No transaction is open on this connection.");
+  }
+  if (c.postgres) {
+    c.in_transaction = false;
+    PgResult result;
+    try {
+      result = PgSend(c, "COMMIT", "Committing a transaction");
+    } catch (const ComError&) {
+      c.ForgetCachedRows();
+      throw;
+    }
+    // A transaction that failed earlier answers COMMIT with ROLLBACK: nothing was written.
+    const bool done = PQresultStatus(result.get()) == PGRES_COMMAND_OK;
+    if (done && std::strcmp(PQcmdStatus(result.get()), "COMMIT") == 0) return;
+    c.ForgetCachedRows();
+    if (done) {
+      c.Raise(kErrorFail, kPgSource,
+              "Committing a transaction: a statement of the transaction failed, nothing was "
+              "written");
+    }
+    PgRaise(c, result.get(), "Committing a transaction");
   }
   const int rc = c.RunCached("COMMIT");
   if (rc == SQLITE_OK) {
@@ -356,6 +485,13 @@ void Connection::RollbackTrans() {
   }
   c.in_transaction = false;
   c.ForgetCachedRows();
+  if (c.postgres) {
+    // A broken connection has no transaction left to roll back.
+    if (c.pg != nullptr && PQstatus(c.pg) == CONNECTION_OK) {
+      PgCommand(c, "ROLLBACK", "Rolling back a transaction");
+    }
+    return;
+  }
   const int rc = sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK && !sqlite3_get_autocommit(c.db)) {
     c.RaiseEngine(rc, "Rolling back a transaction");
@@ -365,6 +501,15 @@ void Connection::RollbackTrans() {
 Connection::ReopenReason Connection::ReopenNeeded() noexcept {
   ConnectionImpl& c = *impl_;
   if (c.connection_string.empty()) return ReopenReason::kNone;
+  if (c.postgres) {
+    // A connection the server broke is noticed here, from what is already on the socket; the
+    // server is asked again at once, then not more than once a second.
+    if (c.is_open && PgPoll(c, true)) return ReopenReason::kNone;
+    if (std::chrono::steady_clock::now() - c.tried >= std::chrono::seconds(1)) {
+      return ReopenReason::kClosed;
+    }
+    return ReopenReason::kNone;
+  }
   struct stat identity {};
   const bool there = !c.host_path.empty() && ::stat(c.host_path.c_str(), &identity) == 0;
   const bool same_file =
@@ -390,11 +535,18 @@ Connection::ReopenReason Connection::ReopenNeeded() noexcept {
 }
 
 bool Connection::ReadOnly() const noexcept {
-  return impl_->db != nullptr && sqlite3_db_readonly(impl_->db, "main") == 1;
+  return impl_->is_open && !impl_->postgres && sqlite3_db_readonly(impl_->db, "main") == 1;
 }
 
 void Connection::Reopen() {
   ConnectionImpl& c = *impl_;
+  if (c.postgres) {
+    c.CloseDb();
+    ++c.generation;
+    c.ForgetCachedRows();
+    PgOpen(c, c.connection_string);
+    return;
+  }
   // SQLite does not clear the write-ahead log of a file that has moved when it closes it, and the
   // log is found by name: emptied here, it cannot be laid over the file now named.
   if (c.db != nullptr) {
@@ -408,6 +560,14 @@ void Connection::Reopen() {
 
 void Connection::SetCommandTimeout(std::chrono::milliseconds timeout) {
   impl_->busy_timeout_ms = static_cast<int>(timeout.count());
+  if (impl_->postgres) {
+    try {
+      if (impl_->is_open) PgApplyTimeout(*impl_);
+    } catch (const ComError&) {
+      // A broken connection gets the timeout when it is opened again.
+    }
+    return;
+  }
   if (impl_->db != nullptr) sqlite3_busy_timeout(impl_->db, impl_->busy_timeout_ms);
 }
 

@@ -1,5 +1,6 @@
 // The database layer the store uses, shaped after ADO with record binding: a connection, record
-// sets over whole tables and fixed records bound to their columns by ordinal. SQLite underneath.
+// sets over whole tables and fixed records bound to their columns by ordinal. SQLite underneath, or
+// a PostgreSQL server when the connection string names one.
 #pragma once
 
 #include <chrono>
@@ -30,6 +31,10 @@ inline constexpr DWORD kErrorObjectOpen = 0x800A0E79;         // adErrObjectOpen
 inline constexpr DWORD kErrorInvalidConnection = 0x800A0E7D;  // adErrInvalidConnection
 inline constexpr DWORD kErrorNoTable = 0x80040E37;            // DB_E_NOTABLE
 inline constexpr DWORD kErrorRowChanged = 0x80040E38;         // row changed or gone since read
+
+// On PostgreSQL, the advisory lock that a write transaction takes first, so that writers follow
+// each other as they do on a SQLite file ("Minutrix" in ASCII).
+inline constexpr long long kPostgreSqlWriteLock = 0x4d696e7574726978LL;
 
 // Option values of the ADO interface.
 enum CursorTypeEnum {
@@ -88,7 +93,8 @@ struct ConnectionError {
 
 struct ConnectionImpl;
 
-// A connection to one database file. Not for use by several threads at once.
+// A connection to one database file, or to a PostgreSQL database. Not for use by several threads
+// at once.
 class Connection {
  public:
   Connection();
@@ -97,10 +103,14 @@ class Connection {
   Connection& operator=(const Connection&) = delete;
 
   // Opens the file named by the "Data Source" of `connection_string` (a Windows path, mapped onto
-  // the machine root). The file must exist and be a database. Raises ComError on failure.
+  // the machine root); the file must exist and be a database. A PostgreSQL connection string
+  // (IsPostgreSql) connects to that server instead, waiting about two seconds at most. Raises
+  // ComError on failure; its text never holds the connection string's password.
   void Open(const std::string& connection_string, const std::string& user_id,
             const std::string& password, long options);
   long State() const noexcept;
+  // Whether the connection is (or was last opened as) one to a PostgreSQL server.
+  bool IsPostgreSql() const noexcept;
   // Closes the file; record sets opened on it fail from then on.
   void Close();
   // How long an operation waits for a database locked by another program before it raises.
@@ -119,8 +129,9 @@ class Connection {
   //   renamed away, replaced by another file), or a file came or went since a failed open;
   // - kAccessChanged: the connection is read-only, or closed after a failed open, and the file's
   //   owner or mode changed since it was opened;
-  // - kClosed: the connection is closed after a failed open, nothing changed, a second has passed.
-  // One stat call.
+  // - kClosed: the connection is closed after a failed open, nothing changed, a second has passed;
+  //   on PostgreSQL also when the server broke the connection (stopped, restarted, unreachable).
+  // One stat call; on PostgreSQL a look at the socket, no round trip.
   enum class ReopenReason { kNone, kReplaced, kAccessChanged, kClosed };
   ReopenReason ReopenNeeded() noexcept;
   bool FileReplaced() noexcept { return ReopenNeeded() != ReopenReason::kNone; }
@@ -245,15 +256,15 @@ class Recordset : public std::enable_shared_from_this<Recordset> {
   // record (if any) is one block of fields, so the inline moves need no other check.
   struct Scan {
     bool fast = false;
-    sqlite3* const* db = nullptr;  // the connection's handle, null once it is closed
-    std::size_t current = 0;       // == count: past the end
+    const bool* open = nullptr;  // the connection's open flag
+    std::size_t current = 0;     // == count: past the end
     std::size_t count = 0;
     void* record = nullptr;
     const char* images = nullptr;  // per row, the record's bytes as that row fills them
     std::size_t stride = 0;
     const Span* spans = nullptr;  // per row, spans_per_row of them
     std::size_t spans_per_row = 0;
-    bool Usable() const noexcept { return fast && *db != nullptr; }
+    bool Usable() const noexcept { return fast && *open; }
     void Fill() const noexcept {
       if (record == nullptr || current >= count) return;
       // Word by word: the caller reads a field right after the move, and a read of what a
@@ -297,6 +308,15 @@ RecordsetPtr CreateRecordset();
 // The value of `key` in a connection string of "key=value;" pairs (case-insensitive key, value
 // trimmed); empty when absent.
 std::string ConnectionStringValue(const std::string& connection_string, const std::string& key);
+
+// Whether `connection_string` names a PostgreSQL database: a postgresql:// or postgres:// URI, or
+// libpq's "key=value" form (host=, dbname=, port=, ... and no Data Source). Anything else is a
+// database file.
+bool IsPostgreSqlConnectionString(const std::string& connection_string);
+
+// `connection_string` fit to print: the password of a key=value pair or a URI (user:password@,
+// password=) replaced by "***".
+std::string RedactConnectionString(const std::string& connection_string);
 
 }  // namespace ado
 

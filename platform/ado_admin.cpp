@@ -3,6 +3,7 @@
 
 #include <filesystem>
 
+#include "platform/ado_pg.h"
 #include "platform/ado_sqlite.h"
 #include "platform/machine.h"
 
@@ -72,9 +73,32 @@ void BindAll(sqlite3_stmt* statement, const std::vector<Parameter>& parameters) 
   }
 }
 
+std::vector<PgValue> ToPg(const std::vector<Parameter>& parameters) {
+  std::vector<PgValue> values;
+  values.reserve(parameters.size());
+  for (const Parameter& parameter : parameters) {
+    if (const auto* number = std::get_if<std::int64_t>(&parameter)) {
+      values.push_back(PgValue::Integer(*number));
+    } else {
+      values.push_back(PgValue::Text(std::get<std::string>(parameter)));
+    }
+  }
+  return values;
+}
+
+PgResult RunPg(ConnectionImpl& c, const std::string& sql,
+               const std::vector<Parameter>& parameters) {
+  return PgRun(c, sql, ToPg(parameters), "Running " + sql);
+}
+
 }  // namespace
 
 void CreateDatabase(const std::string& connection_string) {
+  if (IsPostgreSqlConnectionString(connection_string)) {
+    throw ComError(kErrorFail, kPgSource,
+                   "A PostgreSQL database is made on its server (createdb); '" +
+                       RedactConnectionString(connection_string) + "' names one.");
+  }
   const std::string source = ConnectionStringValue(connection_string, "Data Source");
   const auto host = source.empty() ? std::nullopt : platform::HostPath(source);
   if (!host)
@@ -107,6 +131,10 @@ void CreateDatabase(const std::string& connection_string) {
 long Execute(const ConnectionPtr& connection, const std::string& sql,
              const std::vector<Parameter>& parameters) {
   ConnectionImpl& c = OpenConnection(connection);
+  if (c.postgres) {
+    const PgResult result = RunPg(c, sql, parameters);
+    return std::atol(PQcmdTuples(result.get()));
+  }
   CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   int rc;
@@ -119,6 +147,10 @@ long Execute(const ConnectionPtr& connection, const std::string& sql,
 std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sql,
                           const std::vector<Parameter>& parameters, std::int64_t fallback) {
   ConnectionImpl& c = OpenConnection(connection);
+  if (c.postgres) {
+    const PgResult result = RunPg(c, sql, parameters);
+    return result.Rows() > 0 && result.Columns() > 0 ? result.Integer(0, 0) : fallback;
+  }
   CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int rc = sqlite3_step(statement.handle);
@@ -130,6 +162,11 @@ std::int64_t QueryInteger(const ConnectionPtr& connection, const std::string& sq
 std::string QueryText(const ConnectionPtr& connection, const std::string& sql,
                       const std::vector<Parameter>& parameters, const std::string& fallback) {
   ConnectionImpl& c = OpenConnection(connection);
+  if (c.postgres) {
+    const PgResult result = RunPg(c, sql, parameters);
+    if (result.Rows() == 0 || result.Columns() == 0) return fallback;
+    return std::string(result.Text(0, 0));
+  }
   CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int rc = sqlite3_step(statement.handle);
@@ -147,6 +184,22 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
                const std::vector<Parameter>& parameters,
                const std::function<void(const std::vector<Parameter>&)>& row) {
   ConnectionImpl& c = OpenConnection(connection);
+  if (c.postgres) {
+    // All rows first: `row` may run other statements on the connection, as on a file.
+    const PgResult result = RunPg(c, sql, parameters);
+    std::vector<Parameter> values(static_cast<size_t>(result.Columns()));
+    for (int r = 0; r < result.Rows(); ++r) {
+      for (int i = 0; i < result.Columns(); ++i) {
+        if (result.IsWhole(r, i)) {
+          values[static_cast<size_t>(i)] = result.Integer(r, i);
+        } else {
+          values[static_cast<size_t>(i)] = std::string(result.Text(r, i));
+        }
+      }
+      row(values);
+    }
+    return result.Rows();
+  }
   CachedStatement statement(c, sql);
   BindAll(statement.handle, parameters);
   const int columns = sqlite3_column_count(statement.handle);
@@ -173,11 +226,19 @@ long QueryRows(const ConnectionPtr& connection, const std::string& sql,
 }
 
 std::int64_t RowView::Integer(int column) const {
-  return sqlite3_column_int64(static_cast<sqlite3_stmt*>(statement_), column);
+  if (row_ >= 0) return static_cast<const PgResult*>(statement_)->Integer(row_, column);
+  return sqlite3_column_int64(static_cast<sqlite3_stmt*>(const_cast<void*>(statement_)), column);
+}
+
+bool RowView::IsInteger(int column) const {
+  if (row_ >= 0) return static_cast<const PgResult*>(statement_)->IsWhole(row_, column);
+  return sqlite3_column_type(static_cast<sqlite3_stmt*>(const_cast<void*>(statement_)), column) ==
+         SQLITE_INTEGER;
 }
 
 std::string_view RowView::Text(int column) const {
-  auto* statement = static_cast<sqlite3_stmt*>(statement_);
+  if (row_ >= 0) return static_cast<const PgResult*>(statement_)->Text(row_, column);
+  auto* statement = static_cast<sqlite3_stmt*>(const_cast<void*>(statement_));
   const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
   if (text == nullptr) return {};
   return {text, static_cast<size_t>(sqlite3_column_bytes(statement, column))};
@@ -187,6 +248,10 @@ long ScanRows(const ConnectionPtr& connection, const std::string& sql,
               const std::vector<Parameter>& parameters,
               const std::function<void(const RowView&)>& row) {
   ConnectionImpl& c = OpenConnection(connection);
+  if (c.postgres) {
+    return PgRunRows(c, sql, ToPg(parameters), "Running " + sql,
+                     [&](const PgResult& result) { row(RowView(&result, 0)); });
+  }
   Statement statement{Prepare(c, sql)};
   BindAll(statement.handle, parameters);
   // Held once for the whole scan, the connection's (recursive) mutex makes each column read's

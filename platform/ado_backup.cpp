@@ -29,6 +29,11 @@ constexpr const char* kSideFiles[] = {"-wal", "-shm", "-journal"};
 [[noreturn]] void Fail(const std::string& text) { throw ComError(kErrorFail, kEngineSource, text); }
 
 ConnectionImpl& OpenSource(const ConnectionPtr& connection) {
+  if (connection && connection.get()->IsPostgreSql()) {
+    Fail(
+        "A PostgreSQL database is backed up on its server (pg_dump), or copied to a file with "
+        "minutrix-db copy.");
+  }
   if (!connection || connection.get()->State() != adStateOpen || !connection.get()->impl()->db) {
     throw ComError(
         kErrorInvalidConnection, kConnectionSource,

@@ -1,5 +1,6 @@
-// Inside of the database layer: the SQLite connection state shared by a connection and the record
-// sets opened on it. Only platform/ado*.cpp include this.
+// Inside of the database layer: the connection state shared by a connection and the record sets
+// opened on it, SQLite's or PostgreSQL's (see ado_pg.h). Only platform/ado*.cpp and
+// platform/recordset*.cpp include this.
 #pragma once
 
 #include <sqlite3.h>
@@ -14,6 +15,8 @@
 
 #include "platform/ado.h"
 
+struct pg_conn;
+
 namespace ado {
 
 inline constexpr const char* kEngineSource = "SQLite";
@@ -25,6 +28,17 @@ struct ConnectionImpl {
   ~ConnectionImpl();
 
   sqlite3* db = nullptr;
+  // Set while the connection is open, whichever engine: the inline scans test this one flag.
+  bool is_open = false;
+  // PostgreSQL (the connection string names a server, not a file): the connection, while open.
+  bool postgres = false;
+  pg_conn* pg = nullptr;
+  int pg_backend = 0;  // the server process of this connection, whose own notices are skipped
+  // Change notices per table (upper-case name), counted as they arrive; map nodes stay put.
+  std::map<std::string, std::uint64_t> table_notices;
+  std::chrono::steady_clock::time_point polled{};  // the latest look at the socket
+  // Statements prepared on the server, by SQL and parameter types: their names.
+  std::map<std::string, std::string, std::less<>> pg_statements;
   std::string data_source;        // as the connection string names it, for messages
   std::string connection_string;  // for Reopen
   std::string host_path;          // the file opened, and its identity then
@@ -66,6 +80,7 @@ struct ConnectionImpl {
   // The first region of the wal-index as SQLite maps it for this connection, or null. Only under
   // the connection's mutex: SQLite unmaps it when the log is closed.
   const unsigned char* WalIndex() noexcept;
+  // Closes the file or the server connection.
   void CloseDb() noexcept;
   // Opens `connection_string`'s Data Source; raises on failure, leaving db null.
   void OpenFile(const std::string& connection_string);

@@ -2,7 +2,9 @@
 // re-read at the start of a scan only when the file may have changed: the wal-index header
 // (any commit), PRAGMA data_version (other connections) and this connection's own write count
 // tell. A scan thus costs no database round trip per move, and usually no system call at its
-// start, while a change made by another program is still seen at the next scan.
+// start, while a change made by another program is still seen at the next scan. On PostgreSQL the
+// store's triggers notify each change by table name, and a scan's start reads the notices that
+// have arrived on the socket (no round trip).
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -13,6 +15,7 @@
 #include <variant>
 
 #include "platform/ado.h"
+#include "platform/ado_pg.h"
 #include "platform/ado_sqlite.h"
 #include "platform/machine.h"
 
@@ -78,6 +81,28 @@ Value FieldValue(const void* record, const FieldBinding& field) {
   return std::int64_t{number};
 }
 
+PgValue ToPg(const Value& value) {
+  if (const auto* i = std::get_if<std::int64_t>(&value)) return PgValue::Integer(*i);
+  if (const auto* d = std::get_if<double>(&value)) return PgValue::Text(std::to_string(*d));
+  if (const auto* s = std::get_if<std::string>(&value)) return PgValue::Text(*s);
+  return {};
+}
+
+Value FromPg(const PgResult& result, int row, int column) {
+  if (result.IsNull(row, column)) return std::monostate{};
+  if (result.IntegerColumn(column)) return result.Integer(row, column);
+  const Oid type = PQftype(result.get(), column);
+  constexpr Oid kFloat4 = 700, kFloat8 = 701, kNumeric = 1700;
+  const std::string_view text = result.Text(row, column);
+  if (type == kNumeric && text.find_first_of(".eE") == std::string_view::npos) {
+    return static_cast<std::int64_t>(std::strtoll(std::string(text).c_str(), nullptr, 10));
+  }
+  if (type == kFloat4 || type == kFloat8 || type == kNumeric) {
+    return std::strtod(std::string(text).c_str(), nullptr);
+  }
+  return std::string(text);
+}
+
 // Owns a statement for one call.
 struct Statement {
   sqlite3_stmt* handle = nullptr;
@@ -135,7 +160,7 @@ struct Recordset::Impl {
       throw ComError(kErrorObjectClosed, source,
                      "Operation is not allowed when the object is closed.");
     }
-    if (connection->db == nullptr) {
+    if (!connection->is_open) {
       connection->Raise(kErrorInvalidConnection, source,
                         "The connection cannot be used to perform this operation. It is either "
                         "closed or invalid in this context.");
@@ -146,11 +171,42 @@ struct Recordset::Impl {
   std::uint64_t* table_writes =
       nullptr;  // this table's counter in the connection (map nodes stay put)
   std::uint64_t& TableWrites() { return *table_writes; }
+  // PostgreSQL: the notices counted for this table, and the column that identifies a row and
+  // orders the table: `rowid` (the store gives its tables one, hidden, in the order of SQLite's
+  // rowid), else an integer primary key of one column.
+  std::uint64_t* table_notices = nullptr;
+  std::string key_column;
+
+  std::string PgSelect() const {
+    const std::string key = QuoteIdentifier(key_column);
+    return "SELECT " + key + ", * FROM " + QuoteIdentifier(table);
+  }
+  // The table's columns of a result that starts with the key (the hidden rowid left out).
+  std::vector<int> PgColumns(const PgResult& result) const {
+    std::vector<int> wanted;
+    for (int i = 1; i < result.Columns(); ++i) {
+      if (key_column == "rowid" && std::strcmp(PQfname(result.get(), i), "rowid") == 0) continue;
+      wanted.push_back(i);
+    }
+    return wanted;
+  }
+  Row PgRow(const PgResult& result, int index, const std::vector<int>& wanted) const {
+    Row row;
+    row.rowid = result.Integer(index, 0);
+    row.values.reserve(wanted.size());
+    for (int column : wanted) row.values.push_back(FromPg(result, index, column));
+    return row;
+  }
 
   // Whether the table may have changed since `seen`. An unchanged wal-index header proves that
   // nobody committed, without the read transaction (file locks) that data_version costs.
   bool Changed(Seen& seen) {
     ConnectionImpl& c = *connection;
+    if (c.postgres) {
+      if (TableWrites() != seen.writes) return true;
+      PgPoll(c, false);
+      return static_cast<std::int64_t>(*table_notices) != seen.version;
+    }
     ConnectionImpl::WalHeader header;
     const bool have_header = c.ReadWalHeader(header);
     if (TableWrites() != seen.writes) return true;
@@ -166,6 +222,10 @@ struct Recordset::Impl {
   // Reads every row of the table; with `keep_keyset` only the rows already in the set stay.
   void Load(bool keep_keyset) {
     ConnectionImpl& c = *connection;
+    if (c.postgres) {
+      LoadPg(keep_keyset);
+      return;
+    }
     Seen seen;
     seen.header_valid =
         c.ReadWalHeader(seen.header);  // before the reads: a commit between is seen later
@@ -199,6 +259,63 @@ struct Recordset::Impl {
     if (!keep_keyset) keyset_seen = seen;
     generation = c.generation;
     BuildImages();
+  }
+
+  void LoadPg(bool keep_keyset) {
+    ConnectionImpl& c = *connection;
+    Seen seen;
+    PgPoll(c, true);  // notices up to now: a later commit is seen at a later check
+    seen.version = static_cast<std::int64_t>(*table_notices);
+    const PgResult result = PgRun(c, PgSelect() + " ORDER BY " + QuoteIdentifier(key_column), {},
+                                  "Reading table " + table);
+    const std::vector<int> wanted = PgColumns(result);
+    std::vector<std::string> names;
+    for (int column : wanted) names.emplace_back(PQfname(result.get(), column));
+    std::vector<Row> fresh;
+    fresh.reserve(rows.size());
+    size_t kept = 0;
+    for (int i = 0; i < result.Rows(); ++i) {
+      const std::int64_t rowid = result.Integer(i, 0);
+      if (keep_keyset) {
+        while (kept < rows.size() && rows[kept].rowid < rowid) ++kept;
+        if (kept == rows.size() || rows[kept].rowid != rowid) continue;
+      }
+      fresh.push_back(PgRow(result, i, wanted));
+    }
+    columns = std::move(names);
+    rows = std::move(fresh);
+    seen.writes = TableWrites();
+    values_seen = seen;
+    if (!keep_keyset) keyset_seen = seen;
+    generation = c.generation;
+    BuildImages();
+  }
+
+  // Opening on PostgreSQL: whether the table is there, and its key.
+  void OpenPg() {
+    ConnectionImpl& c = *connection;
+    table_notices = &c.table_notices[platform::UpperAscii(table)];
+    const PgResult found = PgRun(
+        c,
+        "SELECT coalesce((SELECT 'rowid' FROM pg_attribute WHERE attrelid = c.oid"
+        " AND attname = 'rowid' AND attnum > 0 AND NOT attisdropped),"
+        " (SELECT a.attname::text FROM pg_index i JOIN pg_attribute a ON a.attrelid = i.indrelid"
+        " AND a.attnum = i.indkey[0] WHERE i.indrelid = c.oid AND i.indisprimary"
+        " AND i.indnatts = 1 AND a.atttypid IN (20, 21, 23)), '')"
+        " FROM pg_class c WHERE c.oid = to_regclass(?1)",
+        {PgValue::Text(QuoteIdentifier(platform::LowerAscii(table)))}, "Opening table " + table);
+    if (found.Rows() == 0) {
+      c.Raise(kErrorNoTable, kPgSource,
+              "The database engine cannot find the input table or query '" + table +
+                  "'. Make sure it exists and that its name is spelled correctly.");
+    }
+    key_column = std::string(found.Text(0, 0));
+    if (key_column.empty()) {
+      c.Raise(kErrorInvalidArgument, kPgSource,
+              "Table " + table +
+                  " has no column that identifies a row (a rowid column or an integer primary "
+                  "key of one column).");
+    }
   }
 
   // The record's fields as row `row_index` fills them.
@@ -261,7 +378,7 @@ struct Recordset::Impl {
 
   // Hands the inline moves what they need; after every change of rows, images or binding.
   void Publish() {
-    scan.db = connection ? &connection->db : nullptr;
+    scan.open = connection ? &connection->is_open : nullptr;
     scan.count = rows.size();
     scan.record = record;
     scan.images = images.data();
@@ -291,6 +408,14 @@ struct Recordset::Impl {
     } else if (Changed(requery ? keyset_seen : values_seen)) {
       Load(!requery);
     }
+  }
+
+  [[noreturn]] void RowChanged() {
+    values_seen.version = keyset_seen.version = -1;  // read the table again at the next scan
+    values_seen.header_valid = keyset_seen.header_valid = false;
+    connection->Raise(kErrorRowChanged, connection->postgres ? kPgSource : kEngineSource,
+                      "Row cannot be located for updating. Some values may have been changed "
+                      "since it was last read.");
   }
 
   const FieldBinding& IndexField() {
@@ -355,7 +480,9 @@ void Recordset::Open(const std::string& table, const ConnectionPtr& connection,
   impl_->connection = connection.get()->impl();
   impl_->table = table;
   impl_->table_writes = &c.table_writes[platform::UpperAscii(table)];
-  {
+  if (c.postgres) {
+    impl_->OpenPg();
+  } else {
     Statement check{Prepare(
         c, "SELECT 1 FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE")};
     sqlite3_bind_text(check.handle, 1, table.c_str(), -1, SQLITE_TRANSIENT);
@@ -529,6 +656,20 @@ void RecordBinding::Insert(void* record, std::span<const FieldBinding> fields) {
       values.empty()
           ? "INSERT INTO " + QuoteIdentifier(r.table) + " DEFAULT VALUES"
           : "INSERT INTO " + QuoteIdentifier(r.table) + " (" + names + ") VALUES (" + places + ")";
+  if (c.postgres) {
+    std::vector<PgValue> sent;
+    for (const Value& value : values) sent.push_back(ToPg(value));
+    // The new row comes back with the values the table gave its other columns.
+    const PgResult result = PgRun(c, sql + " RETURNING " + QuoteIdentifier(r.key_column) + ", *",
+                                  sent, "Adding a row to " + r.table);
+    ++r.TableWrites();
+    r.rows.push_back(r.PgRow(result, 0, r.PgColumns(result)));
+    r.current() = r.rows.size() - 1;
+    r.values_seen.writes = r.keyset_seen.writes = r.TableWrites();
+    r.BuildImages();
+    if (r.record == record) r.Fill();
+    return;
+  }
   Statement insert{Prepare(c, sql)};
   for (size_t i = 0; i < values.size(); ++i)
     BindValue(insert.handle, static_cast<int>(i + 1), values[i]);
@@ -582,12 +723,28 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   if (changes.empty()) return;
 
   std::string sql = "UPDATE " + QuoteIdentifier(r.table) + " SET ";
-  std::string where = " WHERE rowid = ?1";
+  std::string where =
+      " WHERE " + (c.postgres ? QuoteIdentifier(r.key_column) : std::string("rowid")) + " = ?1";
+  const char* same = c.postgres ? " IS NOT DISTINCT FROM ?" : " IS ?";
   int parameter = 2;
   for (size_t i = 0; i < changes.size(); ++i) {
     const std::string name = QuoteIdentifier(r.columns[changes[i].column]);
     sql += (i ? ", " : "") + name + " = ?" + std::to_string(parameter++);
-    where += " AND " + name + " IS ?" + std::to_string(parameter++);
+    where += " AND " + name + same + std::to_string(parameter++);
+  }
+  if (c.postgres) {
+    std::vector<PgValue> sent = {PgValue::Integer(row.rowid)};
+    for (const Change& change : changes) {
+      sent.push_back(ToPg(change.value));
+      sent.push_back(ToPg(row.values[change.column]));
+    }
+    const PgResult result = PgRun(c, sql + where, sent, "Updating a row of " + r.table);
+    if (std::strcmp(PQcmdTuples(result.get()), "1") != 0) r.RowChanged();
+    for (Change& change : changes) row.values[change.column] = std::move(change.value);
+    if (r.record_size > 0) r.BuildImage(r.current());
+    ++r.TableWrites();
+    r.values_seen.writes = r.keyset_seen.writes = r.TableWrites();
+    return;
   }
   Statement update{Prepare(c, sql + where)};
   sqlite3_bind_int64(update.handle, 1, row.rowid);
@@ -598,13 +755,7 @@ void RecordBinding::Write(void* record, std::span<const FieldBinding> fields) {
   }
   const int rc = sqlite3_step(update.handle);
   if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Updating a row of " + r.table);
-  if (sqlite3_changes(c.db) != 1) {
-    r.values_seen.version = r.keyset_seen.version = -1;  // read the table again at the next scan
-    r.values_seen.header_valid = r.keyset_seen.header_valid = false;
-    c.Raise(kErrorRowChanged, kEngineSource,
-            "Row cannot be located for updating. Some values may have been changed since it was "
-            "last read.");
-  }
+  if (sqlite3_changes(c.db) != 1) r.RowChanged();
   for (Change& change : changes) row.values[change.column] = std::move(change.value);
   if (r.record_size > 0) r.BuildImage(r.current());
   ++r.TableWrites();

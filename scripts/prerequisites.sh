@@ -1,7 +1,7 @@
 # Debian packages the build, the tests and the demo need; sourced by test.sh and demo.sh.
 MINUTRIX_PACKAGES=(cmake ninja-build g++ pkg-config libsqlite3-dev sqlite3 libgtest-dev libgmock-dev
                    libbenchmark-dev binutils procps iproute2 libcpp-httplib-dev nlohmann-json3-dev
-                   libcrypt-dev)
+                   libcrypt-dev libpq-dev)
 
 # Installs whatever of MINUTRIX_PACKAGES (and any extra names given) is missing. Needs root for
 # apt-get; without it, names what is missing and stops.

@@ -28,7 +28,7 @@ ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, con
     CheckCharacters("reason", actor.reason, Encoding::kUtf8);
     CheckLength("a reason", actor.reason, kMaxReason);
   }
-  ado::Execute(connection, "BEGIN IMMEDIATE");
+  BeginWrite(connection);
   try {
     CreateOwnTables(connection);
     AuditEntry entry;
@@ -442,11 +442,7 @@ ChangeResult AddMinutes(const ado::ConnectionPtr& connection, const Actor& actor
     const std::int64_t wanted = from + minutes;
     // The transaction holds the write lock from its start, and the upsert adds to what is
     // stored: a second administrator's minutes, committed just before, are kept.
-    ado::Execute(connection,
-                 "INSERT INTO ExtraMinutes (UserName, Minutes) VALUES (?1, min(max(?2, ?3), ?4))"
-                 " ON CONFLICT (UserName) DO UPDATE"
-                 " SET Minutes = min(max(min(max(Minutes, ?3), ?4) + ?2, ?3), ?4)",
-                 {upper, minutes, lowest, highest});
+    ado::Execute(connection, AddExtraMinutesSql(connection), {upper, minutes, lowest, highest});
     const std::int64_t after = ExtraOf(connection, upper);
     MarkUsersChanged(connection);
     entry.target = upper;

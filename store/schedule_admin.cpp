@@ -353,7 +353,7 @@ ChangeResult SetHours(const ado::ConnectionPtr& connection, const Actor& actor,
                  {who.key});
     for (const Window& w : windows) {
       ado::Execute(connection,
-                   "INSERT INTO ScheduleWindows (Owner, Kind, Weekday, Start, End)"
+                   "INSERT INTO ScheduleWindows (Owner, Kind, Weekday, Start, \"End\")"
                    " VALUES (?1, ?2, ?3, ?4, ?5)",
                    {who.key, std::string(KindColumn(kind)), std::int64_t{w.weekday},
                     std::int64_t{w.start}, std::int64_t{w.end}});

@@ -8,6 +8,7 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "store/dialect.h"
 
 namespace store {
 namespace {
@@ -16,9 +17,7 @@ constexpr int kMinutesPerWeek = 7 * kMinutesPerDay;
 constexpr const char* kWeekdays[] = {"mon", "tue", "wed", "thu", "fri", "sat", "sun"};
 
 bool TableExists(const ado::ConnectionPtr& connection, const char* table) {
-  return ado::QueryInteger(connection,
-                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
-                           {std::string(table)}, 0) > 0;
+  return HasTable(connection, table);
 }
 
 std::int64_t Integer(const ado::Parameter& value) {
@@ -82,7 +81,7 @@ Schedule ReadSchedule(const ado::ConnectionPtr& connection) {
                  });
   ado::QueryRows(
       connection,
-      "SELECT Owner, Kind, Weekday, Start, End FROM ScheduleWindows"
+      "SELECT Owner, Kind, Weekday, Start, \"End\" FROM ScheduleWindows"
       " ORDER BY Owner, Kind, Weekday, Start",
       {}, [&](const std::vector<ado::Parameter>& row) {
         Window window;

@@ -76,13 +76,14 @@ std::span<const char* const> OwnTables() {
 }
 
 void CreateOwnTables(const ado::ConnectionPtr& connection) {
+  if (IsPostgreSql(connection)) return;
   for (const char* statement : OwnTables()) ado::Execute(connection, statement);
 }
 
-bool HasTable(const ado::ConnectionPtr& connection, const char* name) {
-  return ado::QueryInteger(connection,
-                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
-                           {std::string(name)}, 0) > 0;
+void CreateResetMarkerTable(const ado::ConnectionPtr& connection) {
+  if (IsPostgreSql(connection)) return;
+  ado::Execute(connection, std::string("CREATE TABLE IF NOT EXISTS ") + kResetMarkerTable +
+                               " (ID INTEGER PRIMARY KEY, LastReset TEXT NOT NULL)");
 }
 
 }  // namespace store

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "platform/ado.h"
+#include "store/dialect.h"
 
 namespace store {
 
@@ -47,10 +48,11 @@ std::span<const char* const> ProductTables();
 std::span<const char* const> OwnTables();
 
 // Makes the store's own tables that are missing, in the caller's transaction when one is open.
-// Raises ado::ComError on failure.
+// Nothing on PostgreSQL, where `minutrix-db create` makes every table with the database's roles
+// (the filter's may not make tables). Raises ado::ComError on failure.
 void CreateOwnTables(const ado::ConnectionPtr& connection);
 
-// Whether the database has the table `name` (exact name). Raises ado::ComError on failure.
-bool HasTable(const ado::ConnectionPtr& connection, const char* name);
+// Makes ResetMarker where it is missing (a database of a build before it), as CreateOwnTables.
+void CreateResetMarkerTable(const ado::ConnectionPtr& connection);
 
 }  // namespace store

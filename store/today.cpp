@@ -7,6 +7,7 @@
 
 #include "platform/ado_admin.h"
 #include "platform/text.h"
+#include "store/dialect.h"
 #include "store/schedules.h"
 #include "store/usage.h"
 
@@ -14,9 +15,7 @@ namespace store {
 namespace {
 
 bool TableExists(const ado::ConnectionPtr& connection, const char* table) {
-  return ado::QueryInteger(connection,
-                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
-                           {std::string(table)}, 0) > 0;
+  return HasTable(connection, table);
 }
 
 std::int64_t Integer(const ado::Parameter& value) {

@@ -8,15 +8,14 @@
 #include "platform/ado_admin.h"
 #include "platform/clock.h"
 #include "platform/text.h"
+#include "store/dialect.h"
 #include "store/free_site_rule.h"
 
 namespace store {
 namespace {
 
 bool TableExists(const ado::ConnectionPtr& connection, const char* table) {
-  return ado::QueryInteger(connection,
-                           "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name = ?1",
-                           {std::string(table)}, 0) > 0;
+  return HasTable(connection, table);
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date (month 1 to 12), and back.
@@ -74,7 +73,7 @@ void AddRun(const ado::ConnectionPtr& connection, const std::string& user, long 
   ado::Execute(connection,
                "INSERT INTO History (Day, UserName, Start, Minutes, Host, Free)"
                " VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (Day, UserName, Start)"
-               " DO UPDATE SET Minutes = Minutes + excluded.Minutes",
+               " DO UPDATE SET Minutes = History.Minutes + excluded.Minutes",
                {day, user, static_cast<std::int64_t>(start), static_cast<std::int64_t>(count), host,
                 static_cast<std::int64_t>(free ? 1 : 0)});
 }

@@ -62,9 +62,19 @@ std::string Count(const ado::ConnectionPtr& connection, const char* table, const
   return std::to_string(rows) + " " + row + (rows == 1 ? "" : "s");
 }
 
+// Backups are of files: a server's database has its own tools, and copy moves a store between both.
+void RefuseServer(const std::string& a, const std::string& b) {
+  if (ado::IsPostgreSqlConnectionString(a) || ado::IsPostgreSqlConnectionString(b)) {
+    throw DbError(
+        "backup and restore work on database files; back up a PostgreSQL store with its "
+        "server's tools (pg_dump), or copy it to a file with: minutrix-db copy SOURCE FILE");
+  }
+}
+
 }  // namespace
 
 store::ChangeResult Backup(const std::string& database, const std::string& file) {
+  RefuseServer(database, file);
   ado::ConnectionPtr connection = OpenChecked(database);
   try {
     ado::BackupDatabase(connection, DataSource(file));
@@ -78,6 +88,7 @@ store::ChangeResult Backup(const std::string& database, const std::string& file)
 }
 
 store::ChangeResult Restore(const std::string& file, const std::string& database) {
+  RefuseServer(file, database);
   ado::ConnectionPtr connection = OpenChecked(file);
   try {
     ado::ReplaceDatabase(connection, DataSource(database));

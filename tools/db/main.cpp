@@ -12,6 +12,7 @@
 #include "store/admin.h"
 #include "store/schedule_admin.h"
 #include "tools/db/backup.h"
+#include "tools/db/copy.h"
 #include "tools/db/report_commands.h"
 #include "tools/db/user_times_db.h"
 
@@ -19,8 +20,12 @@ namespace {
 
 constexpr const char* kUsage = R"(Usage: minutrix-db COMMAND DATABASE [ARGUMENTS]
 
-Administers UserTimesDB.mdb, the database of the Minutrix filter (an SQLite file).
-DATABASE is a host path, or a Windows path (X:\...) of the machine root in MINUTRIX_ROOT.
+Administers UserTimesDB.mdb, the database of the Minutrix filter (an SQLite file), or the store
+of several proxies on a PostgreSQL server.
+DATABASE is a host path, or a Windows path (X:\...) of the machine root in MINUTRIX_ROOT, or a
+PostgreSQL connection string: a postgresql:// URI or libpq's key=value form, quoted as one word
+('host=db.school.local dbname=minutrix user=admin'). Keep the password out of it: libpq reads
+~/.pgpass or PGPASSFILE. No password is ever printed.
 Every change is one transaction: a refused or failed command changes nothing.
 
 Commands that change the database (each takes --reason TEXT, kept in the audit):
@@ -28,7 +33,12 @@ Commands that change the database (each takes --reason TEXT, kept in the audit):
                                  row (ResetDaily yes, IdleGapMinutes 10, CurrentUserCommand
                                  timeleft, ServerPort 80), and the tables of the history, the
                                  extra minutes and the audit. --sample adds the users JSMITH
-                                 (60 minutes) and PJANSEN (unlimited).
+                                 (60 minutes) and PJANSEN (unlimited). On PostgreSQL it makes
+                                 the tables, their change notices and the roles minutrix_filter
+                                 (reads; charges minutes, never allowances or users) and
+                                 minutrix_admin (everything) where they are missing: running it
+                                 again changes nothing. A database holding other tables is
+                                 refused.
   add-user DATABASE NAME MINUTES [--group GROUP]
                                  Add a user. NAME is the login name without domain (UTF-8, at
                                  most 59 bytes, stored upper-case, not starting with @ nor *);
@@ -147,7 +157,17 @@ Commands that only read:
                                  (SUDO_USER, else LOGNAME, else the uid), the command, the user
                                  or setting, the value before and after, and the reason.
 
-Backup and restore, while the filter runs:
+Moving a store between a file and a server:
+  copy SOURCE TARGET [--replace] Copy the whole store (users, settings, free sites, the reset
+                                 marker, history, audit, groups and schedules) from SOURCE to
+                                 TARGET, either a file or a connection string: SQLite to
+                                 PostgreSQL and back. A missing target file is made; a server's
+                                 database gets the tables and roles first. A target that holds
+                                 rows is refused unless --replace. One transaction on the
+                                 target: all is copied or nothing. Long copies print progress
+                                 on standard error.
+
+Backup and restore of a file, while the filter runs:
   backup DATABASE FILE           Write a copy of the database to FILE: one consistent moment,
                                  every minute charged until then included (also those not yet
                                  in the database file itself, which a copy with cp misses).
@@ -286,8 +306,9 @@ int main(int argc, char** argv) {
   using Connection = const ado::ConnectionPtr&;
   try {
     if (command == "create" && (need(1) || (need(2) && args[2] == "--sample"))) {
-      db::Create(args[1], args.size() == 3, actor);
-      std::printf("Created %s\n", args[1].c_str());
+      std::printf("%s\n", db::Create(args[1], args.size() == 3, actor).c_str());
+    } else if (command == "copy" && (need(2) || (need(3) && args[3] == "--replace"))) {
+      std::printf("%s\n", db::Copy(args[1], args[2], args.size() == 4, std::cerr).c_str());
     } else if (command == "users" && need(1)) {
       db::ListUsers(args[1], std::cout);
     } else if (command == "add-user" && need(3)) {
@@ -363,11 +384,11 @@ int main(int argc, char** argv) {
       tell(command == "backup" ? db::Backup(args[1], args[2]) : db::Restore(args[1], args[2]));
     } else {
       for (const char* name :
-           {"create",         "users",     "add-user",     "rename-user", "remove-user",
-            "set-allowance",  "set-used",  "add-minutes",  "sites",       "add-site",
-            "remove-site",    "settings",  "set",          "report",      "history",
-            "audit",          "add-group", "remove-group", "set-group",   "set-hours",
-            "set-free-hours", "groups"}) {
+           {"create",      "copy",           "users",     "add-user",     "rename-user",
+            "remove-user", "set-allowance",  "set-used",  "add-minutes",  "sites",
+            "add-site",    "remove-site",    "settings",  "set",          "report",
+            "history",     "audit",          "add-group", "remove-group", "set-group",
+            "set-hours",   "set-free-hours", "groups"}) {
         if (command == name) return UsageError("wrong arguments for '" + command + "'.");
       }
       return UsageError("unknown command '" + command + "'.");

@@ -17,6 +17,7 @@
 #include "platform/text.h"
 #include "store/free_site_rule.h"
 #include "store/input_checks.h"
+#include "store/postgres_schema.h"
 #include "store/schedule_admin.h"
 #include "store/schema.h"
 #include "store/usage.h"
@@ -87,21 +88,21 @@ std::string AsGiven(std::string text, const std::string& path) {
   return text;
 }
 
+bool IsServer(const std::string& path) { return ado::IsPostgreSqlConnectionString(path); }
+
 DbError Failure(const std::string& what, const std::string& path, const ado::ComError& error) {
+  if (IsServer(path)) return DbError(what + " " + Shown(path) + ": " + error.Description());
   return DbError(what + " " + path + ": " + AsGiven(error.Description(), path));
 }
 
 ado::ConnectionPtr Connect(const std::string& path) {
   try {
     ado::ConnectionPtr connection = ado::CreateConnection();
-    connection->Open("Data Source=" + DataSource(path) + ";", "", "", 0);
+    connection->Open(IsServer(path) ? path : "Data Source=" + DataSource(path) + ";", "", "", 0);
     for (const char* table : {"Users", "FilterSettings", "tblPages"}) {
-      const std::int64_t found = ado::QueryInteger(
-          connection,
-          "SELECT count(*) FROM sqlite_schema WHERE type = 'table' AND name = ?1 COLLATE NOCASE",
-          {std::string(table)}, 0);
-      if (found == 0) {
-        throw DbError(path + " is not a user-times database: it has no table " + table + ".");
+      if (!store::HasTableAnyCase(connection, table)) {
+        throw DbError(Shown(path) + " is not a user-times database: it has no table " + table +
+                      ".");
       }
     }
     return connection;
@@ -116,13 +117,54 @@ std::string Now() {
   return std::string(text, std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm));
 }
 
-std::string Limit(std::int64_t allowance) {
-  return allowance == -1 ? "unlimited" : std::to_string(allowance);
+void InsertSettingsRow(const ado::ConnectionPtr& connection, bool sample_users,
+                       const store::Actor& actor) {
+  ado::Execute(
+      connection,
+      "INSERT INTO FilterSettings (ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,"
+      " DeniedMessage, UsersChanged, IdleGapMinutes, CurrentUserCommand, ServerPort,"
+      " ChangedBy, ChangedAt, WarningMode) VALUES (1, 0, 0, 0, ?1, 0, 10, 'timeleft', '80',"
+      " 'minutrix-db', ?2, 0)",
+      {std::string(kDefaultDeniedMessage), Now()});
+  if (sample_users) {
+    for (const SampleUser& user : kSampleUsers) {
+      ado::Execute(
+          connection,
+          "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
+          {std::string(user.name), user.allowance});
+    }
+  }
+  store::RecordCreation(connection, actor, sample_users ? "with sample users" : "");
 }
 
-}  // namespace
+std::string CreateOnServer(const std::string& path, bool sample_users, const store::Actor& actor) {
+  try {
+    ado::ConnectionPtr connection = ado::CreateConnection();
+    connection->Open(path, "", "", 0);
+    const std::vector<std::string> made = store::CreatePostgreSqlStore(connection);
+    bool settings = false;
+    store::BeginWrite(connection);
+    try {
+      if (ado::QueryInteger(connection, "SELECT count(*) FROM FilterSettings", {}, 0) == 0) {
+        InsertSettingsRow(connection, sample_users, actor);
+        settings = true;
+      }
+      ado::Execute(connection, "COMMIT");
+    } catch (...) {
+      ado::Execute(connection, "ROLLBACK");
+      throw;
+    }
+    if (made.empty() && !settings) return "The store in " + Shown(path) + " is complete already";
+    std::string what;
+    for (const std::string& line : made) what += (what.empty() ? "" : ", ") + line;
+    if (settings) what += std::string(what.empty() ? "" : ", ") + "the settings row";
+    return "Created in " + Shown(path) + ": " + what;
+  } catch (const ado::ComError& error) {
+    throw Failure("cannot create", path, error);
+  }
+}
 
-void Create(const std::string& path, bool sample_users, const store::Actor& actor) {
+fs::path NewFile(const std::string& path) {
   std::error_code ec;
   // A Windows path names a file of the machine root, not one below the current folder.
   fs::path host;
@@ -140,28 +182,50 @@ void Create(const std::string& path, bool sample_users, const store::Actor& acto
   } catch (const ado::ComError& error) {
     throw Failure("cannot create", path, error);
   }
+  return host;
+}
+
+std::string Limit(std::int64_t allowance) {
+  return allowance == -1 ? "unlimited" : std::to_string(allowance);
+}
+
+}  // namespace
+
+std::string Shown(const std::string& path) {
+  return IsServer(path) ? ado::RedactConnectionString(path) : path;
+}
+
+ado::ConnectionPtr OpenStore(const std::string& path) { return Connect(path); }
+
+std::string Create(const std::string& path, bool sample_users, const store::Actor& actor) {
+  if (IsServer(path)) return CreateOnServer(path, sample_users, actor);
+  std::error_code ec;
+  const fs::path host = NewFile(path);
   try {
     ado::ConnectionPtr connection = ado::CreateConnection();
     connection->Open("Data Source=" + DataSource(host.string()) + ";", "", "", 0);
     ado::Execute(connection, "BEGIN IMMEDIATE");
     for (const char* statement : store::ProductTables()) ado::Execute(connection, statement);
     store::CreateOwnTables(connection);
-    ado::Execute(
-        connection,
-        "INSERT INTO FilterSettings (ResetDaily, ResetWeekly, ResetMonthly, ShowStartMessage,"
-        " DeniedMessage, UsersChanged, IdleGapMinutes, CurrentUserCommand, ServerPort,"
-        " ChangedBy, ChangedAt, WarningMode) VALUES (1, 0, 0, 0, ?1, 0, 10, 'timeleft', '80',"
-        " 'minutrix-db', ?2, 0)",
-        {std::string(kDefaultDeniedMessage), Now()});
-    if (sample_users) {
-      for (const SampleUser& user : kSampleUsers) {
-        ado::Execute(
-            connection,
-            "INSERT INTO Users (UserName, MaxInternetTime, CurrentInternetTime) VALUES (?1, ?2, 0)",
-            {std::string(user.name), user.allowance});
-      }
-    }
-    store::RecordCreation(connection, actor, sample_users ? "with sample users" : "");
+    InsertSettingsRow(connection, sample_users, actor);
+    ado::Execute(connection, "COMMIT");
+    connection->Close();
+  } catch (const ado::ComError& error) {
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(host.string() + suffix, ec);
+    throw Failure("cannot create", path, error);
+  }
+  return "Created " + path;
+}
+
+void MakeEmptyStore(const std::string& path) {
+  std::error_code ec;
+  const fs::path host = NewFile(path);
+  try {
+    ado::ConnectionPtr connection = ado::CreateConnection();
+    connection->Open("Data Source=" + DataSource(host.string()) + ";", "", "", 0);
+    ado::Execute(connection, "BEGIN IMMEDIATE");
+    for (const char* statement : store::ProductTables()) ado::Execute(connection, statement);
+    store::CreateOwnTables(connection);
     ado::Execute(connection, "COMMIT");
     connection->Close();
   } catch (const ado::ComError& error) {
@@ -293,6 +357,7 @@ store::ChangeResult Change(
 
 std::filesystem::path HostFile(const std::string& path) {
   std::error_code ec;
+  if (IsServer(path)) return {};
   if (!IsWindowsPath(path)) return fs::absolute(path, ec).lexically_normal();
   const auto mapped = platform::HostPath(path);
   return mapped ? mapped->lexically_normal() : fs::path();

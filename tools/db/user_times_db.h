@@ -17,8 +17,19 @@ namespace user_times_db {
 using DbError = store::Refusal;
 
 // Makes a new database at `path` (host path) with the one settings row, empty tables and the
-// audit row of its making; with `sample_users`, also two users for tests and the demo.
-void Create(const std::string& path, bool sample_users, const store::Actor& actor);
+// audit row of its making; with `sample_users`, also two users for tests and the demo. A
+// PostgreSQL connection string gets the store's tables and roles where they are missing, and the
+// settings row (and sample users) when it has none yet: running it again changes nothing. Returns
+// the line that says what was made.
+std::string Create(const std::string& path, bool sample_users, const store::Actor& actor);
+
+// `path` as it may be printed: a connection string without its password.
+std::string Shown(const std::string& path);
+// Opens the store at `path` (a file or a connection string), checked to hold the product's
+// tables; DbError ("cannot open PATH: ...") otherwise.
+ado::ConnectionPtr OpenStore(const std::string& path);
+// Makes a database file at `path` with every table of the store and no rows.
+void MakeEmptyStore(const std::string& path);
 
 // The users with their allowance, minutes used and left, and extra minutes of this period.
 void ListUsers(const std::string& path, std::ostream& out);
@@ -35,7 +46,7 @@ store::ChangeResult Change(
     const std::function<store::ChangeResult(const ado::ConnectionPtr&)>& change);
 
 // The host file that `path` (a host path or a Windows path of the machine root) names; empty when
-// a Windows path maps to no file.
+// a Windows path maps to no file, and for a PostgreSQL connection string.
 std::filesystem::path HostFile(const std::string& path);
 
 // Opens the database and runs `read` on it; failures as DbError ("cannot read PATH: ...").
