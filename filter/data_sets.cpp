@@ -7,6 +7,7 @@
 #include "filter/diagnostic_log.h"
 #include "filter/reset_marker.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/status_file.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
@@ -200,6 +201,16 @@ void CountMonitoredUsers() {
     ReadUsageTables();
   }
   m_pSettingsRecord->MoveFirst();
+  if (SharedStore()) {
+    // Several filters read the flag: none clears it, each follows the number that every change
+    // of the administration tools moves.
+    static LONG seen = -1;  // the first decision reads them all once more
+    if (SettingsRecord.UsersChanged == seen) return;
+    seen = SettingsRecord.UsersChanged;
+    ReadUsers(false);
+    ReadUsageTables();
+    return;
+  }
   if (!SettingsRecord.UsersChanged) return;
   ReadUsers(true);
   ReadUsageTables();  // extra minutes and the store's own settings change with it

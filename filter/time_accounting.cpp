@@ -14,6 +14,7 @@
 #include "filter/reset_marker.h"
 #include "filter/schedule.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
@@ -79,7 +80,9 @@ int FreeMinutesOf(const std::string& upperName, const UserTimesRecord& period, i
 void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from, int to,
                  LONG before) {
   const std::string upper = platform::UpperAscii(userName);
-  m_pConnection->BeginTrans();
+  // A shared store's charge runs inside the transaction that holds the user's row lock.
+  const bool own_transaction = !SharedStore();
+  if (own_transaction) m_pConnection->BeginTrans();
   try {
     if (UserSet.CurrentInternetTime != before) gblPicUsersRS->Update(&UserSet);
     int charged_left = static_cast<int>(UserSet.CurrentInternetTime - before);
@@ -98,15 +101,18 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
         count = std::min(count, std::max(charged_left, 0));
         charged_left -= count;
       }
+      if (!free && !own_transaction) ClaimChargedMinutes(upper, MinuteStart(period, i), count);
       RecordChargedMinutes(upper, MinuteStart(period, i), count, period.strLastHost, free);
       i = end;
     }
-    m_pConnection->CommitTrans();
+    if (own_transaction) m_pConnection->CommitTrans();
   } catch (...) {
-    try {
-      m_pConnection->RollbackTrans();
-    } catch (...) {
-      // Already rolled back by the failed commit.
+    if (own_transaction) {
+      try {
+        m_pConnection->RollbackTrans();
+      } catch (...) {
+        // Already rolled back by the failed commit.
+      }
     }
     throw;
   }
@@ -154,7 +160,76 @@ LocalTimeOf g_today, g_last_reset;
 
 // Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
 // transaction; lastReset and TimesMap change only once it is committed.
+// Another filter of a shared store moved the marker first: its reset is this filter's too.
+void FollowSharedReset() {
+  ReadResetMarker();
+  ReadUsageTables();  // without the extra minutes that the reset emptied
+  TimesMap.clear();
+  DoMessageHandling(
+      "[CheckResetSchedule] Another filter made the reset of " + MarkerText(lastReset), 0);
+}
+
+// A shared store's reset: made by the one filter whose conditional update moves the marker from
+// the value all of them read; zeroes the users and ends every period in the same transaction.
+// Returns false when another filter was first (lastReset then follows the store).
+bool SharedResetAndMark(bool reset, std::time_t marker) {
+  SectionLock section(3);
+  long users = 0;
+  m_pConnection->BeginTrans();
+  try {
+    const std::string from = MarkerText(lastReset);
+    if (ado::Execute(
+            m_pConnection,
+            std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1 WHERE LastReset = ?2",
+            {MarkerText(marker), from}) != 1) {
+      m_pConnection->RollbackTrans();
+      FollowSharedReset();
+      return false;
+    }
+    if (reset) {
+      m_pRstUsers->MoveFirst();
+      if (m_pRstUsers->IsEOF()) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
+      while (!m_pRstUsers->IsEOF()) {
+        if (UserSet.CurrentInternetTime != 0) {
+          UserSet.CurrentInternetTime = 0;
+          gblPicUsersRS->Update(&UserSet);
+        }
+        m_pRstUsers->MoveNext();
+        ++users;
+      }
+      store::ClearExtraMinutes(m_pConnection);
+      ClearSharedPeriods();
+    }
+    m_pConnection->CommitTrans();
+  } catch (...) {
+    try {
+      m_pConnection->RollbackTrans();
+    } catch (...) {
+      // Already rolled back by the failed commit.
+    }
+    throw;
+  }
+  lastReset = marker;
+  if (!reset) return true;
+  ForgetExtraMinutes();
+  TimesMap.clear();
+  DoMessageHandlingRepeated("[ResetUserTimes] User reset!\n", 1, users);
+  return true;
+}
+
 void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
+  if (SharedStore() && marker) {
+    // A conflict with a charge of another filter (its row read before it committed): once more.
+    try {
+      SharedResetAndMark(reset, *marker);
+    } catch (const ado::ComError& error) {
+      if (error.Error() != ado::kErrorRowChanged) throw;
+      m_pRstUsers->Requery(ado::adOptionUnspecified);
+      gblPicUsersRS->BindToRecordset(&UserSet);
+      SharedResetAndMark(reset, *marker);
+    }
+    return;
+  }
   SectionLock section(3);
   if (reset) {
     m_pRstUsers->MoveFirst();
@@ -196,10 +271,12 @@ void LogClock(const char* format, std::time_t t) {
 
 }  // namespace
 
-int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest,
-                 int hasTime) {
+namespace {
+
+// The charge of one request on the user's period in TimesMap. Raises ado::ComError.
+int ChargePeriod(const std::string& userName, int* firstRequest, int hasTime) {
   std::optional<SectionLock> section3;
-  try {
+  {
     if (!hasTime) return 1;  // a user out of time is not charged further
     const std::time_t now = platform::Now();
     auto entry = TimesMap.find(userName);
@@ -341,6 +418,60 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       DoMessageHandling("[RegisterTime] Should get start message", 0);
     }
     return 1;
+  }
+}
+
+// The charge on a shared store: the user's row locked, the period read from the store, charged
+// and written back in one transaction, so that any filter continues any user's period and a
+// minute is charged once whichever filter saw it first.
+int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTime) {
+  if (!hasTime) return 1;
+  SectionLock section(3);
+  const int asked = *firstRequest;
+  for (int attempt = 1;; ++attempt) {
+    *firstRequest = asked;
+    m_pConnection->BeginTrans();
+    try {
+      bool found = false;
+      const std::optional<UserTimesRecord> loaded = LoadSharedPeriod(userName, found);
+      if (!found) {
+        m_pConnection->RollbackTrans();
+        DoMessageHandling("[RegisterTime] Failed to find user " + userName, 3);
+        DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
+        return 0;
+      }
+      const int result = ChargePeriod(userName, firstRequest, hasTime);
+      if (result == 0) {
+        m_pConnection->RollbackTrans();
+        return 0;
+      }
+      SaveSharedPeriod(userName, loaded);
+      m_pConnection->CommitTrans();
+      return result;
+    } catch (const ado::ComError& error) {
+      try {
+        m_pConnection->RollbackTrans();
+      } catch (...) {
+        // Already rolled back by the failed commit.
+      }
+      // The loaded rows lagged behind another filter's charge: read again, charge once more.
+      if (attempt == 1 && error.Error() == ado::kErrorRowChanged) {
+        m_pRstUsers->Requery(ado::adOptionUnspecified);
+        gblPicUsersRS->BindToRecordset(&UserSet);
+        continue;
+      }
+      throw;
+    }
+  }
+}
+
+}  // namespace
+
+int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest,
+                 int hasTime) {
+  try {
+    if (SharedStore()) return ChargeSharedPeriod(userName, firstRequest, hasTime);
+    return ChargePeriod(userName, firstRequest, hasTime);
   } catch (const ado::ComError& error) {
     ReportStoreError("", error);
     return 0;

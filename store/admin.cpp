@@ -50,7 +50,12 @@ ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, con
 }
 
 void MarkUsersChanged(const ado::ConnectionPtr& connection) {
-  ado::Execute(connection, "UPDATE FilterSettings SET UsersChanged = 1");
+  // Yes for the filter, which sets it back to 0; a new number at every change for the filters
+  // that share one store, which leave it as it is.
+  ado::Execute(connection,
+               "UPDATE FilterSettings SET UsersChanged = "
+               "CASE WHEN UsersChanged > 0 AND UsersChanged < 1000000 THEN UsersChanged + 1 "
+               "ELSE 1 END");
 }
 
 void RequireUser(const ado::ConnectionPtr& connection, const std::string& upper) {
