@@ -1,0 +1,313 @@
+// Two helpers on two machines with one store named by MinutrixStore, their clocks moved together:
+// one user's requests alternating between them are charged as one helper charges them, an
+// administrator's change is seen by both, the daily reset is made once, and while the store
+// cannot be reached each answer comes at once, as StoreDownPolicy says, with one log line at
+// each end of the outage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "hosts/squid/filter_chain.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A Windows path of the host file `path` (drive Z: is the host's root).
+std::string ZPath(const fs::path& path) {
+  std::string windows = "Z:" + path.string();
+  for (char& c : windows) {
+    if (c == '/') c = '\\';
+  }
+  return windows;
+}
+
+int CountOf(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+// One proxy: a machine with Minutrix.dll installed and registered, its helper started on demand.
+class Proxy {
+ public:
+  Proxy(const std::string& store, const fs::path& clock_file) : clock_file_(clock_file) {
+    fs::create_directories(Product() / "UserTimesDB");
+    fs::copy_file(test_support::kBuildDir / "Minutrix.dll", Product() / "Minutrix.dll");
+    machine_.Reg(
+        {"add", "HKLM\\software\\Minutrix", "/v", "MinutrixPath", "/d", "c:\\Minutrix\\", "/f"});
+    if (!store.empty()) {
+      machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixStore", "/d", store, "/f"});
+    }
+    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey, "/v", "FilterLoadOrder", "/d",
+                  "Minutrix", "/f"});
+    machine_.Reg({"add", std::string("HKLM\\") + squid::kFiltersKey + "\\Minutrix", "/v",
+                  "FilterPath", "/d", "c:\\Minutrix\\Minutrix.dll", "/f"});
+  }
+  fs::path Product() const { return machine_.root() / "c/Minutrix"; }
+  fs::path Database() const { return Product() / "UserTimesDB/UserTimesDB.mdb"; }
+  void Start(const std::vector<std::string>& options = {}) {
+    std::vector<std::string> argv{(test_support::kBuildDir / "minutrix-squid-helper").string(),
+                                  "--server-name", "proxy.test"};
+    argv.insert(argv.end(), options.begin(), options.end());
+    helper_ = std::make_unique<test_support::LiveProcess>(
+        argv,
+        std::map<std::string, std::string>{{"MINUTRIX_ROOT", machine_.root().string()},
+                                           {"MINUTRIX_CLOCK_FILE", clock_file_.string()}},
+        machine_.root() / "helper.err");
+  }
+  void Stop() { helper_.reset(); }
+  std::string Ask(const std::string& user, const std::string& url, int timeout_ms = 10000) {
+    return helper_->Ask(url + " ip=127.0.0.1 method=GET user=" + user, timeout_ms);
+  }
+  // Every log of the filter on this machine, in one text.
+  std::string Log() const {
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(Product())) {
+      if (entry.path().filename().string().rfind("MinutrixOutput", 0) == 0) {
+        all += test_support::ReadFile(entry.path());
+      }
+    }
+    return all;
+  }
+  std::string Status() const {
+    const std::string text = test_support::ReadFile(Product() / "Minutrix.sts");
+    return text.substr(0, text.find_first_of("\r\n"));
+  }
+
+ private:
+  test_support::ScratchMachine machine_;
+  fs::path clock_file_;
+  std::unique_ptr<test_support::LiveProcess> helper_;
+};
+
+class SharedStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    store_ = scratch_.path() / "shared/UserTimesDB.mdb";
+    fs::create_directories(store_.parent_path());
+    Db({"create", store_.string()});
+    Db({"add-user", store_.string(), "alice", "600"});
+    Db({"add-user", store_.string(), "kim", "3"});
+    Db({"set", store_.string(), "ShowStartMessage", "yes"});
+    const std::string connection = "Data Source=" + ZPath(store_) + ";";
+    a_ = std::make_unique<Proxy>(connection, Clock());
+    b_ = std::make_unique<Proxy>(connection, Clock());
+    At("2026-12-07 09:00:00");
+  }
+  fs::path Clock() const { return scratch_.path() / "clock"; }
+  void At(const std::string& local_time) { test_support::WriteFile(Clock(), local_time + "\n"); }
+  void AtMinute(int minute, const std::string& day = "2026-12-07") {
+    char time[64];
+    std::snprintf(time, sizeof time, "%s %02d:%02d:30", day.c_str(), 10 + minute / 60, minute % 60);
+    At(time);
+  }
+  void Db(std::vector<std::string> args) const {
+    args.insert(args.begin(), (test_support::kBuildDir / "minutrix-db").string());
+    const auto result = test_support::Run(args);
+    ASSERT_EQ(result.exit_code, 0) << result.output;
+  }
+  std::string Sql(const fs::path& database, const std::string& statement) const {
+    auto out = test_support::Run({"/usr/bin/sqlite3", database.string(), statement}).output;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+  std::string Sql(const std::string& statement) const { return Sql(store_, statement); }
+  int Used(const fs::path& database, const std::string& user) const {
+    return std::stoi(
+        Sql(database, "SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'"));
+  }
+  std::string History(const fs::path& database) const {
+    return Sql(database,
+               "SELECT Day, UserName, Start, Minutes, Free FROM History ORDER BY Day, Start");
+  }
+
+  test_support::ScratchDir scratch_;
+  fs::path store_;
+  std::unique_ptr<Proxy> a_;
+  std::unique_ptr<Proxy> b_;
+};
+
+// The sequence of a user's day: minute by minute, an idle gap, a free site and back.
+struct Visit {
+  int minute;
+  const char* url;
+};
+constexpr Visit kDay[] = {
+    {0, "http://a.example/"},   {1, "http://a.example/1"}, {2, "http://b.example/"},
+    {3, "http://b.example/2"},  {4, "http://a.example/"},  {5, "http://a.example/"},
+    {21, "http://c.example/"},  {22, "http://c.example/"}, {23, "http://proxy.test/free"},
+    {26, "http://c.example/"},  {27, "http://c.example/"}, {28, "http://d.example/"},
+    {30, "http://d.example/x"},
+};
+
+TEST_F(SharedStoreTest, OneUserAlternatingBetweenTwoHelpersIsChargedAsByOne) {
+  a_->Start();
+  b_->Start();
+  std::vector<std::string> shared_answers;
+  for (size_t i = 0; i < std::size(kDay); ++i) {
+    AtMinute(kDay[i].minute);
+    Proxy& proxy = i % 2 == 0 ? *a_ : *b_;
+    shared_answers.push_back(proxy.Ask("alice", kDay[i].url));
+  }
+
+  // The same day through one helper with the file beside its filter.
+  Proxy alone("", Clock());
+  Db({"create", alone.Database().string()});
+  Db({"add-user", alone.Database().string(), "alice", "600"});
+  Db({"add-user", alone.Database().string(), "kim", "3"});
+  Db({"set", alone.Database().string(), "ShowStartMessage", "yes"});
+  alone.Start();
+  std::vector<std::string> alone_answers;
+  for (const Visit& visit : kDay) {
+    AtMinute(visit.minute);
+    alone_answers.push_back(alone.Ask("alice", visit.url));
+  }
+
+  EXPECT_EQ(shared_answers, alone_answers);
+  // One start page for the first request and one after the idle gap, whichever helper saw them.
+  EXPECT_EQ(std::count_if(shared_answers.begin(), shared_answers.end(),
+                          [](const std::string& a) { return a.rfind("OK status=302", 0) == 0; }),
+            2);
+  EXPECT_EQ(Used(store_, "ALICE"), Used(alone.Database(), "ALICE"));
+  EXPECT_GT(Used(store_, "ALICE"), 5);
+  EXPECT_EQ(History(store_), History(alone.Database()));
+  EXPECT_EQ(Sql("SELECT count(*) FROM CountingPeriods"), "1") << "one period, in the store";
+}
+
+TEST_F(SharedStoreTest, RacingHelpersChargeEachMinuteOnce) {
+  a_->Start();
+  b_->Start();
+  // Both helpers see every request of every minute: each minute is charged by one of them.
+  for (int minute = 0; minute <= 8; ++minute) {
+    AtMinute(minute);
+    for (Proxy* proxy : {a_.get(), b_.get(), b_.get(), a_.get()}) {
+      const std::string answer = proxy->Ask("alice", "http://a.example/");
+      ASSERT_TRUE(answer == "ERR" || answer.rfind("OK status=302", 0) == 0) << answer;
+    }
+  }
+  EXPECT_EQ(Used(store_, "ALICE"), 8);
+  EXPECT_EQ(Sql("SELECT sum(Minutes) FROM History WHERE UserName = 'ALICE'"), "8");
+  EXPECT_EQ(Sql("SELECT count(*) FROM ChargedMinutes WHERE UserName = 'ALICE'"), "8");
+}
+
+TEST_F(SharedStoreTest, AnAdministratorsChangeIsSeenByBothAtTheirNextRequest) {
+  a_->Start();
+  b_->Start();
+  // kim spends the 3 minutes of the allowance across both helpers and is denied by both.
+  for (int minute = 0; minute <= 3; ++minute) {
+    AtMinute(minute);
+    (minute % 2 == 0 ? *a_ : *b_).Ask("kim", "http://a.example/");
+  }
+  AtMinute(4);
+  ASSERT_EQ(Used(store_, "KIM"), 3);
+  ASSERT_EQ(a_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
+  ASSERT_EQ(b_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
+
+  // Five extra minutes: the first helper to ask reads them, and the other one still does.
+  Db({"add-minutes", store_.string(), "kim", "5"});
+  EXPECT_EQ(a_->Ask("kim", "http://a.example/"), "ERR");
+  EXPECT_EQ(b_->Ask("kim", "http://a.example/"), "ERR");
+  // And a new allowance of 0 minutes (no extra left after it) is seen by both as well.
+  Db({"set-allowance", store_.string(), "kim", "0"});
+  Db({"add-minutes", store_.string(), "kim", "-5"});
+  AtMinute(5);
+  EXPECT_EQ(b_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
+  EXPECT_EQ(a_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
+}
+
+TEST_F(SharedStoreTest, TheDailyResetIsMadeOnceForBothHelpers) {
+  a_->Start();
+  b_->Start();
+  for (int minute = 0; minute <= 4; ++minute) {
+    AtMinute(minute);
+    (minute % 2 == 0 ? *a_ : *b_).Ask("alice", "http://a.example/");
+  }
+  ASSERT_EQ(Used(store_, "ALICE"), 4);
+  // The next morning: a resets, b continues the period a began instead of resetting again.
+  At("2026-12-08 08:00:30");
+  a_->Ask("alice", "http://a.example/");
+  EXPECT_EQ(Used(store_, "ALICE"), 0);
+  At("2026-12-08 08:01:30");
+  EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
+  At("2026-12-08 08:02:30");
+  EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "ERR");
+  At("2026-12-08 08:03:30");
+  EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(Used(store_, "ALICE"), 3) << "b's reset would have zeroed a's minutes";
+  EXPECT_EQ(Sql("SELECT LastReset FROM ResetMarker"), "2026-12-08 08:00:30");
+  EXPECT_EQ(CountOf(a_->Log(), "User reset!"), 2) << "alice and kim, once";
+  EXPECT_EQ(CountOf(b_->Log(), "User reset!"), 0);
+}
+
+struct OutageCase {
+  std::string name;
+  std::string policy;  // the helper's option; empty: the registry's default
+  std::string answer;  // to a monitored user while the store is down
+};
+
+class SharedStoreOutageTest : public SharedStoreTest,
+                              public ::testing::WithParamInterface<OutageCase> {};
+
+TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMinute) {
+  const OutageCase& c = GetParam();
+  const std::vector<std::string> options =
+      c.policy.empty() ? std::vector<std::string>{}
+                       : std::vector<std::string>{"--store-down-policy", c.policy};
+  a_->Start(options);
+  b_->Start(options);
+  for (int minute = 0; minute <= 4; ++minute) {
+    AtMinute(minute);
+    (minute % 2 == 0 ? *a_ : *b_).Ask("alice", "http://a.example/");
+  }
+  ASSERT_EQ(Used(store_, "ALICE"), 4);
+
+  // The store goes away for a while; both helpers keep answering, each at once.
+  const fs::path away = store_.string() + ".away";
+  fs::rename(store_, away);
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+  int asked = 0;
+  AtMinute(5);
+  while (std::chrono::steady_clock::now() < until) {
+    for (Proxy* proxy : {a_.get(), b_.get()}) {
+      const auto start = std::chrono::steady_clock::now();
+      const std::string answer = proxy->Ask("alice", "http://a.example/", 5000);
+      const auto took = std::chrono::steady_clock::now() - start;
+      EXPECT_LT(took, std::chrono::seconds(2));
+      EXPECT_EQ(answer, c.answer) << "request " << asked;
+      ++asked;
+    }
+  }
+  EXPECT_EQ(a_->Status(), "2") << "Health shows the outage";
+  fs::rename(away, store_);
+  // Back: charged again from the period as the store kept it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  AtMinute(7);
+  EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(a_->Status(), "1");
+  // The period kept in the store goes on: no confirmed minute lost, none charged twice.
+  EXPECT_EQ(Used(store_, "ALICE"), 7);
+  EXPECT_EQ(Sql("SELECT sum(Minutes) FROM History WHERE UserName = 'ALICE'"), "7");
+  for (Proxy* proxy : {a_.get(), b_.get()}) {
+    const std::string log = proxy->Log();
+    EXPECT_EQ(CountOf(log, "[StoreOutage] The store cannot be reached"), 1) << log;
+    EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 1) << log;
+  }
+  EXPECT_GT(asked, 6);
+}
+
+INSTANTIATE_TEST_SUITE_P(Policies, SharedStoreOutageTest,
+                         ::testing::Values(OutageCase{"RefusedByDefault", "", "OK minutrix=block"},
+                                           OutageCase{"AllowedByTheHelpersOption", "allow", "ERR"}),
+                         test_support::ByName{});
+
+}  // namespace
