@@ -35,7 +35,7 @@ std::string Decoded(std::string_view part) {
 
 // The value of libpq's key=value word `key` (blanks around "=", single quotes with backslash
 // escapes), or of a "key=value;" pair; empty when absent.
-std::string WordValue(std::string_view text, std::string_view key) {
+std::string WordValue(std::string_view text, std::string_view key, std::string* written = nullptr) {
   size_t i = 0;
   while (i < text.size()) {
     while (i < text.size() && (std::isspace(static_cast<unsigned char>(text[i])) || text[i] == ';'))
@@ -54,6 +54,7 @@ std::string WordValue(std::string_view text, std::string_view key) {
     ++i;
     while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
     std::string value;
+    const size_t value_start = i;
     if (i < text.size() && text[i] == '\'') {
       for (++i; i < text.size() && text[i] != '\''; ++i) {
         if (text[i] == '\\' && i + 1 < text.size()) ++i;
@@ -67,7 +68,10 @@ std::string WordValue(std::string_view text, std::string_view key) {
         value += text[i++];
       }
     }
-    if (platform::EqualsNoCase(name, key)) return value;
+    if (platform::EqualsNoCase(name, key)) {
+      if (written != nullptr) *written = std::string(text.substr(value_start, i - value_start));
+      return value;
+    }
   }
   return {};
 }
@@ -86,12 +90,11 @@ bool IsServerStore(std::string_view connection) {
 
 namespace {
 
-// The password as `connection` writes it (in a URI still percent-encoded), and whether it is
-// part of a URI.
-std::string RawPassword(std::string_view connection, bool& uri) {
+// The password as `connection` writes it (percent-encoded in a URI, quoted or escaped among
+// libpq's words) in `written`; its value returned.
+std::string FindPassword(std::string_view connection, std::string& written) {
   const std::string text = platform::Trim(connection, platform::kWhitespace);
-  uri = IsUri(text);
-  if (!uri) return WordValue(text, "password");
+  if (!IsUri(text)) return WordValue(text, "password", &written);
   const size_t scheme_end = text.find("://") + 3;
   const size_t authority_end = text.find_first_of("/?", scheme_end);
   const std::string authority =
@@ -100,7 +103,10 @@ std::string RawPassword(std::string_view connection, bool& uri) {
   const size_t at = authority.rfind('@');
   if (at != std::string::npos) {
     const size_t colon = authority.substr(0, at).find(':');
-    if (colon != std::string::npos) return authority.substr(colon + 1, at - colon - 1);
+    if (colon != std::string::npos) {
+      written = authority.substr(colon + 1, at - colon - 1);
+      return Decoded(written);
+    }
   }
   const size_t query = text.find('?');
   if (query == std::string::npos) return {};
@@ -108,31 +114,36 @@ std::string RawPassword(std::string_view connection, bool& uri) {
   for (;;) {
     const size_t amp = rest.find('&');
     const std::string_view pair = rest.substr(0, amp);
-    if (StartsWithNoCase(pair, "password=")) return std::string(pair.substr(9));
+    if (StartsWithNoCase(pair, "password=")) {
+      written = std::string(pair.substr(9));
+      return Decoded(written);
+    }
     if (amp == std::string_view::npos) return {};
     rest = rest.substr(amp + 1);
+  }
+}
+
+void HideAll(std::string& text, const std::string& secret) {
+  if (secret.empty()) return;
+  for (size_t at = text.find(secret); at != std::string::npos; at = text.find(secret, at + 8)) {
+    text.replace(at, secret.size(), "********");
   }
 }
 
 }  // namespace
 
 std::string PasswordOf(std::string_view connection) {
-  bool uri = false;
-  const std::string raw = RawPassword(connection, uri);
-  return uri ? Decoded(raw) : raw;
+  std::string written;
+  return FindPassword(connection, written);
 }
 
 std::string WithoutPassword(std::string_view text, std::string_view connection) {
   std::string out(text);
-  bool uri = false;
-  const std::string raw = RawPassword(connection, uri);
-  // As the connection text writes it, and as the database's own messages would.
-  for (const std::string& form : {raw, uri ? Decoded(raw) : std::string()}) {
-    if (form.empty()) continue;
-    for (size_t at = out.find(form); at != std::string::npos; at = out.find(form, at + 8)) {
-      out.replace(at, form.size(), "********");
-    }
-  }
+  std::string written;
+  const std::string value = FindPassword(connection, written);
+  // As the connection text writes it, and as the database's own messages would quote it.
+  HideAll(out, written);
+  HideAll(out, value);
   return out;
 }
 
