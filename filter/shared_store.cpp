@@ -20,7 +20,9 @@
 
 namespace {
 
-std::string& Connection() { return platform::NeverDestroyed<std::string>(); }
+// Never destroyed: the filter object's destructor may still log through them.
+std::string& g_connection = platform::NeverDestroyed<std::string>();
+std::string& Connection() { return g_connection; }
 bool g_shared = false;
 bool g_server = false;  // a database server: rows are locked with FOR UPDATE
 
@@ -29,7 +31,8 @@ bool g_outage = false;
 std::time_t g_outage_since = 0;
 std::chrono::steady_clock::time_point g_last_try{};
 bool g_error_in_decision = false;
-std::string& FirstError() { return platform::NeverDestroyed<std::string>(); }
+std::string& g_first_error = platform::NeverDestroyed<std::string>();
+std::string& FirstError() { return g_first_error; }
 
 constexpr auto kReconnectEvery = std::chrono::seconds(1);
 
@@ -81,6 +84,16 @@ store::StoreDownPolicy CurrentStoreDownPolicy() noexcept {
 // ---- periods in the store ----
 
 void CreatePeriodTables() {
+  // A store made for several filters has them already, and its filter role may not create.
+  try {
+    ado::QueryInteger(m_pConnection, "SELECT count(*) FROM CountingPeriods WHERE UserName = ''", {},
+                      0);
+    ado::QueryInteger(m_pConnection, "SELECT count(*) FROM ChargedMinutes WHERE UserName = ''", {},
+                      0);
+    return;
+  } catch (const ado::ComError&) {
+    // Missing: made below.
+  }
   for (const char* statement : store::SharedPeriodTables()) ado::Execute(m_pConnection, statement);
 }
 

@@ -177,8 +177,13 @@ bool SharedResetAndMark(bool reset, std::time_t marker) {
   long users = 0;
   m_pConnection->BeginTrans();
   try {
-    const std::string from = MarkerText(lastReset);
-    if (ado::Execute(
+    // The marker as stored (an administrator may have written it in another form): moved by
+    // another filter when it is no longer the time this filter read.
+    const std::string from = ado::QueryText(
+        m_pConnection, std::string("SELECT LastReset FROM ") + kResetMarkerTable, {}, "");
+    const std::optional<std::time_t> stored = ParseMarker(from);
+    if (!stored || *stored != lastReset ||
+        ado::Execute(
             m_pConnection,
             std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1 WHERE LastReset = ?2",
             {MarkerText(marker), from}) != 1) {

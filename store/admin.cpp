@@ -50,16 +50,6 @@ ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, con
 }
 
 void MarkUsersChanged(const ado::ConnectionPtr& connection) {
-  // Filters that share one store (they keep their periods in it) leave the flag set and follow
-  // its number, which moves at every change; a filter of its own clears it, and a number that
-  // moved under it would fail its clearing, so it is 1 there.
-  if (HasTable(connection, kPeriodsTable)) {
-    ado::Execute(connection,
-                 "UPDATE FilterSettings SET UsersChanged = "
-                 "CASE WHEN UsersChanged > 0 AND UsersChanged < 1000000 THEN UsersChanged + 1 "
-                 "ELSE 1 END");
-    return;
-  }
   ado::Execute(connection, "UPDATE FilterSettings SET UsersChanged = 1");
 }
 

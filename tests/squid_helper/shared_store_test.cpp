@@ -248,6 +248,34 @@ TEST_F(SharedStoreTest, TheDailyResetIsMadeOnceForBothHelpers) {
   EXPECT_EQ(CountOf(b_->Log(), "User reset!"), 0);
 }
 
+TEST_F(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreIsThere) {
+  // A store that is not there yet, named with a password that no log line may show.
+  const fs::path later = scratch_.path() / "later/UserTimesDB.mdb";
+  Proxy proxy("Data Source=" + ZPath(later) + ";PASSWORD=Geheim42;", Clock());
+  proxy.Start();
+  AtMinute(0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(proxy.Ask("alice", "http://a.example/"), "OK minutrix=block");
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  EXPECT_EQ(proxy.Status(), "2");
+
+  fs::create_directories(later.parent_path());
+  Db({"create", later.string()});
+  Db({"add-user", later.string(), "alice", "600"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  EXPECT_EQ(proxy.Ask("alice", "http://a.example/"), "ERR");
+  AtMinute(2);
+  EXPECT_EQ(proxy.Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(Used(later, "ALICE"), 2);
+  EXPECT_EQ(proxy.Status(), "1");
+
+  const std::string log = proxy.Log();
+  EXPECT_EQ(log.find("Geheim42"), std::string::npos) << log;
+  EXPECT_NE(log.find("PASSWORD=********"), std::string::npos) << log;
+  EXPECT_EQ(CountOf(log, "[StoreOutage] The store cannot be reached"), 1) << log;
+  EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 1) << log;
+}
+
 struct OutageCase {
   std::string name;
   std::string policy;  // the helper's option; empty: the registry's default
