@@ -459,11 +459,16 @@ int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTi
       } catch (...) {
         // Already rolled back by the failed commit.
       }
-      // The loaded rows lagged behind another filter's charge: read again, charge once more.
-      if (attempt == 1 && error.Error() == ado::kErrorRowChanged) {
-        m_pRstUsers->Requery(ado::adOptionUnspecified);
-        gblPicUsersRS->BindToRecordset(&UserSet);
-        continue;
+      if (error.Error() == ado::kErrorRowChanged) {
+        // The loaded rows lagged behind another filter's charge: read again, charge once more.
+        if (attempt == 1) {
+          m_pRstUsers->Requery(ado::adOptionUnspecified);
+          gblPicUsersRS->BindToRecordset(&UserSet);
+          continue;
+        }
+        // Still a minute that is charged already: the store stays as it is.
+        DoMessageHandling("[RegisterTime] Not charged: " + error.Description(), 2);
+        return 0;
       }
       throw;
     }
