@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/services.h"
 #include "platform/text.h"
 #include "store/schedules.h"
 #include "store/today.h"
@@ -21,7 +22,8 @@ struct Health {
   std::optional<std::string> status;       // the status file's number
   std::optional<std::string> status_time;  // and when it was written
   int helpers = 0;
-  int last_charge = -1;  // minute of today
+  std::optional<std::time_t> last_decided;  // by the filters behind Squid
+  int last_charge = -1;                     // minute of today
   std::vector<std::string> errors;
   std::string log_name;
 };
@@ -41,6 +43,7 @@ Health ReadHealth(Console::Impl& console, std::time_t now) {
     // The kernel's short name (another user's program) is cut to 15 characters.
     if (platform::ProcessName(pid).rfind("minutrix-squid-", 0) == 0) ++health.helpers;
   }
+  health.last_decided = platform::LastServiceWork("W3SVC");
   {
     auto connection = console.pool.Borrow();
     for (const auto& row : store::ReadToday(*connection, now)) {
@@ -66,6 +69,14 @@ Health ReadHealth(Console::Impl& console, std::time_t now) {
   return health;
 }
 
+// "2026-12-08 09:05:07", local time.
+std::string DateTimeText(std::time_t t) {
+  const std::tm tm = platform::LocalTime(t);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &tm);
+  return text;
+}
+
 std::string StatusMeaning(const std::string& status) {
   if (status == "1") return "ready: the database and its tables were loaded";
   if (status == "0") return "starting, or the start-up failed before the database was loaded";
@@ -85,6 +96,8 @@ void ApiHealth(Console::Impl& console, Call& call) {
       Json{{"status", health.status ? Json(*health.status) : Json(nullptr)},
            {"status_time", health.status_time ? Json(*health.status_time) : Json(nullptr)},
            {"helpers", health.helpers},
+           {"last_request",
+            health.last_decided ? Json(DateTimeText(*health.last_decided)) : Json(nullptr)},
            {"last_charge",
             health.last_charge < 0 ? Json(nullptr) : Json(store::MinuteText(health.last_charge))},
            {"errors", health.errors}});
@@ -103,6 +116,10 @@ void PageHealth(Console::Impl& console, Call& call) {
   body += "<div class=\"card\"><div class=\"muted\">" + EscT(call, "Squid's helpers running") +
           "</div><div class=\"big " + (health.helpers > 0 ? "ok" : "bad") + "\">" +
           std::to_string(health.helpers) + "</div></div>";
+  body += "<div class=\"card\"><div class=\"muted\">" + EscT(call, "Last request decided") +
+          "</div><div class=\"big\">" +
+          (health.last_decided ? Esc(DateTimeText(*health.last_decided)) : EscT(call, "none")) +
+          "</div></div>";
   body += "<div class=\"card\"><div class=\"muted\">" + EscT(call, "Last minute charged today") +
           "</div><div class=\"big\">" +
           (health.last_charge < 0 ? EscT(call, "none") : store::MinuteText(health.last_charge)) +

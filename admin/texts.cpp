@@ -226,6 +226,7 @@ const std::map<std::string_view, std::string_view>& Dutch() {
       {"unknown status", "onbekende status"},
       {"Squid's helpers running", "Draaiende helpers van Squid"},
       {"Last minute charged today", "Laatst getelde minuut vandaag"},
+      {"Last request decided", "Laatste beslist verzoek"},
       {"The last errors of the filter's log", "De laatste fouten in het logboek van het filter"},
       {"No errors today.", "Vandaag geen fouten."},
   };

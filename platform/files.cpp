@@ -108,6 +108,17 @@ bool WriteAll(int fd, std::string_view content) {
 
 }  // namespace
 
+bool MarkHostFile(const std::filesystem::path& path, std::time_t when) {
+  const timespec times[2] = {{when, 0}, {when, 0}};
+  if (::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0) return true;
+  if (errno != ENOENT) return false;
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool set = ::futimens(fd, times) == 0;
+  ::close(fd);
+  return set;
+}
+
 DWORD ReplaceFileDurably(const std::filesystem::path& path, std::string_view content) {
   std::error_code ec;
   std::filesystem::path target = path;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -39,6 +40,10 @@ class WinFile {
 // error) with the old file untouched and the temporary file removed. A symbolic link is followed,
 // the file's permissions are kept.
 DWORD ReplaceFileDurably(const std::filesystem::path& path, std::string_view content);
+
+// Sets both times of the host file `path` to `when`, making it (empty) first when it is missing:
+// a mark that costs no write of content. False when it cannot be made or set.
+bool MarkHostFile(const std::filesystem::path& path, std::time_t when);
 
 // Reads a whole file by its Windows name; nullopt (last error set) when it cannot be read.
 std::optional<std::string> ReadWholeFile(std::string_view windows_path);

@@ -1,12 +1,16 @@
 // Service configuration from the machine profile and the state file beside it.
 #include "platform/services.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "platform/files.h"
 #include "platform/last_error.h"
@@ -25,9 +29,63 @@ std::optional<ProfileFile> LoadProfile(const std::string& host_path) {
   return ProfileFile::Parse(text.str());
 }
 
+std::string WorkLockPath(std::string_view name) {
+  return (MachineRoot() / ("services." + UpperAscii(name) + ".lock")).string();
+}
+
+// Readable by all: the helper runs as Squid's user, net stop as root; flock needs no write.
+// Only a worker makes the file: a machine where no work ever ran keeps none.
+int OpenWorkLock(std::string_view name, bool create) {
+  return ::open(WorkLockPath(name).c_str(), O_RDONLY | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+}
+
 }  // namespace
 
 std::string ServiceStatePath() { return (MachineRoot() / "services.state").string(); }
+
+ServiceWork::ServiceWork(std::string_view name) {
+  fd_ = OpenWorkLock(name, true);
+  if (fd_ < 0) return;
+  while (::flock(fd_, LOCK_SH) != 0) {
+    if (errno == EINTR) continue;
+    ::close(fd_);
+    fd_ = -1;
+    return;
+  }
+}
+
+ServiceWork::~ServiceWork() {
+  if (fd_ >= 0) ::close(fd_);  // closing lets go of the lock
+}
+
+bool NoteServiceWork(std::string_view name, std::time_t when) {
+  return MarkHostFile(MachineRoot() / ("services." + UpperAscii(name) + ".last"), when);
+}
+
+std::optional<std::time_t> LastServiceWork(std::string_view name) {
+  struct stat st {};
+  const std::string path = (MachineRoot() / ("services." + UpperAscii(name) + ".last")).string();
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return st.st_mtim.tv_sec;
+}
+
+bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout) {
+  const int fd = OpenWorkLock(name, false);
+  if (fd < 0) return true;  // no file: nobody holds it
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  bool ended = false;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      ended = true;
+      break;
+    }
+    if (errno != EWOULDBLOCK && errno != EINTR) break;
+    if (std::chrono::steady_clock::now() >= deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ::close(fd);
+  return ended;
+}
 
 std::vector<ServiceConfig> AllServices() {
   std::vector<ServiceConfig> out;

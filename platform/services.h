@@ -10,6 +10,8 @@
 //   State=running                 (state before anything was recorded; running when missing)
 #pragma once
 
+#include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +40,33 @@ bool RecordServiceState(std::string_view name, bool running);
 
 // Host path of the state file.
 std::string ServiceStatePath();
+
+// Held by a process while it does a service's work (the Squid helper while the web service's
+// filters are loaded): a stopping service waits for that work to end, as a Windows service stops
+// only once its work is unloaded. A shared lock on a file beside the state file; several
+// processes hold it at once, and a process that dies lets go of it.
+class ServiceWork {
+ public:
+  // Takes the lock; Held() is false when its file cannot be opened (the work then goes on
+  // without it: nothing can wait for it).
+  explicit ServiceWork(std::string_view name);
+  ~ServiceWork();
+  ServiceWork(const ServiceWork&) = delete;
+  ServiceWork& operator=(const ServiceWork&) = delete;
+  bool Held() const noexcept { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+};
+// When a service last did its work (the Squid helper last decided a request), by the platform's
+// clock: the modification time of a file beside the state file. Noting it costs a system call,
+// so a worker notes it every few seconds, not per request.
+bool NoteServiceWork(std::string_view name, std::time_t when);
+std::optional<std::time_t> LastServiceWork(std::string_view name);
+
+// Waits until no process holds a ServiceWork of `name`, at most `timeout`; false when one still
+// does then.
+bool WaitForServiceWorkToEnd(std::string_view name, std::chrono::milliseconds timeout);
 
 // Whether one service runs, asked as often as every request: the state file (and, while it records
 // nothing for the service, the machine profile) is read again only when it was replaced or changed;

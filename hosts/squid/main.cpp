@@ -1,5 +1,6 @@
 // minutrix-squid-helper: a Squid url_rewrite helper that hosts the ISAPI filters of this machine,
 // delivering each request to them as the web server would and answering in Squid's syntax.
+#include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -7,12 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "hosts/squid/filter_chain.h"
 #include "hosts/squid/free_sites.h"
 #include "hosts/squid/squid_config.h"
+#include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/services.h"
 
@@ -106,6 +110,10 @@ std::string HostName() {
 class LineReader {
  public:
   static constexpr size_t kMaxLine = 1 << 20;
+  // While no input comes, `idle` (when set) is called about every kIdleMs.
+  static constexpr int kIdleMs = 200;
+  void set_idle(std::function<void()> idle) { idle_ = std::move(idle); }
+
   // False at the end of the input. `too_long` tells that the line was cut.
   bool Next(std::string& line, bool& too_long) {
     line.clear();
@@ -113,6 +121,7 @@ class LineReader {
     for (;;) {
       if (pos_ == len_) {
         if (std::fflush(stdout) != 0) return false;  // answers go out before the helper waits
+        if (idle_) WaitForInput();
         const ssize_t n = ::read(0, buffer_, sizeof buffer_);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) return !line.empty() || too_long;
@@ -137,6 +146,16 @@ class LineReader {
   }
 
  private:
+  void WaitForInput() {
+    pollfd input{0, POLLIN, 0};
+    for (;;) {
+      const int ready = ::poll(&input, 1, kIdleMs);
+      if (ready > 0 || (ready < 0 && errno != EINTR)) return;  // read() tells what came
+      if (ready == 0) idle_();
+    }
+  }
+
+  std::function<void()> idle_;
   char buffer_[65536];
   size_t pos_ = 0;
   size_t len_ = 0;
@@ -294,29 +313,42 @@ int main(int argc, char** argv) {
   if (!config.store_down_policy.empty()) {
     ::setenv("MINUTRIX_STORE_DOWN_POLICY", config.store_down_policy.c_str(), 1);
   }
-  squid::FilterChain chain;
-  chain.set_extras(config.extras);
+  std::optional<squid::FilterChain> chain;
+  // Held while the filters are loaded: net stop waits until this helper has unloaded them.
+  std::optional<platform::ServiceWork> work;
   bool loaded = false;
-  // The filters registered when the web service (re)starts; a new helper process loads anew.
+  // The filters registered when the web service (re)starts.
   const auto load = [&] {
     loaded = true;
+    chain.emplace();
+    chain->set_extras(config.extras);
     std::vector<std::string> problems;
     std::vector<std::string> paths = squid::RegisteredFilterPaths(problems);
     paths.insert(paths.end(), filters.begin(), filters.end());
-    chain.Load(paths, problems);
+    chain->Load(paths, problems);
     for (const auto& problem : problems)
       std::fprintf(stderr, "minutrix-squid-helper: %s\n", problem.c_str());
     std::fprintf(stderr,
                  "minutrix-squid-helper: %zu filter(s) active, machine root %s, server name %s, "
                  "%s extras\n",
-                 chain.active(), platform::MachineRoot().c_str(), config.server_name.c_str(),
+                 chain->active(), platform::MachineRoot().c_str(), config.server_name.c_str(),
                  config.extras == squid::Extras::kKeyed ? "keyed" : "Squid's default");
     std::fflush(stderr);
   };
+  // A stopped web service unloads its filters, as IIS does: their shut-down runs now, not when
+  // Squid ends this helper.
+  const auto unload = [&] {
+    chain.reset();
+    work.reset();
+    loaded = false;
+  };
   platform::ServiceStateWatch web_service(squid::kWebService);
+  // The lock before the look at the state: a net stop after the look then waits for the unload.
+  work.emplace(squid::kWebService);
   if (web_service.Running()) {
     load();
   } else {
+    work.reset();
     std::fprintf(stderr,
                  "minutrix-squid-helper: the web service %s is stopped (machine root %s): requests "
                  "pass unfiltered until \"net start %s\"\n",
@@ -324,20 +356,35 @@ int main(int argc, char** argv) {
     std::fflush(stderr);
   }
 
+  constexpr std::time_t kNoteWorkEvery = 10;
+  std::time_t noted_work = 0;
   LineReader reader;
+  reader.set_idle([&] {
+    if (loaded && !web_service.Running()) unload();
+  });
   std::string line;
   bool too_long = false;
   while (reader.Next(line, too_long)) {
     std::string answer;
     if (!web_service.Running()) {
+      if (loaded) unload();
       answer = squid::PassAnswer(squid::ChannelOf(line));
     } else if (too_long) {
       // Refused, not BH: Squid would pass the request on after its retries.
       answer = squid::BlockAnswer(squid::ChannelOf(line));
     } else {
       // Started while the service was stopped, and the state changed without a new helper.
-      if (!loaded) load();
-      answer = chain.Answer(line, config.server_name);
+      if (!loaded) {
+        work.emplace(squid::kWebService);
+        load();
+      }
+      answer = chain->Answer(line, config.server_name);
+      // For the console's Health page: when the filters last decided a request.
+      if (const std::time_t now = platform::Now();
+          now - noted_work >= kNoteWorkEvery || now < noted_work) {
+        platform::NoteServiceWork(squid::kWebService, now);
+        noted_work = now;
+      }
     }
     answer.push_back('\n');
     if (std::fwrite(answer.data(), 1, answer.size(), stdout) != answer.size()) break;

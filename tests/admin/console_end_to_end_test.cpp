@@ -711,10 +711,22 @@ TEST_F(ConsoleTest, HealthTellsTheFiltersStatusAndOnlyTheErrorsOfItsLog) {
   EXPECT_EQ(health["status"], "1");
   EXPECT_EQ(health["status_time"], "08-12-2026; 09:00");
   EXPECT_EQ(health["errors"], Json::array({"*[OpenDBConnection] <b>failed</b>"}));
+  EXPECT_EQ(health["last_request"], nullptr) << "no helper decided anything on this machine";
+  std::tm noon{};
+  noon.tm_year = 2026 - 1900;
+  noon.tm_mon = 11;
+  noon.tm_mday = 8;
+  noon.tm_hour = 9;
+  noon.tm_min = 5;
+  noon.tm_sec = 7;
+  noon.tm_isdst = -1;
+  ASSERT_TRUE(platform::NoteServiceWork("W3SVC", std::mktime(&noon)));
+  EXPECT_EQ(Json::parse(browser.Get("/api/health")->body)["last_request"], "2026-12-08 09:05:07");
   const auto page = browser.Get("/health");
   ASSERT_TRUE(page);
   EXPECT_NE(page->body.find("*[OpenDBConnection] &lt;b&gt;failed&lt;/b&gt;"), std::string::npos);
   EXPECT_EQ(page->body.find("Starting App"), std::string::npos);
+  EXPECT_NE(page->body.find("2026-12-08 09:05:07"), std::string::npos);
 }
 
 }  // namespace

@@ -230,6 +230,68 @@ TEST_F(HelperTest, StoppedWebServicePassesEverythingAndLoadsNoFilter) {
   EXPECT_EQ(answers[2], "OK minutrix=block");
 }
 
+// IIS unloads its filters when it stops; here a running helper unloads them when net stop records
+// the stop, and net stop returns only after that, so that an uninstall's deletion of the logs that
+// follows finds them complete and nothing writes them again.
+TEST_F(HelperTest, NetStopReturnsOnlyOnceTheRunningHelperHasUnloadedTheFilter) {
+  test_support::LiveProcess helper(
+      {(test_support::kBuildDir / "minutrix-squid-helper").string(), "--server-name", "proxy.test"},
+      {{"MINUTRIX_CLOCK_FILE", (clock_.path() / "clock").string()}},
+      machine_.root() / "helper.err");
+  ASSERT_NE(helper.Ask("1 http://timeleft/ ip=1 method=GET user=alice").find("TimeLeft=5"),
+            std::string::npos);
+  const auto net = [&](const std::string& command) {
+    return test_support::Run({(test_support::kBuildDir / "minutrix-cmd").string(), "/c", command});
+  };
+  const auto log = [&] {
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(Product())) {
+      if (entry.path().filename().string().rfind("MinutrixOutput", 0) == 0)
+        all += test_support::ReadFile(entry.path());
+    }
+    return all;
+  };
+  ASSERT_EQ(log().find("TimesMap Terminated"), std::string::npos);
+  const auto stopped = net("net stop w3svc");
+  ASSERT_EQ(stopped.exit_code, 0) << stopped.output;
+  EXPECT_NE(log().find("TimesMap Terminated"), std::string::npos)
+      << "net stop returned before the filter was unloaded:\n"
+      << log();
+  EXPECT_EQ(helper.Ask("2 http://a.example/ ip=1 method=GET user=nobody"), "2 ERR");
+  std::tm nine{};
+  nine.tm_year = 2026 - 1900;
+  nine.tm_mon = 11;
+  nine.tm_mday = 7;
+  nine.tm_hour = 9;
+  nine.tm_isdst = -1;
+  EXPECT_EQ(platform::LastServiceWork(squid::kWebService), std::mktime(&nine))
+      << "the decision of the first request is noted, by the machine's clock";
+
+  // Started again, the helper loads the filters registered then, with the minutes on record.
+  const auto started = net("net start w3svc");
+  ASSERT_EQ(started.exit_code, 0) << started.output;
+  EXPECT_NE(helper.Ask("3 http://timeleft/ ip=1 method=GET user=alice").find("TimeLeft=5"),
+            std::string::npos);
+  EXPECT_EQ(helper.Stop(), 0);
+}
+
+// A helper that does not answer for its filters cannot hold a stop up for ever, nor may a stop
+// report success while the filters still work.
+TEST_F(HelperTest, NetStopReportsAFailureWhileTheWorkGoesOnPastItsWait) {
+  platform::ServiceWork held(squid::kWebService);
+  ASSERT_TRUE(held.Held());
+  EXPECT_FALSE(
+      platform::WaitForServiceWorkToEnd(squid::kWebService, std::chrono::milliseconds(300)));
+  {
+    platform::ServiceWork another(squid::kWebService);
+    EXPECT_TRUE(another.Held()) << "several processes do the work at once";
+  }
+}
+
+TEST_F(HelperTest, NetStopWaitsForNoWorkWhenNoHelperRuns) {
+  EXPECT_TRUE(platform::WaitForServiceWorkToEnd(squid::kWebService, std::chrono::milliseconds(0)));
+}
+
 TEST_F(HelperTest, RestartedHelperChargesNothingTwice) {
   Helper("http://a.example/ ip=1 method=GET user=alice\n");
   test_support::WriteFile(clock_.path() / "clock", "2026-12-07 09:04:00\n");

@@ -1,5 +1,6 @@
 // The Windows programs the interpreter stand-in carries: NET START/STOP over the machine's
 // services, REGSVR32, CSCRIPT (scripts are executables with a #! line here) and MSIEXEC.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -62,6 +63,9 @@ bool StartService(const platform::ServiceConfig& service) {
   return true;
 }
 
+// How long net stop waits for the work of a stopping service to end.
+constexpr std::chrono::seconds kServiceStopWait{30};
+
 bool StopService(const platform::ServiceConfig& service) {
   std::printf("The %s service is stopping.\n", service.display_name.c_str());
   if (RunHost(service.stop_command) != 0) {
@@ -71,6 +75,12 @@ bool StopService(const platform::ServiceConfig& service) {
   if (!platform::RecordServiceState(service.name, false)) {
     std::printf("The %s service could not be stopped.\n\nAccess is denied.\n\n",
                 service.display_name.c_str());
+    return false;
+  }
+  // Stopped means its work has ended: the filters' unloading is done (and logged) before
+  // whatever runs next, an uninstall's file deletion say.
+  if (!platform::WaitForServiceWorkToEnd(service.name, kServiceStopWait)) {
+    std::printf("The %s service could not be stopped.\n\n", service.display_name.c_str());
     return false;
   }
   std::printf("The %s service was stopped successfully.\n\n", service.display_name.c_str());
