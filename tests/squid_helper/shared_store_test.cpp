@@ -247,6 +247,22 @@ TEST_F(SharedStoreTest, AnAdministratorsChangeIsSeenByBothAtTheirNextRequest) {
   EXPECT_EQ(a_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
 }
 
+TEST_F(SharedStoreTest, WarningModeWarnsOnceOnAHelperThatNeverChargedTheUser) {
+  Db({"set", store_.string(), "WarningMode", "yes"});
+  a_->Start();
+  b_->Start();
+  for (int minute = 0; minute <= 3; ++minute) {
+    AtMinute(minute);
+    a_->Ask("kim", "http://a.example/");
+  }
+  ASSERT_EQ(Used(store_, "KIM"), 3);
+  AtMinute(4);
+  EXPECT_NE(b_->Ask("kim", "http://a.example/").find("DeniedMessage="), std::string::npos)
+      << "the warning";
+  EXPECT_EQ(b_->Ask("kim", "http://a.example/"), "ERR") << "then free passage, as warned";
+  EXPECT_EQ(CountOf(b_->Log(), "Error finding user"), 0);
+}
+
 TEST_F(SharedStoreTest, TheDailyResetIsMadeOnceForBothHelpers) {
   a_->Start();
   b_->Start();
