@@ -118,6 +118,9 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
   }
 }
 
+// How far the clocks of the proxies that share a store may differ (they follow one time server).
+constexpr std::time_t kProxyClockSkew = 5;
+
 // How far behind the last reset the clock may step and still be waited for; a time sync steps
 // seconds or minutes, a clock corrected after a wrong jump steps further.
 constexpr std::time_t kClockStepBackKept = 24 * 3600;
@@ -283,8 +286,13 @@ int ChargePeriod(const std::string& userName, int* firstRequest, int hasTime) {
   std::optional<SectionLock> section3;
   {
     if (!hasTime) return 1;  // a user out of time is not charged further
-    const std::time_t now = platform::Now();
+    std::time_t now = platform::Now();
     auto entry = TimesMap.find(userName);
+    // Another proxy's clock a little ahead of this one's charged the period last: its time holds.
+    if (SharedStore() && entry != TimesMap.end() && now < entry->second.ctimeLastRequest &&
+        entry->second.ctimeLastRequest - now <= kProxyClockSkew) {
+      now = entry->second.ctimeLastRequest;
+    }
 
     if (entry == TimesMap.end()) {
       UserTimesRecord record = NewPeriod(now, 0);
@@ -429,9 +437,27 @@ int ChargePeriod(const std::string& userName, int* firstRequest, int hasTime) {
 // The charge on a shared store: the user's row locked, the period read from the store, charged
 // and written back in one transaction, so that any filter continues any user's period and a
 // minute is charged once whichever filter saw it first.
+// Whether this request of a user changes nothing of the period as this filter last read it from
+// the store: the same minute of the period, the same host, no free site, no idle gap, and the
+// user's minutes (the loaded row, which follows every commit to the store) as the period left
+// them. Most requests are such; they cost no transaction. Users is on the user's row.
+bool NothingDue(const std::string& userName) {
+  const auto entry = TimesMap.find(userName);
+  if (entry == TimesMap.end() || gblFreeSite || m_pRstUsers->IsEOF()) return false;
+  const UserTimesRecord& period = entry->second;
+  const std::time_t now = platform::Now();
+  return !period.bFreeSite && now >= period.ctimeLastRequest &&
+         WholeMinutes(period.ctimeLastRequest, now) < SettingsRecord.IdleGapMinutes &&
+         WholeMinutes(period.ctimeFirstRequest, now) == period.dwPassedMinutes &&
+         UserSet.CurrentInternetTime ==
+             period.iOldMinutes + period.dwPassedMinutes - period.iFreeMinutes &&
+         platform::EqualsNoCase(store::HostPartOfUrl(gblRequestUrl), period.strLastHost);
+}
+
 int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTime) {
   if (!hasTime) return 1;
   SectionLock section(3);
+  if (NothingDue(userName)) return 1;
   const int asked = *firstRequest;
   for (int attempt = 1;; ++attempt) {
     *firstRequest = asked;
