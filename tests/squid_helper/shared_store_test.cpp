@@ -315,6 +315,22 @@ TEST_F(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreI
   EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 1) << log;
 }
 
+TEST(StoreDownPolicyOptionTest, PrintedIntoSquidsHelperLineAndCheckedWhenGiven) {
+  const std::string helper = (test_support::kBuildDir / "minutrix-squid-helper").string();
+  const auto printed = test_support::Run(
+      {helper, "--squid-config", "--server-name", "proxy.test", "--store-down-policy", "allow"});
+  ASSERT_EQ(printed.exit_code, 0) << printed.output;
+  const size_t line = printed.output.find("url_rewrite_program ");
+  ASSERT_NE(line, std::string::npos);
+  const std::string program = printed.output.substr(line, printed.output.find('\n', line) - line);
+  EXPECT_NE(program.find(" --store-down-policy allow"), std::string::npos) << program;
+  const auto wrong = test_support::Run({helper, "--store-down-policy=yes"});
+  EXPECT_EQ(wrong.exit_code, 2);
+  EXPECT_NE(wrong.output.find("\"refuse\" or \"allow\""), std::string::npos) << wrong.output;
+  const auto help = test_support::Run({helper, "--help"});
+  EXPECT_NE(help.output.find("--store-down-policy refuse|allow"), std::string::npos);
+}
+
 struct OutageCase {
   std::string name;
   std::string policy;  // the helper's option; empty: the registry's default
