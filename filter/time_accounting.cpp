@@ -161,8 +161,6 @@ class LocalTimeOf {
 };
 LocalTimeOf g_today, g_last_reset;
 
-// Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
-// transaction; lastReset and TimesMap change only once it is committed.
 // Another filter of a shared store moved the marker first: its reset is this filter's too.
 void FollowSharedReset() {
   ReadResetMarker();
@@ -225,6 +223,8 @@ bool SharedResetAndMark(bool reset, std::time_t marker) {
   return true;
 }
 
+// Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
+// transaction; lastReset and TimesMap change only once it is committed.
 void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
   if (SharedStore() && marker) {
     // A conflict with a charge of another filter (its row read before it committed): once more.
