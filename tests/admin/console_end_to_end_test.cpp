@@ -6,6 +6,7 @@
 #include <regex>
 #include <thread>
 
+#include "platform/services.h"
 #include "store/schema.h"
 #include "store/usage.h"
 #include "tests/admin/console_fixture.h"
