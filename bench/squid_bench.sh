@@ -106,7 +106,8 @@ pg_started=0
 cleanup() {
   stop_squid
   if [ "$pg_started" = 1 ]; then
-    runuser -u postgres -- "$pg_bin/pg_ctl" -D "$run/pg/data" -m fast -w stop >/dev/null 2>&1 || true
+    runuser -u postgres -- "$pg_bin/pg_ctl" -D "$run/pg/data" -m fast -w stop >/dev/null 2>&1 ||
+      kill -INT "$(head -1 "$run/pg/data/postmaster.pid" 2>/dev/null)" 2>/dev/null || true
   fi
   if [ -s "$run/nginx/nginx.pid" ]; then
     kill "$(cat "$run/nginx/nginx.pid")" 2>/dev/null || true
@@ -159,14 +160,22 @@ if [ "$postgresql" = 1 ]; then
   runuser -u postgres -- "$pg_bin/pg_ctl" -D "$run/pg/data" -l "$run/pg/server.log" -w \
     -o "-k $run/pg -p 55432 -c listen_addresses=''" start >/dev/null
   pg_started=1
-  store="host=$run/pg port=55432 dbname=minutrix user=postgres"
-  if "$build/minutrix-db" create "$store" >/dev/null 2>"$run/pg/create.err"; then
+  store="postgresql://postgres@/minutrix?host=$run/pg&port=55432"
+  pg_users() {  # rows of Users in the server's store, or nothing when it has none
+    psql -X -A -t -q -h "$run/pg" -p 55432 -U postgres -d minutrix -c 'SELECT count(*) FROM Users' 2>/dev/null
+  }
+  runuser -u postgres -- "$pg_bin/createdb" -h "$run/pg" -p 55432 minutrix 2>/dev/null || true
+  # Only a minutrix-db that knows PostgreSQL makes the tables there (a build without it would
+  # take the text for a file name).
+  if (cd "$run/pg" && "$build/minutrix-db" create "$store" >/dev/null 2>"$run/pg/create.err") &&
+     [ "$(pg_users)" = 0 ]; then
     log "PostgreSQL store: the same 1,000 users and 100 free sites"
     "$build/minutrix-db" set "$store" ServerPort "${page##*:}" >/dev/null
     "$build/minutrix-db" set "$store" ShowStartMessage no >/dev/null
     while read -r command name value; do
       "$build/minutrix-db" "$command" "$store" "$name" ${value:+"$value"} >/dev/null
     done < <(cat "$run/users.txt" "$run/sites.txt")
+    [ "$(pg_users)" = 1000 ] || { echo "squid_bench.sh: the PostgreSQL store has $(pg_users) users, not 1000" >&2; exit 1; }
     "$build/minutrix-machine" init "$machine_pg" >/dev/null
     mkdir -p "$machine_pg/c/Minutrix/UserTimesDB"
     cp "$build/Minutrix.dll" "$machine_pg/c/Minutrix/"
@@ -174,7 +183,7 @@ if [ "$postgresql" = 1 ]; then
     MINUTRIX_ROOT=$machine_pg "$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixDebug /d 0 /f >/dev/null
     MINUTRIX_ROOT=$machine_pg "$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixStore /d "$store" /f >/dev/null
   else
-    log "minutrix-db cannot make a store on PostgreSQL ($(head -1 "$run/pg/create.err")): the postgresql set-ups are left out"
+    log "minutrix-db cannot make a store on PostgreSQL ($(head -1 "$run/pg/create.err" 2>/dev/null)): the postgresql set-ups are left out"
     postgresql=0
   fi
 fi
@@ -188,7 +197,8 @@ for i in $(seq 1 $users); do
   credentials+=("Basic $(printf '%s:pw' "$user" | base64)")
 done
 htpasswd -b "$run/htpasswd" stranger pw 2>/dev/null
-chown -R proxy:proxy "$run"
+# Everything but the PostgreSQL server's folder, which stays its own.
+find "$run" -path "$run/pg" -prune -o -exec chown proxy:proxy {} +
 chmod 755 "$run"
 
 squid_conf() {  # $1 = none | noop | minutrix | postgresql, $2 = concurrency

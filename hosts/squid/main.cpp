@@ -273,7 +273,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     config.helper_path = std::filesystem::read_symlink("/proc/self/exe", ec).string();
     config.filters = filters;
-    for (const char* name : {"MINUTRIX_ROOT", "MINUTRIX_CLOCK_FILE"}) {
+    // PGPASSFILE: where libpq finds the password of a shared store (MinutrixStore).
+    for (const char* name : {"MINUTRIX_ROOT", "MINUTRIX_CLOCK_FILE", "PGPASSFILE"}) {
       if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
         config.environment.push_back(std::string(name) + "=" + value);
       }
