@@ -183,7 +183,8 @@ if [ "$postgresql" = 1 ]; then
     MINUTRIX_ROOT=$machine_pg "$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixDebug /d 0 /f >/dev/null
     MINUTRIX_ROOT=$machine_pg "$build/minutrix-machine" reg add 'HKLM\software\Minutrix' /v MinutrixStore /d "$store" /f >/dev/null
   else
-    log "minutrix-db cannot make a store on PostgreSQL ($(head -1 "$run/pg/create.err" 2>/dev/null)): the postgresql set-ups are left out"
+    reason=$(head -1 "$run/pg/create.err" 2>/dev/null || true)
+    log "minutrix-db cannot make a store on PostgreSQL (${reason:-it made no tables there}): the postgresql set-ups are left out"
     postgresql=0
   fi
 fi
