@@ -2,7 +2,8 @@
 // one user's requests alternating between them are charged as one helper charges them, an
 // administrator's change is seen by both, the daily reset is made once, and while the store
 // cannot be reached each answer comes at once, as StoreDownPolicy says, with one log line at
-// each end of the outage.
+// each end of the outage. The shared store is a parameter: a SQLite file outside both machines
+// here; a store on a database server plugs in as another SharedBackend.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "hosts/squid/filter_chain.h"
@@ -89,18 +91,72 @@ class Proxy {
   std::unique_ptr<test_support::LiveProcess> helper_;
 };
 
-class SharedStoreTest : public ::testing::Test {
+std::string SqliteRows(const fs::path& database, const std::string& statement) {
+  auto out = test_support::Run({"/usr/bin/sqlite3", database.string(), statement}).output;
+  while (!out.empty() && out.back() == '\n') out.pop_back();
+  return out;
+}
+
+// The store that the helpers share: how minutrix-db and MinutrixStore name it, how the test reads
+// it, and how it goes away and comes back.
+class SharedBackend {
+ public:
+  virtual ~SharedBackend() = default;
+  // What minutrix-db is given.
+  virtual std::string Target() const = 0;
+  // What MinutrixStore holds; with a password written into it when one is given.
+  virtual std::string Connection(const std::string& password = "") const = 0;
+  // The rows of a query, a line each, columns joined by '|'.
+  virtual std::string Sql(const std::string& statement) const = 0;
+  // The store cannot be reached from Down until Up.
+  virtual void Down() = 0;
+  virtual void Up() = 0;
+};
+
+// A SQLite file outside both machines (drive Z: of each), taken away by a rename.
+class SqliteFileBackend : public SharedBackend {
+ public:
+  explicit SqliteFileBackend(const fs::path& folder) : file_(folder / "UserTimesDB.mdb") {
+    fs::create_directories(folder);
+  }
+  std::string Target() const override { return file_.string(); }
+  std::string Connection(const std::string& password) const override {
+    return "Data Source=" + ZPath(file_) + ";" +
+           (password.empty() ? "" : "PASSWORD=" + password + ";");
+  }
+  std::string Sql(const std::string& statement) const override {
+    return SqliteRows(file_, statement);
+  }
+  void Down() override { fs::rename(file_, Away()); }
+  void Up() override { fs::rename(Away(), file_); }
+
+ private:
+  fs::path Away() const { return file_.string() + ".away"; }
+  fs::path file_;
+};
+
+struct BackendCase {
+  const char* name;
+  std::unique_ptr<SharedBackend> (*make)(const fs::path& folder);
+};
+
+auto Backends() {
+  return ::testing::Values(
+      BackendCase{"SqliteFile", [](const fs::path& folder) -> std::unique_ptr<SharedBackend> {
+                    return std::make_unique<SqliteFileBackend>(folder);
+                  }});
+}
+
+class SharedStoreFixture : public ::testing::Test {
  protected:
-  void SetUp() override {
-    store_ = scratch_.path() / "shared/UserTimesDB.mdb";
-    fs::create_directories(store_.parent_path());
-    Db({"create", store_.string()});
-    Db({"add-user", store_.string(), "alice", "600"});
-    Db({"add-user", store_.string(), "kim", "3"});
-    Db({"set", store_.string(), "ShowStartMessage", "yes"});
-    const std::string connection = "Data Source=" + ZPath(store_) + ";";
-    a_ = std::make_unique<Proxy>(connection, Clock());
-    b_ = std::make_unique<Proxy>(connection, Clock());
+  void Begin(const BackendCase& backend) {
+    store_ = backend.make(scratch_.path() / "shared");
+    Db({"create", store_->Target()});
+    Db({"add-user", store_->Target(), "alice", "600"});
+    Db({"add-user", store_->Target(), "kim", "3"});
+    Db({"set", store_->Target(), "ShowStartMessage", "yes"});
+    a_ = std::make_unique<Proxy>(store_->Connection(), Clock());
+    b_ = std::make_unique<Proxy>(store_->Connection(), Clock());
     At("2026-12-07 09:00:00");
   }
   fs::path Clock() const { return scratch_.path() / "clock"; }
@@ -115,25 +171,24 @@ class SharedStoreTest : public ::testing::Test {
     const auto result = test_support::Run(args);
     ASSERT_EQ(result.exit_code, 0) << result.output;
   }
-  std::string Sql(const fs::path& database, const std::string& statement) const {
-    auto out = test_support::Run({"/usr/bin/sqlite3", database.string(), statement}).output;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
+  std::string Sql(const std::string& statement) const { return store_->Sql(statement); }
+  static std::string UsedQuery(const std::string& user) {
+    return "SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'";
   }
-  std::string Sql(const std::string& statement) const { return Sql(store_, statement); }
-  int Used(const fs::path& database, const std::string& user) const {
-    return std::stoi(
-        Sql(database, "SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'"));
-  }
-  std::string History(const fs::path& database) const {
-    return Sql(database,
-               "SELECT Day, UserName, Start, Minutes, Free FROM History ORDER BY Day, Start");
-  }
+  static constexpr const char* kHistoryQuery =
+      "SELECT Day, UserName, Start, Minutes, Free FROM History ORDER BY Day, Start";
+  int Used(const std::string& user) const { return std::stoi(Sql(UsedQuery(user))); }
 
   test_support::ScratchDir scratch_;
-  fs::path store_;
+  std::unique_ptr<SharedBackend> store_;
   std::unique_ptr<Proxy> a_;
   std::unique_ptr<Proxy> b_;
+};
+
+class SharedStoreTest : public SharedStoreFixture,
+                        public ::testing::WithParamInterface<BackendCase> {
+ protected:
+  void SetUp() override { Begin(GetParam()); }
 };
 
 // The sequence of a user's day: minute by minute, an idle gap, a free site and back.
@@ -149,7 +204,7 @@ constexpr Visit kDay[] = {
     {30, "http://d.example/x"},
 };
 
-TEST_F(SharedStoreTest, OneUserAlternatingBetweenTwoHelpersIsChargedAsByOne) {
+TEST_P(SharedStoreTest, OneUserAlternatingBetweenTwoHelpersIsChargedAsByOne) {
   a_->Start();
   b_->Start();
   std::vector<std::string> shared_answers;
@@ -177,13 +232,13 @@ TEST_F(SharedStoreTest, OneUserAlternatingBetweenTwoHelpersIsChargedAsByOne) {
   EXPECT_EQ(std::count_if(shared_answers.begin(), shared_answers.end(),
                           [](const std::string& a) { return a.rfind("OK status=302", 0) == 0; }),
             2);
-  EXPECT_EQ(Used(store_, "ALICE"), Used(alone.Database(), "ALICE"));
-  EXPECT_GT(Used(store_, "ALICE"), 5);
-  EXPECT_EQ(History(store_), History(alone.Database()));
+  EXPECT_EQ(Used("ALICE"), std::stoi(SqliteRows(alone.Database(), UsedQuery("ALICE"))));
+  EXPECT_GT(Used("ALICE"), 5);
+  EXPECT_EQ(Sql(kHistoryQuery), SqliteRows(alone.Database(), kHistoryQuery));
   EXPECT_EQ(Sql("SELECT count(*) FROM CountingPeriods"), "1") << "one period, in the store";
 }
 
-TEST_F(SharedStoreTest, RacingHelpersChargeEachMinuteOnce) {
+TEST_P(SharedStoreTest, RacingHelpersChargeEachMinuteOnce) {
   a_->Start();
   b_->Start();
   // Both helpers asked at the same moment, again and again in every minute: each minute is
@@ -203,12 +258,12 @@ TEST_F(SharedStoreTest, RacingHelpersChargeEachMinuteOnce) {
     for (auto& racer : racers) racer.join();
     EXPECT_EQ(answers, std::vector<std::string>(2)) << "minute " << minute;
   }
-  EXPECT_EQ(Used(store_, "ALICE"), 8);
+  EXPECT_EQ(Used("ALICE"), 8);
   EXPECT_EQ(Sql("SELECT sum(Minutes) FROM History WHERE UserName = 'ALICE'"), "8");
   EXPECT_EQ(Sql("SELECT count(*) FROM ChargedMinutes WHERE UserName = 'ALICE'"), "8");
 }
 
-TEST_F(SharedStoreTest, AMinuteClaimedAlreadyIsNeverChargedAgain) {
+TEST_P(SharedStoreTest, AMinuteClaimedAlreadyIsNeverChargedAgain) {
   a_->Start();
   AtMinute(0);
   a_->Ask("alice", "http://a.example/");
@@ -216,13 +271,13 @@ TEST_F(SharedStoreTest, AMinuteClaimedAlreadyIsNeverChargedAgain) {
   Sql("INSERT INTO ChargedMinutes SELECT UserName, FirstRequest FROM CountingPeriods");
   AtMinute(1);
   EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "OK minutrix=block");
-  EXPECT_EQ(Used(store_, "ALICE"), 0);
+  EXPECT_EQ(Used("ALICE"), 0);
   EXPECT_EQ(Sql("SELECT count(*) FROM History"), "0");
   EXPECT_EQ(Sql("SELECT PassedMinutes FROM CountingPeriods"), "0");
   EXPECT_EQ(CountOf(a_->Log(), "[StoreOutage]"), 0) << "a refused charge is no outage";
 }
 
-TEST_F(SharedStoreTest, AnAdministratorsChangeIsSeenByBothAtTheirNextRequest) {
+TEST_P(SharedStoreTest, AnAdministratorsChangeIsSeenByBothAtTheirNextRequest) {
   a_->Start();
   b_->Start();
   // kim spends the 3 minutes of the allowance across both helpers and is denied by both.
@@ -231,31 +286,31 @@ TEST_F(SharedStoreTest, AnAdministratorsChangeIsSeenByBothAtTheirNextRequest) {
     (minute % 2 == 0 ? *a_ : *b_).Ask("kim", "http://a.example/");
   }
   AtMinute(4);
-  ASSERT_EQ(Used(store_, "KIM"), 3);
+  ASSERT_EQ(Used("KIM"), 3);
   ASSERT_EQ(a_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
   ASSERT_EQ(b_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
 
   // Five extra minutes: the first helper to ask reads them, and the other one still does.
-  Db({"add-minutes", store_.string(), "kim", "5"});
+  Db({"add-minutes", store_->Target(), "kim", "5"});
   EXPECT_EQ(a_->Ask("kim", "http://a.example/"), "ERR");
   EXPECT_EQ(b_->Ask("kim", "http://a.example/"), "ERR");
   // And a new allowance of 0 minutes (no extra left after it) is seen by both as well.
-  Db({"set-allowance", store_.string(), "kim", "0"});
-  Db({"add-minutes", store_.string(), "kim", "-5"});
+  Db({"set-allowance", store_->Target(), "kim", "0"});
+  Db({"add-minutes", store_->Target(), "kim", "-5"});
   AtMinute(5);
   EXPECT_EQ(b_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
   EXPECT_EQ(a_->Ask("kim", "http://a.example/").rfind("OK status=302", 0), 0u);
 }
 
-TEST_F(SharedStoreTest, WarningModeWarnsOnceOnAHelperThatNeverChargedTheUser) {
-  Db({"set", store_.string(), "WarningMode", "yes"});
+TEST_P(SharedStoreTest, WarningModeWarnsOnceOnAHelperThatNeverChargedTheUser) {
+  Db({"set", store_->Target(), "WarningMode", "yes"});
   a_->Start();
   b_->Start();
   for (int minute = 0; minute <= 3; ++minute) {
     AtMinute(minute);
     a_->Ask("kim", "http://a.example/");
   }
-  ASSERT_EQ(Used(store_, "KIM"), 3);
+  ASSERT_EQ(Used("KIM"), 3);
   AtMinute(4);
   EXPECT_NE(b_->Ask("kim", "http://a.example/").find("DeniedMessage="), std::string::npos)
       << "the warning";
@@ -263,34 +318,34 @@ TEST_F(SharedStoreTest, WarningModeWarnsOnceOnAHelperThatNeverChargedTheUser) {
   EXPECT_EQ(CountOf(b_->Log(), "Error finding user"), 0);
 }
 
-TEST_F(SharedStoreTest, TheDailyResetIsMadeOnceForBothHelpers) {
+TEST_P(SharedStoreTest, TheDailyResetIsMadeOnceForBothHelpers) {
   a_->Start();
   b_->Start();
   for (int minute = 0; minute <= 4; ++minute) {
     AtMinute(minute);
     (minute % 2 == 0 ? *a_ : *b_).Ask("alice", "http://a.example/");
   }
-  ASSERT_EQ(Used(store_, "ALICE"), 4);
+  ASSERT_EQ(Used("ALICE"), 4);
   // The next morning: a resets, b continues the period a began instead of resetting again.
   At("2026-12-08 08:00:30");
   a_->Ask("alice", "http://a.example/");
-  EXPECT_EQ(Used(store_, "ALICE"), 0);
+  EXPECT_EQ(Used("ALICE"), 0);
   At("2026-12-08 08:01:30");
   EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
   At("2026-12-08 08:02:30");
   EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "ERR");
   At("2026-12-08 08:03:30");
   EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
-  EXPECT_EQ(Used(store_, "ALICE"), 3) << "b's reset would have zeroed a's minutes";
+  EXPECT_EQ(Used("ALICE"), 3) << "b's reset would have zeroed a's minutes";
   EXPECT_EQ(Sql("SELECT LastReset FROM ResetMarker"), "2026-12-08 08:00:30");
   EXPECT_EQ(CountOf(a_->Log(), "User reset!"), 2) << "alice and kim, once";
   EXPECT_EQ(CountOf(b_->Log(), "User reset!"), 0);
 }
 
-TEST_F(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreIsThere) {
-  // A store that is not there yet, named with a password that no log line may show.
-  const fs::path later = scratch_.path() / "later/UserTimesDB.mdb";
-  Proxy proxy("Data Source=" + ZPath(later) + ";PASSWORD=Geheim42;", Clock());
+TEST_P(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreIsThere) {
+  // Named with a password that no log line may show, and not there when the helper starts.
+  store_->Down();
+  Proxy proxy(store_->Connection("Geheim42"), Clock());
   proxy.Start();
   AtMinute(0);
   const auto start = std::chrono::steady_clock::now();
@@ -298,22 +353,23 @@ TEST_F(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreI
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
   EXPECT_EQ(proxy.Status(), "2");
 
-  fs::create_directories(later.parent_path());
-  Db({"create", later.string()});
-  Db({"add-user", later.string(), "alice", "600"});
+  store_->Up();
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-  EXPECT_EQ(proxy.Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(proxy.Ask("alice", "http://a.example/").rfind("OK status=302", 0), 0u)
+      << "the start page of the period that begins now";
   AtMinute(2);
   EXPECT_EQ(proxy.Ask("alice", "http://a.example/"), "ERR");
-  EXPECT_EQ(Used(later, "ALICE"), 2);
+  EXPECT_EQ(Used("ALICE"), 2);
   EXPECT_EQ(proxy.Status(), "1");
 
   const std::string log = proxy.Log();
   EXPECT_EQ(log.find("Geheim42"), std::string::npos) << log;
-  EXPECT_NE(log.find("PASSWORD=********"), std::string::npos) << log;
+  EXPECT_NE(log.find("********"), std::string::npos) << log;
   EXPECT_EQ(CountOf(log, "[StoreOutage] The store cannot be reached"), 1) << log;
   EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 1) << log;
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, SharedStoreTest, Backends(), test_support::ByName{});
 
 TEST(StoreDownPolicyOptionTest, PrintedIntoSquidsHelperLineAndCheckedWhenGiven) {
   const std::string helper = (test_support::kBuildDir / "minutrix-squid-helper").string();
@@ -337,11 +393,15 @@ struct OutageCase {
   std::string answer;  // to a monitored user while the store is down
 };
 
-class SharedStoreOutageTest : public SharedStoreTest,
-                              public ::testing::WithParamInterface<OutageCase> {};
+class SharedStoreOutageTest
+    : public SharedStoreFixture,
+      public ::testing::WithParamInterface<std::tuple<BackendCase, OutageCase>> {
+ protected:
+  void SetUp() override { Begin(std::get<0>(GetParam())); }
+};
 
 TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMinute) {
-  const OutageCase& c = GetParam();
+  const OutageCase& c = std::get<1>(GetParam());
   const std::vector<std::string> options =
       c.policy.empty() ? std::vector<std::string>{}
                        : std::vector<std::string>{"--store-down-policy", c.policy};
@@ -351,11 +411,10 @@ TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMin
     AtMinute(minute);
     (minute % 2 == 0 ? *a_ : *b_).Ask("alice", "http://a.example/");
   }
-  ASSERT_EQ(Used(store_, "ALICE"), 4);
+  ASSERT_EQ(Used("ALICE"), 4);
 
   // The store goes away for a while; both helpers keep answering, each at once.
-  const fs::path away = store_.string() + ".away";
-  fs::rename(store_, away);
+  store_->Down();
   const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
   int asked = 0;
   AtMinute(5);
@@ -370,7 +429,7 @@ TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMin
     }
   }
   EXPECT_EQ(a_->Status(), "2") << "Health shows the outage";
-  fs::rename(away, store_);
+  store_->Up();
   // Back: charged again from the period as the store kept it.
   std::this_thread::sleep_for(std::chrono::milliseconds(1100));
   AtMinute(7);
@@ -378,7 +437,7 @@ TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMin
   EXPECT_EQ(b_->Ask("alice", "http://a.example/"), "ERR");
   EXPECT_EQ(a_->Status(), "1");
   // The period kept in the store goes on: no confirmed minute lost, none charged twice.
-  EXPECT_EQ(Used(store_, "ALICE"), 7);
+  EXPECT_EQ(Used("ALICE"), 7);
   EXPECT_EQ(Sql("SELECT sum(Minutes) FROM History WHERE UserName = 'ALICE'"), "7");
   for (Proxy* proxy : {a_.get(), b_.get()}) {
     const std::string log = proxy->Log();
@@ -388,9 +447,13 @@ TEST_P(SharedStoreOutageTest, AnswersAtOnceAsThePolicySaysAndLosesNoConfirmedMin
   EXPECT_GT(asked, 6);
 }
 
-INSTANTIATE_TEST_SUITE_P(Policies, SharedStoreOutageTest,
-                         ::testing::Values(OutageCase{"RefusedByDefault", "", "OK minutrix=block"},
-                                           OutageCase{"AllowedByTheHelpersOption", "allow", "ERR"}),
-                         test_support::ByName{});
+INSTANTIATE_TEST_SUITE_P(
+    Policies, SharedStoreOutageTest,
+    ::testing::Combine(Backends(),
+                       ::testing::Values(OutageCase{"RefusedByDefault", "", "OK minutrix=block"},
+                                         OutageCase{"AllowedByTheHelpersOption", "allow", "ERR"})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+    });
 
 }  // namespace
