@@ -59,11 +59,15 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
         m_bUserSeen = 0;
         return StoreDownAnswer();
       }
-      EndOutage();
     }
     BeginStoreDecision();
     const DWORD result = DecideRequest(context);
-    if (!StoreFailedInDecision()) return result;
+    // Over only when a whole decision worked again: a store that opens but fails every request
+    // stays one outage, not two lines a second.
+    if (!StoreFailedInDecision()) {
+      EndOutage();
+      return result;
+    }
     StartOutage();
     return StoreDownAnswer();
   } catch (...) {
@@ -90,6 +94,7 @@ bool ClsTempogate::ReconnectStore() {
     gblPicUsersRS->BindToRecordset(&UserSet);
     ReadResetMarker();  // another filter may have made a reset meanwhile
     ReadUsageTables();
+    CreatePeriodTables();  // a store put back from an older copy may lack them
     return true;
   } catch (...) {
     return false;

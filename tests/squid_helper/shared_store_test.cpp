@@ -371,6 +371,26 @@ TEST_P(SharedStoreTest, DownAtTheStartTheFilterStillAnswersAndLoadsOnceTheStoreI
 
 INSTANTIATE_TEST_SUITE_P(Stores, SharedStoreTest, Backends(), test_support::ByName{});
 
+TEST_P(SharedStoreTest, AStoreThatOpensButFailsEveryChargeIsOneOutageNotOnePerSecond) {
+  a_->Start();
+  AtMinute(0);
+  a_->Ask("alice", "http://a.example/");
+  // Periods that can be read but never written again.
+  Sql("DROP TABLE CountingPeriods; CREATE VIEW CountingPeriods AS SELECT 'ALICE' AS UserName, "
+      "0 AS FirstRequest, 0 AS LastRequest, 0 AS OldMinutes, 0 AS PassedMinutes, "
+      "0 AS FreeMinutes, 0 AS FreeSite, '' AS LastHost");
+  const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(3500);
+  for (int minute = 1; std::chrono::steady_clock::now() < until; ++minute) {
+    AtMinute(minute % 50);
+    EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "OK minutrix=block");
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  const std::string log = a_->Log();
+  EXPECT_EQ(CountOf(log, "[StoreOutage] The store cannot be reached"), 1) << log;
+  EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 0) << log;
+  EXPECT_EQ(Used("ALICE"), 0);
+}
+
 TEST(StoreDownPolicyOptionTest, PrintedIntoSquidsHelperLineAndCheckedWhenGiven) {
   const std::string helper = (test_support::kBuildDir / "minutrix-squid-helper").string();
   const auto printed = test_support::Run(
