@@ -18,6 +18,9 @@
 
 #include "hosts/squid/filter_chain.h"
 #include "tests/support/test_support.h"
+#if __has_include("tests/support/postgres_server.h")
+#include "tests/support/postgres_server.h"
+#endif
 
 namespace {
 
@@ -135,6 +138,32 @@ class SqliteFileBackend : public SharedBackend {
   fs::path file_;
 };
 
+#if __has_include("tests/support/postgres_server.h")
+// A PostgreSQL 15 server of the test's own (a Unix socket in its folder), stopped and started
+// again to take the store away. Each case gets its own server and database.
+class PostgresBackend : public SharedBackend {
+ public:
+  PostgresBackend() : database_(server_.NewDatabase()) {}
+  std::string Target() const override { return server_.KeyValue(database_); }
+  std::string Connection(const std::string& password) const override {
+    return server_.KeyValue(database_) + (password.empty() ? "" : " password=" + password);
+  }
+  std::string Sql(const std::string& statement) const override {
+    auto out = test_support::Run({"/usr/bin/psql", "-X", "-A", "-t", "-q", "-F", "|",
+                                  server_.KeyValue(database_), "-c", statement})
+                   .output;
+    while (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+  }
+  void Down() override { server_.Stop(); }
+  void Up() override { EXPECT_TRUE(server_.Start()); }
+
+ private:
+  test_support::PostgresServer server_;
+  std::string database_;
+};
+#endif
+
 struct BackendCase {
   const char* name;
   std::unique_ptr<SharedBackend> (*make)(const fs::path& folder);
@@ -142,9 +171,18 @@ struct BackendCase {
 
 auto Backends() {
   return ::testing::Values(
-      BackendCase{"SqliteFile", [](const fs::path& folder) -> std::unique_ptr<SharedBackend> {
+      BackendCase{"SqliteFile",
+                  [](const fs::path& folder) -> std::unique_ptr<SharedBackend> {
                     return std::make_unique<SqliteFileBackend>(folder);
-                  }});
+                  }}
+#if __has_include("tests/support/postgres_server.h")
+      ,
+      BackendCase{"PostgreSQL",
+                  [](const fs::path&) -> std::unique_ptr<SharedBackend> {
+                    return std::make_unique<PostgresBackend>();
+                  }}
+#endif
+  );
 }
 
 class SharedStoreFixture : public ::testing::Test {
