@@ -36,6 +36,9 @@ std::string& FirstError() { return g_first_error; }
 
 constexpr auto kReconnectEvery = std::chrono::seconds(1);
 
+// The loaded Users rows lag behind the row the charge locked (see LoadSharedPeriod).
+bool g_row_behind = false;
+
 std::int64_t AsInteger(const ado::Parameter& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
   try {
@@ -113,15 +116,22 @@ std::optional<UserTimesRecord> LoadSharedPeriod(const std::string& userName, boo
   SeekUserInSet(userName);
   found = in_store && !m_pRstUsers->IsEOF();
   if (!found) return std::nullopt;
+  g_row_behind = false;
   if (UserSet.MaxInternetTime != max || UserSet.CurrentInternetTime != current) {
     // Another filter's charge that the loaded rows do not show yet.
     m_pRstUsers->Requery(ado::adOptionUnspecified);
     gblPicUsersRS->BindToRecordset(&UserSet);
     SeekUserInSet(userName);
-    if (m_pRstUsers->IsEOF() || UserSet.MaxInternetTime != max ||
-        UserSet.CurrentInternetTime != current) {
-      throw ado::ComError(ado::kErrorRowChanged, "Minutrix",
-                          "The user's row changed in the store and could not be read again.");
+    if (m_pRstUsers->IsEOF()) {
+      found = false;
+      return std::nullopt;
+    }
+    if (UserSet.MaxInternetTime != max || UserSet.CurrentInternetTime != current) {
+      // A server tells its changes only between transactions: the charge goes on from the row
+      // as locked, and writes it by itself (ChargeUsersRow).
+      g_row_behind = true;
+      UserSet.MaxInternetTime = max;
+      UserSet.CurrentInternetTime = current;
     }
   }
 
@@ -151,6 +161,15 @@ std::optional<UserTimesRecord> LoadSharedPeriod(const std::string& userName, boo
   }
   TimesMap[userName] = *loaded;
   return loaded;
+}
+
+void ChargeUsersRow(const std::string& userName) {
+  if (!g_row_behind) {
+    gblPicUsersRS->Update(&UserSet);
+    return;
+  }
+  ado::Execute(m_pConnection, "UPDATE Users SET CurrentInternetTime = ?1 WHERE UserName = ?2",
+               {std::int64_t{UserSet.CurrentInternetTime}, platform::UpperAscii(userName)});
 }
 
 void SaveSharedPeriod(const std::string& userName, const std::optional<UserTimesRecord>& loaded) {

@@ -36,6 +36,11 @@ void CreatePeriodTables();
 // false when the user is not in Users. Raises ado::ComError.
 std::optional<UserTimesRecord> LoadSharedPeriod(const std::string& userName, bool& found);
 
+// In the charge's transaction: writes UserSet's minutes into the user's row: through the record
+// set, or by a statement of its own when the loaded rows lag behind the locked row (they then
+// follow the store's change notice after the commit). Raises ado::ComError.
+void ChargeUsersRow(const std::string& userName);
+
 // In the charge's transaction: writes TimesMap's period of the user when it differs from
 // `loaded`; a new period forgets the charged minutes of the ones before. Raises ado::ComError.
 void SaveSharedPeriod(const std::string& userName, const std::optional<UserTimesRecord>& loaded);

@@ -84,7 +84,13 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
   const bool own_transaction = !SharedStore();
   if (own_transaction) m_pConnection->BeginTrans();
   try {
-    if (UserSet.CurrentInternetTime != before) gblPicUsersRS->Update(&UserSet);
+    if (UserSet.CurrentInternetTime != before) {
+      if (own_transaction) {
+        gblPicUsersRS->Update(&UserSet);
+      } else {
+        ChargeUsersRow(userName);
+      }
+    }
     int charged_left = static_cast<int>(UserSet.CurrentInternetTime - before);
     const bool has_free = HasFreeHours(upper);
     int i = from;
@@ -173,7 +179,7 @@ void FollowSharedReset() {
 // A shared store's reset: made by the one filter whose conditional update moves the marker from
 // the value all of them read; zeroes the users and ends every period in the same transaction.
 // Returns false when another filter was first (lastReset then follows the store).
-bool SharedResetAndMark(bool reset, std::time_t marker) {
+bool SharedResetAndMark(bool reset, std::time_t marker, bool by_statement) {
   SectionLock section(3);
   long users = 0;
   m_pConnection->BeginTrans();
@@ -192,7 +198,16 @@ bool SharedResetAndMark(bool reset, std::time_t marker) {
       FollowSharedReset();
       return false;
     }
-    if (reset) {
+    if (reset && by_statement) {
+      // The loaded rows lag behind the store (a server tells its changes only between
+      // transactions): one statement, whose change notice brings them up to date.
+      users = m_pRstUsers->RecordCount();
+      if (users == 0) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
+      ado::Execute(m_pConnection,
+                   "UPDATE Users SET CurrentInternetTime = 0 WHERE CurrentInternetTime <> 0");
+      store::ClearExtraMinutes(m_pConnection);
+      ClearSharedPeriods();
+    } else if (reset) {
       m_pRstUsers->MoveFirst();
       if (m_pRstUsers->IsEOF()) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
       while (!m_pRstUsers->IsEOF()) {
@@ -227,14 +242,13 @@ bool SharedResetAndMark(bool reset, std::time_t marker) {
 // transaction; lastReset and TimesMap change only once it is committed.
 void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
   if (SharedStore() && marker) {
-    // A conflict with a charge of another filter (its row read before it committed): once more.
+    // A conflict with a charge of another filter (its row read before it committed): once more,
+    // by one statement.
     try {
-      SharedResetAndMark(reset, *marker);
+      SharedResetAndMark(reset, *marker, false);
     } catch (const ado::ComError& error) {
       if (error.Error() != ado::kErrorRowChanged) throw;
-      m_pRstUsers->Requery(ado::adOptionUnspecified);
-      gblPicUsersRS->BindToRecordset(&UserSet);
-      SharedResetAndMark(reset, *marker);
+      SharedResetAndMark(reset, *marker, true);
     }
     return;
   }
@@ -382,7 +396,8 @@ int ChargePeriod(const std::string& userName, int* firstRequest, int hasTime) {
           entry->second = std::move(copy);
         } else {
           section3.emplace(3);
-          SeekUserInSet(userName);
+          // A shared store's charge has the user's row locked and read already.
+          if (!SharedStore()) SeekUserInSet(userName);
           if (m_pRstUsers->IsEOF()) {
             DoMessageHandling("[RegisterTime] Failed to find user " + userName, 3);
             DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
