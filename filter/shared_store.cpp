@@ -86,18 +86,35 @@ store::StoreDownPolicy CurrentStoreDownPolicy() noexcept {
 
 // ---- periods in the store ----
 
-void CreatePeriodTables() {
-  // A store made for several filters has them already, and its filter role may not create.
+namespace {
+
+bool PeriodTablesThere() {
   try {
     ado::QueryInteger(m_pConnection, "SELECT count(*) FROM CountingPeriods WHERE UserName = ''", {},
                       0);
     ado::QueryInteger(m_pConnection, "SELECT count(*) FROM ChargedMinutes WHERE UserName = ''", {},
                       0);
-    return;
+    return true;
   } catch (const ado::ComError&) {
-    // Missing: made below.
+    return false;
   }
-  for (const char* statement : store::SharedPeriodTables()) ado::Execute(m_pConnection, statement);
+}
+
+}  // namespace
+
+void CreatePeriodTables() {
+  // A store made for several filters has them already, and its filter role may not create.
+  if (PeriodTablesThere()) return;
+  for (const char* statement : store::SharedPeriodTables()) {
+    try {
+      ado::Execute(m_pConnection, statement);
+    } catch (const ado::ComError&) {
+      // Another filter that starts at the same moment made it first: a server refuses the second
+      // of two such statements once the first is committed, IF NOT EXISTS or not. Once more, it
+      // finds the table.
+      ado::Execute(m_pConnection, statement);
+    }
+  }
 }
 
 std::optional<UserTimesRecord> LoadSharedPeriod(const std::string& userName, bool& found) {

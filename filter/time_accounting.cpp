@@ -185,7 +185,8 @@ bool SharedResetAndMark(bool reset, std::time_t marker, bool by_statement) {
   m_pConnection->BeginTrans();
   try {
     // The marker as stored (an administrator may have written it in another form): moved by
-    // another filter when it is no longer the time this filter read.
+    // another filter when it is no longer the time this filter read. Filters that started at
+    // the same moment on an empty table may each have added the row: all of them move.
     const std::string from = ado::QueryText(
         m_pConnection, std::string("SELECT LastReset FROM ") + kResetMarkerTable, {}, "");
     const std::optional<std::time_t> stored = ParseMarker(from);
@@ -193,7 +194,7 @@ bool SharedResetAndMark(bool reset, std::time_t marker, bool by_statement) {
         ado::Execute(
             m_pConnection,
             std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1 WHERE LastReset = ?2",
-            {MarkerText(marker), from}) != 1) {
+            {MarkerText(marker), from}) == 0) {
       m_pConnection->RollbackTrans();
       FollowSharedReset();
       return false;
