@@ -1,5 +1,5 @@
-// Health: the filter's status file, whether Squid's helpers run and when a minute was last
-// charged, and the last errors of the filter's log of today.
+// Health: the filter's status file (2 while its shared store is down), whether Squid's helpers run
+// and when a minute was last charged, and the last errors of the filter's log of today.
 #include <algorithm>
 #include <sstream>
 
@@ -80,6 +80,10 @@ std::string DateTimeText(std::time_t t) {
 std::string StatusMeaning(const std::string& status) {
   if (status == "1") return "ready: the database and its tables were loaded";
   if (status == "0") return "starting, or the start-up failed before the database was loaded";
+  if (status == "2") {
+    return "the shared store cannot be reached since the time shown: requests follow "
+           "StoreDownPolicy";
+  }
   return "unknown status";
 }
 

@@ -219,6 +219,10 @@ const std::map<std::string_view, std::string_view>& Dutch() {
        "klaar: de database en haar tabellen zijn geladen"},
       {"starting, or the start-up failed before the database was loaded",
        "start, of het starten mislukte voordat de database geladen was"},
+      {"the shared store cannot be reached since the time shown: requests follow "
+       "StoreDownPolicy",
+       "de gedeelde opslag is onbereikbaar sinds het getoonde tijdstip: verzoeken volgen "
+       "StoreDownPolicy"},
       {"unknown status", "onbekende status"},
       {"Squid's helpers running", "Draaiende helpers van Squid"},
       {"Last minute charged today", "Laatst getelde minuut vandaag"},

@@ -2,14 +2,17 @@
 #include "filter/data_sets.h"
 
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "filter/diagnostic_log.h"
 #include "filter/reset_marker.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/status_file.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
+#include "platform/clock.h"
 #include "platform/never_destroyed.h"
 
 // Never destroyed: the filter object closes them from its destructor, which may run after this
@@ -163,6 +166,37 @@ bool ReadDataSetsFromDB() {
 namespace {
 // Reads Users again and logs how many are monitored; `clear_flag` clears UsersChanged too.
 void ReadUsers(bool clear_flag);
+
+// UsersChanged read by several filters of one store. The first filter to see an administrator's
+// yes (any number above 0) reads everything again and turns it into a number of its own below 0;
+// every filter reads again whenever the flag is not the number it read last. An administrator's
+// yes thus always changes the value, and no filter clears it before another has seen it.
+void FollowUsersChanged() {
+  static LONG seen = 0;
+  const LONG value = SettingsRecord.UsersChanged;
+  if (value == seen && value <= 0) return;
+  ReadUsers(false);
+  ReadUsageTables();
+  if (value > 0) {
+    SectionLock section(3);
+    LONG mine = -1;
+    try {
+      mine = -1 - static_cast<LONG>(std::random_device{}() % 2000000000u);
+    } catch (...) {
+      mine = -1 - static_cast<LONG>(platform::Now() % 2000000000);
+    }
+    SettingsRecord.UsersChanged = mine;
+    try {
+      gblPicSettingsR->Update(&SettingsRecord);
+    } catch (const ado::ComError& error) {
+      if (error.Error() != ado::kErrorRowChanged) throw;
+      // Another filter turned it first: its number is the one to follow.
+      m_pSettingsRecord->Requery(ado::adOptionUnspecified);
+      gblPicSettingsR->BindToRecordset(&SettingsRecord);
+    }
+  }
+  seen = SettingsRecord.UsersChanged;
+}
 }  // namespace
 
 void CountMonitoredUsers() {
@@ -200,6 +234,10 @@ void CountMonitoredUsers() {
     ReadUsageTables();
   }
   m_pSettingsRecord->MoveFirst();
+  if (SharedStore()) {
+    FollowUsersChanged();
+    return;
+  }
   if (!SettingsRecord.UsersChanged) return;
   ReadUsers(true);
   ReadUsageTables();  // extra minutes and the store's own settings change with it

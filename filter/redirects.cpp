@@ -8,6 +8,7 @@
 #include "filter/request_state.h"
 #include "filter/schedule.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/time_accounting.h"
 #include "filter/usage.h"
 #include "platform/clock.h"
@@ -95,6 +96,11 @@ void WriteDeniedMessage(HTTP_FILTER_CONTEXT* context) {
   const std::string userName = UserNameOf(userText);
   if (SettingsRecord.WarningMode) {
     auto entry = TimesMap.find(userName);
+    // With a shared store another filter may have charged the user's whole allowance: the one
+    // warning is this filter's own all the same.
+    if (entry == TimesMap.end() && SharedStore()) {
+      entry = TimesMap.emplace(userName, UserTimesRecord{}).first;
+    }
     if (entry == TimesMap.end()) {
       DoMessageHandling(
           "[WriteDeniedMessage] Error finding user %s in usermap, (lookup for warning message)",

@@ -10,8 +10,10 @@
 #include "filter/request_state.h"
 #include "filter/schedule.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/store.h"
 #include "filter/tempogate.h"
+#include "filter/usage.h"
 #include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/text.h"
@@ -47,6 +49,59 @@ DWORD ClsTempogate::OnPreprocHeaders(HTTP_FILTER_CONTEXT* context,
 }
 
 DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
+  if (!SharedStore()) return DecideRequest(context);
+  try {
+    SectionLock decision(1);
+    if (m_bUserSeen == 0) return DecideRequest(context);  // the headers' call decides nothing
+    if (OutageOn() || !m_bDataSetsLoaded) {
+      // Down: the answer comes at once; the store is tried again once a second.
+      if (!ReconnectDue() || !ReconnectStore()) {
+        m_bUserSeen = 0;
+        return StoreDownAnswer();
+      }
+    }
+    BeginStoreDecision();
+    const DWORD result = DecideRequest(context);
+    // Over only when a whole decision worked again: a store that opens but fails every request
+    // stays one outage, not two lines a second.
+    if (!StoreFailedInDecision()) {
+      EndOutage();
+      return result;
+    }
+    StartOutage();
+    return StoreDownAnswer();
+  } catch (...) {
+    DoMessageHandling("[HandleRequest] Error occured (all) 1.8", 3);
+    return SF_STATUS_REQ_ERROR;
+  }
+}
+
+bool ClsTempogate::ReconnectStore() {
+  try {
+    SectionLock section(3);
+    if (!m_pConnection) return false;
+    m_pConnection->Reopen();
+    if (!m_bDataSetsLoaded) {
+      if (!InitializeFilter()) return false;
+      CreatePeriodTables();
+      return true;
+    }
+    m_pSettingsRecord->Requery(ado::adOptionUnspecified);
+    gblPicSettingsR->BindToRecordset(&SettingsRecord);
+    m_pWebSites->Requery(ado::adOptionUnspecified);
+    gblPicWebSitesR->BindToRecordset(&FreesitesRecord);
+    m_pRstUsers->Requery(ado::adOptionUnspecified);
+    gblPicUsersRS->BindToRecordset(&UserSet);
+    ReadResetMarker();  // another filter may have made a reset meanwhile
+    ReadUsageTables();
+    CreatePeriodTables();  // a store put back from an older copy may lack them
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+DWORD ClsTempogate::DecideRequest(HTTP_FILTER_CONTEXT* context) {
   // Declared outside the try, so that the error report below still runs under the sections;
   // released in reverse order, 2 before 1.
   std::optional<SectionLock> decision;
@@ -86,6 +141,8 @@ DWORD ClsTempogate::HandleRequest(HTTP_FILTER_CONTEXT* context) {
     bool hasTime = false;
     bool found = false;
     if (LookUpUserInSet(userName, &hasTime, &found) == 0) {
+      // A shared store answers as its StoreDownPolicy says, not with the denied page.
+      if (SharedStore()) return SF_STATUS_REQ_ERROR;
       DoMessageHandling("[HandleRequest] Error %s", LastSystemErrorText(), 3);
       DoMessageHandling("[HandleRequest] Error validating user %s", userName, 3);
       WriteDeniedMessage(context);

@@ -6,6 +6,7 @@
 #include "filter/diagnostic_log.h"
 #include "filter/request_state.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/status_file.h"
 #include "filter/store.h"
 #include "filter/usage.h"
@@ -22,6 +23,13 @@ BOOL ClsTempogate::GetFilterVersion(HTTP_FILTER_VERSION* version) {
   version->dwFlags = kTempogateNotifications;
 
   if (Initialize() == 0) {
+    if (SharedStore()) {
+      // A shared store that is down must not leave the proxy without its filter: requests are
+      // answered as StoreDownPolicy says and the store is tried again once a second.
+      StartOutage();
+      DoMessageHandling("[GetFilterVersion] Returns True", 0);
+      return TRUE;
+    }
     DoMessageHandling("[GetFilterVersion] Filter initialization failed", 3);
     DoMessageHandling("[GetFilterVersion] Returns False", 0);
     return FALSE;
@@ -112,6 +120,7 @@ bool ClsTempogate::InitializeFilter() {
     }
     ReadResetMarker();
     ReadUsageTables();
+    if (SharedStore()) CreatePeriodTables();
     m_bDataSetsLoaded = 1;
     return true;
   } catch (const ado::ComError& error) {

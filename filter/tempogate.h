@@ -35,8 +35,14 @@ class ClsTempogate : public HttpFilterBase {
   int m_bDataSetsLoaded = 0;
 
  private:
-  // The decision on one request; see request_handling.cpp.
+  // The decision on one request; see request_handling.cpp. With a shared store, HandleRequest
+  // answers by StoreDownPolicy while the store cannot be reached and tries it again once a
+  // second; DecideRequest is the decision itself.
   DWORD HandleRequest(HTTP_FILTER_CONTEXT* context);
+  DWORD DecideRequest(HTTP_FILTER_CONTEXT* context);
+  // A shared store that failed: opened again and every table read anew (the data sets loaded
+  // now when the start-up could not). True when it answers again. Never raises.
+  bool ReconnectStore();
   bool sections_created_ = false;
 };
 

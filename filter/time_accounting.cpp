@@ -14,6 +14,7 @@
 #include "filter/reset_marker.h"
 #include "filter/schedule.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/usage.h"
 #include "filter/user_db.h"
 #include "platform/ado_admin.h"
@@ -79,9 +80,17 @@ int FreeMinutesOf(const std::string& upperName, const UserTimesRecord& period, i
 void WriteCharge(const std::string& userName, const UserTimesRecord& period, int from, int to,
                  LONG before) {
   const std::string upper = platform::UpperAscii(userName);
-  m_pConnection->BeginTrans();
+  // A shared store's charge runs inside the transaction that holds the user's row lock.
+  const bool own_transaction = !SharedStore();
+  if (own_transaction) m_pConnection->BeginTrans();
   try {
-    if (UserSet.CurrentInternetTime != before) gblPicUsersRS->Update(&UserSet);
+    if (UserSet.CurrentInternetTime != before) {
+      if (own_transaction) {
+        gblPicUsersRS->Update(&UserSet);
+      } else {
+        ChargeUsersRow(userName);
+      }
+    }
     int charged_left = static_cast<int>(UserSet.CurrentInternetTime - before);
     const bool has_free = HasFreeHours(upper);
     int i = from;
@@ -98,19 +107,25 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
         count = std::min(count, std::max(charged_left, 0));
         charged_left -= count;
       }
+      if (!free && !own_transaction) ClaimChargedMinutes(upper, MinuteStart(period, i), count);
       RecordChargedMinutes(upper, MinuteStart(period, i), count, period.strLastHost, free);
       i = end;
     }
-    m_pConnection->CommitTrans();
+    if (own_transaction) m_pConnection->CommitTrans();
   } catch (...) {
-    try {
-      m_pConnection->RollbackTrans();
-    } catch (...) {
-      // Already rolled back by the failed commit.
+    if (own_transaction) {
+      try {
+        m_pConnection->RollbackTrans();
+      } catch (...) {
+        // Already rolled back by the failed commit.
+      }
     }
     throw;
   }
 }
+
+// How far the clocks of the proxies that share a store may differ (they follow one time server).
+constexpr std::time_t kProxyClockSkew = 5;
 
 // How far behind the last reset the clock may step and still be waited for; a time sync steps
 // seconds or minutes, a clock corrected after a wrong jump steps further.
@@ -152,9 +167,92 @@ class LocalTimeOf {
 };
 LocalTimeOf g_today, g_last_reset;
 
+// Another filter of a shared store moved the marker first: its reset is this filter's too.
+void FollowSharedReset() {
+  ReadResetMarker();
+  ReadUsageTables();  // without the extra minutes that the reset emptied
+  TimesMap.clear();
+  DoMessageHandling(
+      "[CheckResetSchedule] Another filter made the reset of " + MarkerText(lastReset), 0);
+}
+
+// A shared store's reset: made by the one filter whose conditional update moves the marker from
+// the value all of them read; zeroes the users and ends every period in the same transaction.
+// Returns false when another filter was first (lastReset then follows the store).
+bool SharedResetAndMark(bool reset, std::time_t marker, bool by_statement) {
+  SectionLock section(3);
+  long users = 0;
+  m_pConnection->BeginTrans();
+  try {
+    // The marker as stored (an administrator may have written it in another form): moved by
+    // another filter when it is no longer the time this filter read. Filters that started at
+    // the same moment on an empty table may each have added the row: all of them move.
+    const std::string from = ado::QueryText(
+        m_pConnection, std::string("SELECT LastReset FROM ") + kResetMarkerTable, {}, "");
+    const std::optional<std::time_t> stored = ParseMarker(from);
+    if (!stored || *stored != lastReset ||
+        ado::Execute(
+            m_pConnection,
+            std::string("UPDATE ") + kResetMarkerTable + " SET LastReset = ?1 WHERE LastReset = ?2",
+            {MarkerText(marker), from}) == 0) {
+      m_pConnection->RollbackTrans();
+      FollowSharedReset();
+      return false;
+    }
+    if (reset && by_statement) {
+      // The loaded rows lag behind the store (a server tells its changes only between
+      // transactions): one statement, whose change notice brings them up to date.
+      users = m_pRstUsers->RecordCount();
+      if (users == 0) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
+      ado::Execute(m_pConnection,
+                   "UPDATE Users SET CurrentInternetTime = 0 WHERE CurrentInternetTime <> 0");
+      store::ClearExtraMinutes(m_pConnection);
+      ClearSharedPeriods();
+    } else if (reset) {
+      m_pRstUsers->MoveFirst();
+      if (m_pRstUsers->IsEOF()) DoMessageHandling("[ResetUserTimes] Failed to find any users!", 3);
+      while (!m_pRstUsers->IsEOF()) {
+        if (UserSet.CurrentInternetTime != 0) {
+          UserSet.CurrentInternetTime = 0;
+          gblPicUsersRS->Update(&UserSet);
+        }
+        m_pRstUsers->MoveNext();
+        ++users;
+      }
+      store::ClearExtraMinutes(m_pConnection);
+      ClearSharedPeriods();
+    }
+    m_pConnection->CommitTrans();
+  } catch (...) {
+    try {
+      m_pConnection->RollbackTrans();
+    } catch (...) {
+      // Already rolled back by the failed commit.
+    }
+    throw;
+  }
+  lastReset = marker;
+  if (!reset) return true;
+  ForgetExtraMinutes();
+  TimesMap.clear();
+  DoMessageHandlingRepeated("[ResetUserTimes] User reset!\n", 1, users);
+  return true;
+}
+
 // Zeroes every user's minutes (when `reset`) and moves the marker to `marker` (when given) in one
 // transaction; lastReset and TimesMap change only once it is committed.
 void ResetAndMark(bool reset, std::optional<std::time_t> marker) {
+  if (SharedStore() && marker) {
+    // A conflict with a charge of another filter (its row read before it committed): once more,
+    // by one statement.
+    try {
+      SharedResetAndMark(reset, *marker, false);
+    } catch (const ado::ComError& error) {
+      if (error.Error() != ado::kErrorRowChanged) throw;
+      SharedResetAndMark(reset, *marker, true);
+    }
+    return;
+  }
   SectionLock section(3);
   if (reset) {
     m_pRstUsers->MoveFirst();
@@ -196,13 +294,20 @@ void LogClock(const char* format, std::time_t t) {
 
 }  // namespace
 
-int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest,
-                 int hasTime) {
+namespace {
+
+// The charge of one request on the user's period in TimesMap. Raises ado::ComError.
+int ChargePeriod(const std::string& userName, int* firstRequest, int hasTime) {
   std::optional<SectionLock> section3;
-  try {
+  {
     if (!hasTime) return 1;  // a user out of time is not charged further
-    const std::time_t now = platform::Now();
+    std::time_t now = platform::Now();
     auto entry = TimesMap.find(userName);
+    // Another proxy's clock a little ahead of this one's charged the period last: its time holds.
+    if (SharedStore() && entry != TimesMap.end() && now < entry->second.ctimeLastRequest &&
+        entry->second.ctimeLastRequest - now <= kProxyClockSkew) {
+      now = entry->second.ctimeLastRequest;
+    }
 
     if (entry == TimesMap.end()) {
       UserTimesRecord record = NewPeriod(now, 0);
@@ -292,7 +397,8 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
           entry->second = std::move(copy);
         } else {
           section3.emplace(3);
-          SeekUserInSet(userName);
+          // A shared store's charge has the user's row locked and read already.
+          if (!SharedStore()) SeekUserInSet(userName);
           if (m_pRstUsers->IsEOF()) {
             DoMessageHandling("[RegisterTime] Failed to find user " + userName, 3);
             DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
@@ -341,6 +447,83 @@ int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRe
       DoMessageHandling("[RegisterTime] Should get start message", 0);
     }
     return 1;
+  }
+}
+
+// The charge on a shared store: the user's row locked, the period read from the store, charged
+// and written back in one transaction, so that any filter continues any user's period and a
+// minute is charged once whichever filter saw it first.
+// Whether this request of a user changes nothing of the period as this filter last read it from
+// the store: the same minute of the period, the same host, no free site, no idle gap, and the
+// user's minutes (the loaded row, which follows every commit to the store) as the period left
+// them. Most requests are such; they cost no transaction. Users is on the user's row.
+bool NothingDue(const std::string& userName) {
+  const auto entry = TimesMap.find(userName);
+  if (entry == TimesMap.end() || gblFreeSite || m_pRstUsers->IsEOF()) return false;
+  const UserTimesRecord& period = entry->second;
+  const std::time_t now = platform::Now();
+  return !period.bFreeSite && now >= period.ctimeLastRequest &&
+         WholeMinutes(period.ctimeLastRequest, now) < SettingsRecord.IdleGapMinutes &&
+         WholeMinutes(period.ctimeFirstRequest, now) == period.dwPassedMinutes &&
+         UserSet.CurrentInternetTime ==
+             period.iOldMinutes + period.dwPassedMinutes - period.iFreeMinutes &&
+         platform::EqualsNoCase(store::HostPartOfUrl(gblRequestUrl), period.strLastHost);
+}
+
+int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTime) {
+  if (!hasTime) return 1;
+  SectionLock section(3);
+  if (NothingDue(userName)) return 1;
+  const int asked = *firstRequest;
+  for (int attempt = 1;; ++attempt) {
+    *firstRequest = asked;
+    m_pConnection->BeginTrans();
+    try {
+      bool found = false;
+      const std::optional<UserTimesRecord> loaded = LoadSharedPeriod(userName, found);
+      if (!found) {
+        m_pConnection->RollbackTrans();
+        DoMessageHandling("[RegisterTime] Failed to find user " + userName, 3);
+        DoMessageHandling("[RegisterTime] Please add user " + userName + " to database", 0);
+        return 0;
+      }
+      const int result = ChargePeriod(userName, firstRequest, hasTime);
+      if (result == 0) {
+        m_pConnection->RollbackTrans();
+        return 0;
+      }
+      SaveSharedPeriod(userName, loaded);
+      m_pConnection->CommitTrans();
+      return result;
+    } catch (const ado::ComError& error) {
+      try {
+        m_pConnection->RollbackTrans();
+      } catch (...) {
+        // Already rolled back by the failed commit.
+      }
+      if (error.Error() == ado::kErrorRowChanged) {
+        // The loaded rows lagged behind another filter's charge: read again, charge once more.
+        if (attempt == 1) {
+          m_pRstUsers->Requery(ado::adOptionUnspecified);
+          gblPicUsersRS->BindToRecordset(&UserSet);
+          continue;
+        }
+        // Still a minute that is charged already: the store stays as it is.
+        DoMessageHandling("[RegisterTime] Not charged: " + error.Description(), 2);
+        return 0;
+      }
+      throw;
+    }
+  }
+}
+
+}  // namespace
+
+int RegisterTime(const std::string& userName, HTTP_FILTER_CONTEXT*, int* firstRequest,
+                 int hasTime) {
+  try {
+    if (SharedStore()) return ChargeSharedPeriod(userName, firstRequest, hasTime);
+    return ChargePeriod(userName, firstRequest, hasTime);
   } catch (const ado::ComError& error) {
     ReportStoreError("", error);
     return 0;

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "filter/diagnostic_log.h"
+#include "filter/registry_settings.h"
+#include "filter/shared_store.h"
 #include "platform/module.h"
 #include "platform/never_destroyed.h"
 
@@ -66,7 +68,12 @@ bool OpenDBConnection(const std::string& connection_string) {
 }
 
 bool InitializeDBConnection() {
-  return OpenDBConnection(BuildConnectionString(LibraryDirectory()));
+  const std::string shared = GetRegValue(kMinutrixKey, store::kStoreValue);
+  SetSharedStore(shared);
+  if (shared.empty()) return OpenDBConnection(BuildConnectionString(LibraryDirectory()));
+  DoMessageHandling("[InitializeDBConnection] The store is shared (MinutrixStore): %s",
+                    HideStorePassword(shared), 1);
+  return OpenDBConnection(shared);
 }
 
 void TerminateUserDB() {
@@ -81,7 +88,7 @@ void TerminateUserDB() {
 }
 
 void PrintConnectionError(const ado::ConnectionPtr& connection) {
-  if (!connection) return;
+  if (!connection || StoreErrorsQuiet()) return;
   try {
     const long count = connection->ErrorCount();
     for (long i = 0; i < count; ++i) {
@@ -89,7 +96,7 @@ void PrintConnectionError(const ado::ConnectionPtr& connection) {
       for (int twice = 0; twice < 2; ++twice) {
         DoMessageHandling("[PrintConnectionError] \t Error number: %x\t ,",
                           static_cast<long long>(error.Number), 3);
-        DoMessageHandling("[PrintConnectionError] %s", error.Description, 3);
+        DoMessageHandling("[PrintConnectionError] %s", HideStorePassword(error.Description), 3);
       }
     }
   } catch (...) {
@@ -98,17 +105,20 @@ void PrintConnectionError(const ado::ConnectionPtr& connection) {
 }
 
 void PrintComError(const ado::ComError& error) {
+  // Every store error passes here: while a shared store is down, it is told once.
+  NoteStoreError(error);
+  if (StoreErrorsQuiet()) return;
   const std::string meaning = error.ErrorMessage();
   DoMessageHandling("Error:", 3);
   DoMessageHandling("\tCode = %08lx", static_cast<long long>(error.Error()), 3);
   DoMessageHandling("\tCode meaning = %s", meaning, 3);
   DoMessageHandling("Code meaning = %s", meaning, 3);
-  DoMessageHandling("\tSource = %s", error.Source(), 3);
-  DoMessageHandling("\tDescription = %s", error.Description(), 3);
+  DoMessageHandling("\tSource = %s", HideStorePassword(error.Source()), 3);
+  DoMessageHandling("\tDescription = %s", HideStorePassword(error.Description()), 3);
 }
 
 void ReportStoreError(const std::string& own_line, const ado::ComError& error) {
-  if (!own_line.empty()) DoMessageHandling(own_line, 3);
+  if (!own_line.empty() && !StoreErrorsQuiet()) DoMessageHandling(own_line, 3);
   PrintConnectionError(m_pConnection);
   PrintComError(error);
 }

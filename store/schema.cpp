@@ -75,6 +75,22 @@ std::span<const char* const> OwnTables() {
   return kStatements;
 }
 
+std::span<const char* const> SharedPeriodTables() {
+  static constexpr const char* kStatements[] = {
+      // Times are seconds since 1970 (UTC); minutes are whole minutes from FirstRequest.
+      "CREATE TABLE IF NOT EXISTS CountingPeriods ("
+      " UserName TEXT NOT NULL PRIMARY KEY,"
+      " FirstRequest BIGINT NOT NULL, LastRequest BIGINT NOT NULL,"
+      " OldMinutes INTEGER NOT NULL, PassedMinutes INTEGER NOT NULL,"
+      " FreeMinutes INTEGER NOT NULL DEFAULT 0, FreeSite INTEGER NOT NULL DEFAULT 0,"
+      " LastHost TEXT NOT NULL DEFAULT '')",
+      // Minute is the second at which a charged minute of the user's period starts.
+      "CREATE TABLE IF NOT EXISTS ChargedMinutes ("
+      " UserName TEXT NOT NULL, Minute BIGINT NOT NULL, PRIMARY KEY (UserName, Minute))",
+  };
+  return kStatements;
+}
+
 void CreateOwnTables(const ado::ConnectionPtr& connection) {
   if (IsPostgreSql(connection)) return;
   for (const char* statement : OwnTables()) ado::Execute(connection, statement);

@@ -47,6 +47,13 @@ std::span<const char* const> ProductTables();
 // The statements that make the store's own tables where they are missing (IF NOT EXISTS).
 std::span<const char* const> OwnTables();
 
+// The tables of the counting periods that several filters share (MinutrixStore set): one row
+// per user's open period, and one row per charged minute of it, whose key lets no minute be
+// charged twice. Made where missing (IF NOT EXISTS) by a filter that shares its store.
+inline constexpr const char* kPeriodsTable = "CountingPeriods";
+inline constexpr const char* kChargedMinutesTable = "ChargedMinutes";
+std::span<const char* const> SharedPeriodTables();
+
 // Makes the store's own tables that are missing, in the caller's transaction when one is open.
 // Nothing on PostgreSQL, where `minutrix-db create` makes every table with the database's roles
 // (the filter's may not make tables). Raises ado::ComError on failure.

@@ -24,6 +24,7 @@ namespace {
 
 constexpr const char* kHelp =
     R"(Usage: minutrix-squid-helper [--filter PATH]... [--server-name NAME] [--extras FORM]
+                             [--store-down-policy refuse|allow]
        minutrix-squid-helper --squid-config [--server-name NAME] [--product-port PORT]
                              [--concurrency N] [--extras FORM] [--filter PATH]...
                              [--ssl-bump CERT [--http-port PORT] [--ssl-db DIR]
@@ -65,6 +66,17 @@ Options:
                                   runs from the third word up to the method word
                        The form is never guessed from a line.
   --filter PATH        load this filter library too
+  --store-down-policy refuse|allow
+                       when the filters share one store (registry value MinutrixStore, a
+                       PostgreSQL server) and it cannot be reached: "refuse" (the default)
+                       refuses every authenticated request (OK minutrix=block) as a store
+                       failure always did, "allow" lets them through uncharged. Each answer
+                       still comes at once; the store is tried again once a second and the
+                       filter's log tells when the outage starts and when it ends. This
+                       option wins over the registry value StoreDownPolicy, which the
+                       administrator may set instead (the store that holds the other
+                       settings is the one that is down). Passed to the filters as the
+                       environment variable MINUTRIX_STORE_DOWN_POLICY.
   --squid-config       print the squid.conf lines that hook this helper in, and exit
   --product-port PORT  with --squid-config: the port of the product page (ServerPort)
   --concurrency N      with --squid-config: Squid's concurrency for the helper (default 0)
@@ -227,6 +239,18 @@ int main(int argc, char** argv) {
         return 2;
       }
       splice_hosts.push_back(*domain);
+    } else if ((arg == "--store-down-policy" && has_value) ||
+               arg.rfind("--store-down-policy=", 0) == 0) {
+      const std::string policy =
+          arg == "--store-down-policy" ? argv[++i] : arg.substr(arg.find('=') + 1);
+      if (policy != "refuse" && policy != "allow") {
+        std::fprintf(stderr,
+                     "minutrix-squid-helper: --store-down-policy is \"refuse\" or \"allow\", not "
+                     "\"%s\"\n",
+                     policy.c_str());
+        return 2;
+      }
+      config.store_down_policy = policy;
     } else if (arg == "--concurrency" && has_value) {
       config.concurrency = std::atoi(argv[++i]);
     } else {
@@ -249,7 +273,8 @@ int main(int argc, char** argv) {
     std::error_code ec;
     config.helper_path = std::filesystem::read_symlink("/proc/self/exe", ec).string();
     config.filters = filters;
-    for (const char* name : {"MINUTRIX_ROOT", "MINUTRIX_CLOCK_FILE"}) {
+    // PGPASSFILE: where libpq finds the password of a shared store (MinutrixStore).
+    for (const char* name : {"MINUTRIX_ROOT", "MINUTRIX_CLOCK_FILE", "PGPASSFILE"}) {
       if (const char* value = std::getenv(name); value != nullptr && *value != '\0') {
         config.environment.push_back(std::string(name) + "=" + value);
       }
@@ -285,6 +310,10 @@ int main(int argc, char** argv) {
     return 0;
   }
 
+  // Read by the filters when their shared store is down: the helper's own word on it.
+  if (!config.store_down_policy.empty()) {
+    ::setenv("MINUTRIX_STORE_DOWN_POLICY", config.store_down_policy.c_str(), 1);
+  }
   std::optional<squid::FilterChain> chain;
   // Held while the filters are loaded: net stop waits until this helper has unloaded them.
   std::optional<platform::ServiceWork> work;

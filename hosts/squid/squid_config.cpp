@@ -73,6 +73,7 @@ std::string SquidConfig(const ConfigOptions& o) {
   program += o.helper_path + " --server-name " + o.server_name;
   if (o.extras == Extras::kDefault) program += " --extras default";
   for (const auto& filter : o.filters) program += " --filter " + filter;
+  if (!o.store_down_policy.empty()) program += " --store-down-policy " + o.store_down_policy;
 
   std::string out;
   out +=

@@ -15,6 +15,7 @@ struct ConfigOptions {
   int concurrency = 0;
   Extras extras = Extras::kKeyed;        // the extras the helper reads, passed on with --extras
   std::vector<std::string> filters;      // --filter arguments to pass on
+  std::string store_down_policy;         // --store-down-policy to pass on, when given
   std::vector<std::string> environment;  // NAME=VALUE pairs the helper needs (MINUTRIX_ROOT)
   // SslBump, when `ssl_bump_cert` (the proxy's CA, certificate and key in one PEM file) is set.
   std::string ssl_bump_cert;

@@ -728,6 +728,16 @@ TEST_F(ConsoleTest, HealthTellsTheFiltersStatusAndOnlyTheErrorsOfItsLog) {
   EXPECT_NE(page->body.find("*[OpenDBConnection] &lt;b&gt;failed&lt;/b&gt;"), std::string::npos);
   EXPECT_EQ(page->body.find("Starting App"), std::string::npos);
   EXPECT_NE(page->body.find("2026-12-08 09:05:07"), std::string::npos);
+
+  // A filter whose shared store is down writes 2: the page tells the outage since that time.
+  test_support::WriteFile(product / "Minutrix.sts", "2\r\n08-12-2026; 09:10");
+  EXPECT_EQ(Json::parse(browser.Get("/api/health")->body)["status"], "2");
+  const auto outage = browser.Get("/health");
+  ASSERT_TRUE(outage);
+  EXPECT_NE(outage->body.find("the shared store cannot be reached since the time shown"),
+            std::string::npos);
+  EXPECT_NE(outage->body.find("08-12-2026; 09:10"), std::string::npos);
+  EXPECT_NE(outage->body.find("big bad\">2<"), std::string::npos) << "marked as a fault";
 }
 
 }  // namespace

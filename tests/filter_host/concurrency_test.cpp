@@ -7,9 +7,9 @@
 
 namespace {
 
-using host_test::HostTest;
+class ConcurrencyTest : public host_test::StoreHostTest {};
 
-TEST_F(HostTest, ConcurrentRequestsChargeEachMinuteOnce) {
+TEST_P(ConcurrencyTest, ConcurrentRequestsChargeEachMinuteOnce) {
   const std::vector<std::string> users = {"ann", "ben", "cas", "dirk"};
   for (const auto& user : users) Db("add-user", {user, "1000"});
   Db("add-site", {"free.example.org"});
@@ -39,5 +39,7 @@ TEST_F(HostTest, ConcurrentRequestsChargeEachMinuteOnce) {
     EXPECT_EQ(UsedMinutes(platform::UpperAscii(user)), 9) << user;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, ConcurrencyTest, host_test::HostStores(), test_support::ByName{});
 
 }  // namespace

@@ -17,6 +17,7 @@ std::string Answer::location() const {
 }
 
 void HostTest::SetUp() {
+  fs::create_directories(Product() / "UserTimesDB");
   fs::create_directories(Database().parent_path());
   fs::copy_file(test_support::kBuildDir / "Minutrix.dll", Product() / "Minutrix.dll");
   Db("create");

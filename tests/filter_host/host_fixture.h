@@ -47,12 +47,44 @@ class HostTest : public ::testing::Test {
   std::vector<std::string> LogLines() const;
 
   std::filesystem::path Product() const { return machine_.root() / "c/Minutrix"; }
-  std::filesystem::path Database() const { return Product() / "UserTimesDB/UserTimesDB.mdb"; }
+  virtual std::filesystem::path Database() const {
+    return Product() / "UserTimesDB/UserTimesDB.mdb";
+  }
 
   test_support::ScratchMachine machine_;
   test_support::ScratchDir clock_dir_;
   std::unique_ptr<isapi_host::LoadedFilter> filter_;
   HTTP_FILTER_VERSION version_{};
+};
+
+// The store as a parameter: the file beside the filter, or a file elsewhere that MinutrixStore
+// names, as the filters that share a store use it (periods kept in the store).
+enum class HostStore { kBeside, kShared };
+struct HostStoreCase {
+  const char* name;
+  HostStore store;
+};
+inline auto HostStores() {
+  return ::testing::Values(HostStoreCase{"Beside", HostStore::kBeside},
+                           HostStoreCase{"SharedFile", HostStore::kShared});
+}
+
+class StoreHostTest : public HostTest, public ::testing::WithParamInterface<HostStoreCase> {
+ protected:
+  void SetUp() override {
+    HostTest::SetUp();
+    if (GetParam().store != HostStore::kShared) return;
+    std::string windows = "Z:" + Database().string();
+    for (char& c : windows) c = c == '/' ? '\\' : c;
+    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixStore", "/d",
+                  "Data Source=" + windows + ";", "/f"});
+  }
+  std::filesystem::path Database() const override {
+    if (GetParam().store == HostStore::kShared) return shared_.path() / "UserTimesDB.mdb";
+    return HostTest::Database();
+  }
+
+  test_support::ScratchDir shared_;
 };
 
 }  // namespace host_test

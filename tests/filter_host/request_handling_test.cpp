@@ -8,6 +8,9 @@ namespace {
 
 using host_test::HostTest;
 
+// Every scenario on the file beside the filter and on a store that MinutrixStore names.
+class RequestTest : public host_test::StoreHostTest {};
+
 constexpr DWORD kNext = SF_STATUS_REQ_NEXT_NOTIFICATION;
 constexpr DWORD kFinished = SF_STATUS_REQ_FINISHED;
 const std::string kPage = "http://proxy.school.test:80/Minutrix/Minutrix.asp?";
@@ -17,7 +20,7 @@ bool Logged(const std::string& log, const std::string& line) {
   return log.find("\r\n" + line + "\r\n") != std::string::npos;
 }
 
-TEST_F(HostTest, ChargesMinuteByMinuteThenDeniesAndLetsFreeSitesThrough) {
+TEST_P(RequestTest, ChargesMinuteByMinuteThenDeniesAndLetsFreeSitesThrough) {
   Db("add-user", {"alice", "5"});
   Db("add-site", {"free.example.org"});
   Db("set", {"ShowStartMessage", "yes"});
@@ -58,7 +61,7 @@ TEST_F(HostTest, ChargesMinuteByMinuteThenDeniesAndLetsFreeSitesThrough) {
   EXPECT_EQ(UsedMinutes("ALICE"), 5);
 }
 
-TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
+TEST_P(RequestTest, TimeLeftPageForEveryUserAndUncharged) {
   Db("add-user", {"alice", "30"});
   ASSERT_EQ(Load(), TRUE);
   auto answer = Send("CORP\\alice", "http://TimeLeft/");
@@ -89,7 +92,7 @@ TEST_F(HostTest, TimeLeftPageForEveryUserAndUncharged) {
 }
 
 // Through a proxy that decrypts HTTPS the page is asked for as https://COMMAND/ as well.
-TEST_F(HostTest, TimeLeftPageOverHttpsIsTheSamePage) {
+TEST_P(RequestTest, TimeLeftPageOverHttpsIsTheSamePage) {
   Db("add-user", {"alice", "30"});
   ASSERT_EQ(Load(), TRUE);
   Send("CORP\\alice", "http://a.example/");
@@ -106,7 +109,7 @@ TEST_F(HostTest, TimeLeftPageOverHttpsIsTheSamePage) {
   EXPECT_TRUE(answer.responses.empty()) << "only the web's two schemes";
 }
 
-TEST_F(HostTest, TimeLeftPageWithNoMonitoredUsers) {
+TEST_P(RequestTest, TimeLeftPageWithNoMonitoredUsers) {
   Db("add-user", {"alice", "30"});
   ASSERT_EQ(Load(), TRUE);
   Sql("DELETE FROM Users; UPDATE FilterSettings SET UsersChanged = 1;");
@@ -116,7 +119,7 @@ TEST_F(HostTest, TimeLeftPageWithNoMonitoredUsers) {
       << answer.location();
 }
 
-TEST_F(HostTest, DomainPrefixesNameTheSameUser) {
+TEST_P(RequestTest, DomainPrefixesNameTheSameUser) {
   Db("add-user", {"alice", "60"});
   ASSERT_EQ(Load(), TRUE);
   Send("DOMAIN\\alice", "http://a.example/");
@@ -128,7 +131,7 @@ TEST_F(HostTest, DomainPrefixesNameTheSameUser) {
   EXPECT_EQ(UsedMinutes("ALICE"), 4);
 }
 
-TEST_F(HostTest, EmptyUsersTableLetsEveryRequestPass) {
+TEST_P(RequestTest, EmptyUsersTableLetsEveryRequestPass) {
   Db("add-user", {"alice", "1"});
   ASSERT_EQ(Load(), TRUE);
   // The administration tools remove every user while the filter runs.
@@ -142,7 +145,7 @@ TEST_F(HostTest, EmptyUsersTableLetsEveryRequestPass) {
   EXPECT_EQ(Log().find("Failed to find user"), std::string::npos);
 }
 
-TEST_F(HostTest, AnonymousRequestsPass) {
+TEST_P(RequestTest, AnonymousRequestsPass) {
   Db("add-user", {"alice", "60"});
   ASSERT_EQ(Load(), TRUE);
   const auto answer = Send("", "http://a.example/");
@@ -152,7 +155,7 @@ TEST_F(HostTest, AnonymousRequestsPass) {
 }
 
 // The denial says, after the product's own keys, that the user has no account at all.
-TEST_F(HostTest, UnknownUserIsDeniedButTheRequestGoesOn) {
+TEST_P(RequestTest, UnknownUserIsDeniedButTheRequestGoesOn) {
   Db("add-user", {"alice", "60"});
   ASSERT_EQ(Load(), TRUE);
   auto answer = Send("CORP\\mallory", "http://a.example/");
@@ -170,7 +173,7 @@ TEST_F(HostTest, UnknownUserIsDeniedButTheRequestGoesOn) {
                                    kDenied);
 }
 
-TEST_F(HostTest, UnlimitedUserPassesUncharged) {
+TEST_P(RequestTest, UnlimitedUserPassesUncharged) {
   Db("add-user", {"alice", "60"});
   Db("add-user", {"boss", "-1"});
   ASSERT_EQ(Load(), TRUE);
@@ -187,7 +190,7 @@ TEST_F(HostTest, UnlimitedUserPassesUncharged) {
       log, ">UnlimitedAccess: CORP\\boss is being given free accesss to all internet sites"));
 }
 
-TEST_F(HostTest, StartPageAfterAnIdleGap) {
+TEST_P(RequestTest, StartPageAfterAnIdleGap) {
   Db("add-user", {"alice", "60"});
   Db("set", {"ShowStartMessage", "yes"});
   ASSERT_EQ(Load(), TRUE);
@@ -240,7 +243,7 @@ TEST_P(WarningMode, UserOverTheAllowance) {
 INSTANTIATE_TEST_SUITE_P(OnAndOff, WarningMode, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "On" : "Off"); });
 
-TEST_F(HostTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
+TEST_P(RequestTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
   Db("add-user", {"alice", "1"});
   Sql("UPDATE FilterSettings SET DeniedMessage = 'Time is up & see you? tomorrow' || char(13, 10) "
       "|| "
@@ -257,7 +260,7 @@ TEST_F(HostTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
       << headers;
 }
 
-TEST_F(HostTest, LongUrlsAreCutToTheHeaderBuffer) {
+TEST_P(RequestTest, LongUrlsAreCutToTheHeaderBuffer) {
   Db("add-user", {"alice", "60"});
   Db("set", {"ShowStartMessage", "yes"});
   ASSERT_EQ(Load(), TRUE);
@@ -277,5 +280,7 @@ TEST_F(HostTest, LongUrlsAreCutToTheHeaderBuffer) {
   const auto longer = Send("alice", "http://b.example/" + std::string(10000, 'y'));
   EXPECT_EQ(longer.status, kNext);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, RequestTest, host_test::HostStores(), test_support::ByName{});
 
 }  // namespace

@@ -80,7 +80,7 @@ class HistoryTest : public helper_test::InstalledFilterTest {
   std::unique_ptr<test_support::LiveProcess> helper_;
 };
 
-TEST_F(HistoryTest, EqualsTheChargesAcrossIdleGapsARestartAndAReset) {
+TEST_P(HistoryTest, EqualsTheChargesAcrossIdleGapsARestartAndAReset) {
   StartHelper();
   Browse("alice", "a.example", 9, 0, 5);
   Browse("alice", "b.example", 9, 20, 4);  // after an idle gap: a new, uncharged start
@@ -102,7 +102,7 @@ TEST_F(HistoryTest, EqualsTheChargesAcrossIdleGapsARestartAndAReset) {
             "a.example,b.example,c.example");
 }
 
-TEST_F(HistoryTest, MinutesBelongToTheHostOfTheEarlierRequest) {
+TEST_P(HistoryTest, MinutesBelongToTheHostOfTheEarlierRequest) {
   StartHelper();
   At("2026-12-07 10:00:10");
   ASSERT_EQ(Ask("alice", "http://lesson.example/"), "ERR");
@@ -115,7 +115,7 @@ TEST_F(HistoryTest, MinutesBelongToTheHostOfTheEarlierRequest) {
             "600|2|lesson.example\n602|1|game.example");
 }
 
-TEST_F(HistoryTest, NoHostsAndNoHistoryWhenTheSettingsSaySo) {
+TEST_P(HistoryTest, NoHostsAndNoHistoryWhenTheSettingsSaySo) {
   Sql("INSERT INTO MinutrixSettings VALUES ('HistoryHosts', 'no')");
   StartHelper();
   Browse("alice", "a.example", 9, 0, 3);
@@ -129,7 +129,7 @@ TEST_F(HistoryTest, NoHostsAndNoHistoryWhenTheSettingsSaySo) {
   EXPECT_EQ(Recorded("ALICE"), 3) << "HistoryDays 0 records nothing more";
 }
 
-TEST_F(HistoryTest, DatabaseOfAnOlderBuildGainsHistoryAtTheFirstCharge) {
+TEST_P(HistoryTest, DatabaseOfAnOlderBuildGainsHistoryAtTheFirstCharge) {
   Sql("DROP TABLE History; DROP TABLE HistoryHosts; DROP TABLE ExtraMinutes; "
       "DROP TABLE MinutrixSettings; DROP TABLE Audit;");
   StartHelper();
@@ -138,7 +138,7 @@ TEST_F(HistoryTest, DatabaseOfAnOlderBuildGainsHistoryAtTheFirstCharge) {
   EXPECT_EQ(Recorded("ALICE"), 4);
 }
 
-TEST_F(HistoryTest, PrunedAtTheDailyResetToHistoryDays) {
+TEST_P(HistoryTest, PrunedAtTheDailyResetToHistoryDays) {
   Sql("INSERT INTO MinutrixSettings VALUES ('HistoryDays', '2')");
   StartHelper();
   Browse("alice", "a.example", 9, 0, 2, "2026-12-05");
@@ -149,7 +149,7 @@ TEST_F(HistoryTest, PrunedAtTheDailyResetToHistoryDays) {
   EXPECT_EQ(Recorded("ALICE", "2026-12-07"), 2);
 }
 
-TEST_F(HistoryTest, ExtraMinutesLetADeniedUserBackInAndEndWithThePeriod) {
+TEST_P(HistoryTest, ExtraMinutesLetADeniedUserBackInAndEndWithThePeriod) {
   Db({"set-used", "kim", "3"});
   StartHelper();
   At("2026-12-07 10:00:00");
@@ -174,7 +174,7 @@ TEST_F(HistoryTest, ExtraMinutesLetADeniedUserBackInAndEndWithThePeriod) {
   EXPECT_NE(Ask("kim", "http://timeleft/").find("TimeLeft=3&"), std::string::npos);
 }
 
-TEST_F(HistoryTest, TakenMinutesNeverMakeTheAllowanceNegative) {
+TEST_P(HistoryTest, TakenMinutesNeverMakeTheAllowanceNegative) {
   Sql("INSERT INTO ExtraMinutes VALUES ('KIM', -10)");
   StartHelper();
   EXPECT_NE(Ask("kim", "http://timeleft/").find("TimeLeft=0&"), std::string::npos);
@@ -183,7 +183,7 @@ TEST_F(HistoryTest, TakenMinutesNeverMakeTheAllowanceNegative) {
 
 // Killed at any moment in the middle of charges: each charge is there with its history, or
 // neither is.
-TEST_F(HistoryTest, KilledInTheMiddleOfChargesLeavesHistoryAndMinutesInAgreement) {
+TEST_P(HistoryTest, KilledInTheMiddleOfChargesLeavesHistoryAndMinutesInAgreement) {
   std::mt19937 random(20261207);
   int minute = 0;
   for (int round = 0; round < 25; ++round) {
@@ -206,5 +206,7 @@ TEST_F(HistoryTest, KilledInTheMiddleOfChargesLeavesHistoryAndMinutesInAgreement
   }
   EXPECT_GT(Used("ALICE"), 25);
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, HistoryTest, helper_test::Stores(), test_support::ByName{});
 
 }  // namespace

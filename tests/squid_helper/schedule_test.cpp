@@ -96,7 +96,7 @@ class ScheduleTest : public helper_test::InstalledFilterTest {
   std::unique_ptr<test_support::LiveProcess> helper_;
 };
 
-TEST_F(ScheduleTest, WeekdayAllowanceOfTheOwnEntryElseTheGroupElseTheUser) {
+TEST_P(ScheduleTest, WeekdayAllowanceOfTheOwnEntryElseTheGroupElseTheUser) {
   for (int day = kMon; day <= kFri; ++day) Allowance("@5A", day, 30);
   Allowance("@5A", kSat, 120);
   Allowance("@5A", kSun, 120);
@@ -113,7 +113,7 @@ TEST_F(ScheduleTest, WeekdayAllowanceOfTheOwnEntryElseTheGroupElseTheUser) {
   EXPECT_NE(TimeLeft("alice").find("TimeLeft=60&"), std::string::npos);
 }
 
-TEST_F(ScheduleTest, ClassHoursDenyAMemberAt0759AndLetHimInAt0800) {
+TEST_P(ScheduleTest, ClassHoursDenyAMemberAt0759AndLetHimInAt0800) {
   for (int day = kMon; day <= kFri; ++day)
     Window("@5A", "allowed", day, Minute(8, 0), Minute(16, 30));
   At("2026-12-14 07:59:30");  // Monday
@@ -136,7 +136,7 @@ TEST_F(ScheduleTest, ClassHoursDenyAMemberAt0759AndLetHimInAt0800) {
   EXPECT_NE(Ask("alice").find("&OpensAt=08:00&OpensOn=mon\""), std::string::npos);
 }
 
-TEST_F(ScheduleTest, FreeLessonHourChargesNothingAndTheMinutesAroundItAreCharged) {
+TEST_P(ScheduleTest, FreeLessonHourChargesNothingAndTheMinutesAroundItAreCharged) {
   Window("@5A", "free", kMon, Minute(10, 0), Minute(11, 0));
   Db({"set-used", "kim", "60"});
   Window("KIM", "free", kMon, Minute(10, 0), Minute(11, 0));
@@ -157,7 +157,7 @@ TEST_F(ScheduleTest, FreeLessonHourChargesNothingAndTheMinutesAroundItAreCharged
   EXPECT_EQ(Used("KIM"), 60);
 }
 
-TEST_F(ScheduleTest, WindowAcrossMidnight) {
+TEST_P(ScheduleTest, WindowAcrossMidnight) {
   Window("ALICE", "allowed", kFri, Minute(22, 0), Minute(2, 0));
   At("2026-12-11 21:59:30");  // Friday
   EXPECT_TRUE(OutsideHours(Ask("alice")));
@@ -169,7 +169,7 @@ TEST_F(ScheduleTest, WindowAcrossMidnight) {
   EXPECT_NE(Ask("alice").find("&OpensAt=22:00&OpensOn=fri\""), std::string::npos);
 }
 
-TEST_F(ScheduleTest, ChangeOfScheduleSeenAtTheNextRequest) {
+TEST_P(ScheduleTest, ChangeOfScheduleSeenAtTheNextRequest) {
   At("2026-12-14 10:00:00");
   EXPECT_EQ(Ask("alice"), "ERR");
   Window("*", "allowed", kMon, Minute(12, 0), Minute(13, 0));
@@ -182,7 +182,7 @@ TEST_F(ScheduleTest, ChangeOfScheduleSeenAtTheNextRequest) {
 }
 
 // The administrator's commands instead of SQL, each seen by the running helper at its next request.
-TEST_F(ScheduleTest, ClassMadeWithTheCommandsIsSeenAtTheNextRequest) {
+TEST_P(ScheduleTest, ClassMadeWithTheCommandsIsSeenAtTheNextRequest) {
   Db({"add-group", "6B"});
   Db({"set-group", "kim", "6b"});
   Db({"set-hours", "@6B", "mon-fri", "08:00-16:30", "sat,sun", "00:00-24:00"});
@@ -214,7 +214,7 @@ TEST_F(ScheduleTest, ClassMadeWithTheCommandsIsSeenAtTheNextRequest) {
 
 // ---- the clock's hard days (Europe/Amsterdam) ----
 
-TEST_F(ScheduleTest, SummerTimeStartsInAWindowThatLosesItsMiddle) {
+TEST_P(ScheduleTest, SummerTimeStartsInAWindowThatLosesItsMiddle) {
   Window("ALICE", "allowed", kSun, Minute(2, 0), Minute(3, 0));  // 2027-03-28 has no 02:30
   At("2027-03-28 01:59:30");
   EXPECT_TRUE(OutsideHours(Ask("alice")));
@@ -230,7 +230,7 @@ TEST_F(ScheduleTest, SummerTimeStartsInAWindowThatLosesItsMiddle) {
   EXPECT_EQ(Used("KIM"), 3);
 }
 
-TEST_F(ScheduleTest, SummerTimeEndsAndTheFreeHourHappensTwice) {
+TEST_P(ScheduleTest, SummerTimeEndsAndTheFreeHourHappensTwice) {
   Window("ALICE", "free", kSun, Minute(2, 0), Minute(3, 0));
   // 2027-10-31 01:50 CEST to 03:10 CET: 140 real minutes, of which 120 between 02:00 and 03:00.
   const std::time_t start = Utc(2027, 10, 30, 23, 50);
@@ -243,7 +243,7 @@ TEST_F(ScheduleTest, SummerTimeEndsAndTheFreeHourHappensTwice) {
             "0|20\n1|120");
 }
 
-TEST_F(ScheduleTest, LeapDayAndAWindowEndingAtMidnight) {
+TEST_P(ScheduleTest, LeapDayAndAWindowEndingAtMidnight) {
   Allowance("ALICE", kTue, 45);
   Window("ALICE", "allowed", kTue, Minute(23, 0), Minute(24, 0));
   At("2028-02-29 23:59:30");  // Tuesday, the leap day
@@ -255,7 +255,7 @@ TEST_F(ScheduleTest, LeapDayAndAWindowEndingAtMidnight) {
   EXPECT_NE(Ask("alice").find("&OpensAt=23:00&OpensOn=tue\""), std::string::npos);
 }
 
-TEST_F(ScheduleTest, NewYearsNightRunsAreSplitAtMidnight) {
+TEST_P(ScheduleTest, NewYearsNightRunsAreSplitAtMidnight) {
   Window("ALICE", "allowed", kFri, Minute(23, 0), Minute(1, 0));
   Sql("UPDATE FilterSettings SET ResetDaily = 0");  // one period across midnight
   for (const char* time : {"2027-12-31 23:55:30", "2027-12-31 23:58:30", "2028-01-01 00:01:30",
@@ -268,7 +268,7 @@ TEST_F(ScheduleTest, NewYearsNightRunsAreSplitAtMidnight) {
             "2027-12-31|1435|5\n2028-01-01|0|5");
 }
 
-TEST_F(ScheduleTest, ClockSetBackAnHourOutOfTheWindowChargesNothingBack) {
+TEST_P(ScheduleTest, ClockSetBackAnHourOutOfTheWindowChargesNothingBack) {
   Window("ALICE", "allowed", kMon, Minute(8, 0), Minute(9, 0));
   for (const char* time : {"2026-12-14 08:10:30", "2026-12-14 08:15:30", "2026-12-14 08:20:30"}) {
     At(time);
@@ -284,5 +284,7 @@ TEST_F(ScheduleTest, ClockSetBackAnHourOutOfTheWindowChargesNothingBack) {
   EXPECT_EQ(Ask("alice"), "ERR");
   EXPECT_EQ(Used("ALICE"), 12) << "a new period after the step; nothing charged twice or undone";
 }
+
+INSTANTIATE_TEST_SUITE_P(Stores, ScheduleTest, helper_test::Stores(), test_support::ByName{});
 
 }  // namespace
