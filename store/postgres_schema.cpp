@@ -36,6 +36,9 @@ constexpr const char* kFilterGrants[] = {
     "GRANT INSERT, UPDATE, DELETE ON History TO minutrix_filter",
     "GRANT INSERT ON HistoryHosts TO minutrix_filter",
     "GRANT DELETE ON ExtraMinutes TO minutrix_filter",
+    // The counting periods that the proxies share, and the minutes claimed in them.
+    "GRANT INSERT, UPDATE, DELETE ON CountingPeriods TO minutrix_filter",
+    "GRANT INSERT, DELETE ON ChargedMinutes TO minutrix_filter",
 };
 
 bool RoleExists(const ado::ConnectionPtr& connection, const char* role) {
@@ -211,6 +214,27 @@ std::span<const PostgreSqlTable> PostgreSqlTables() {
        "ID",
        "ID",
        false},
+      // The filters' shared counting periods (times in seconds since 1970, UTC).
+      {"CountingPeriods",
+       {"UserName", "FirstRequest", "LastRequest", "OldMinutes", "PassedMinutes", "FreeMinutes",
+        "FreeSite", "LastHost"},
+       "CREATE TABLE IF NOT EXISTS CountingPeriods ("
+       " UserName text COLLATE ucs_basic NOT NULL PRIMARY KEY,"
+       " FirstRequest bigint NOT NULL, LastRequest bigint NOT NULL,"
+       " OldMinutes bigint NOT NULL, PassedMinutes bigint NOT NULL,"
+       " FreeMinutes bigint NOT NULL DEFAULT 0, FreeSite bigint NOT NULL DEFAULT 0,"
+       " LastHost text COLLATE ucs_basic NOT NULL DEFAULT '')",
+       "UserName",
+       nullptr,
+       false},
+      {"ChargedMinutes",
+       {"UserName", "Minute"},
+       "CREATE TABLE IF NOT EXISTS ChargedMinutes ("
+       " UserName text COLLATE ucs_basic NOT NULL, Minute bigint NOT NULL,"
+       " PRIMARY KEY (UserName, Minute))",
+       "UserName, Minute",
+       nullptr,
+       false},
   };
   return kTables;
 }
@@ -228,7 +252,12 @@ std::vector<std::string> CreatePostgreSqlStore(const ado::ConnectionPtr& connect
       // The logs that every charge and change adds to are read by queries, never kept in
       // memory: a notice of them would only cost every proxy a message per charge.
       const std::string name = table.name;
-      if (name == "History" || name == "HistoryHosts" || name == "Audit") continue;
+      // Nor the shared periods: they change at every charge, and each filter reads its users'
+      // rows under their lock anyway.
+      if (name == "History" || name == "HistoryHosts" || name == "Audit" ||
+          name == "CountingPeriods" || name == "ChargedMinutes") {
+        continue;
+      }
       ado::Execute(connection,
                    "CREATE OR REPLACE TRIGGER minutrix_notify AFTER INSERT"
                    " OR UPDATE OR DELETE OR TRUNCATE ON " +

@@ -18,10 +18,8 @@
 #include <vector>
 
 #include "hosts/squid/filter_chain.h"
-#include "tests/support/test_support.h"
-#if __has_include("tests/support/postgres_server.h")
 #include "tests/support/postgres_server.h"
-#endif
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -141,7 +139,6 @@ class SqliteFileBackend : public SharedBackend {
   fs::path file_;
 };
 
-#if __has_include("tests/support/postgres_server.h")
 // A PostgreSQL 15 server of the test's own (a Unix socket in its folder), stopped and started
 // again to take the store away. Each case gets its own server and database.
 class PostgresBackend : public SharedBackend {
@@ -167,7 +164,6 @@ class PostgresBackend : public SharedBackend {
   test_support::PostgresServer server_;
   std::string database_;
 };
-#endif
 
 struct BackendCase {
   const char* name;
@@ -179,15 +175,10 @@ auto Backends() {
       BackendCase{"SqliteFile",
                   [](const fs::path& folder) -> std::unique_ptr<SharedBackend> {
                     return std::make_unique<SqliteFileBackend>(folder);
-                  }}
-#if __has_include("tests/support/postgres_server.h")
-      ,
-      BackendCase{"PostgreSQL",
-                  [](const fs::path&) -> std::unique_ptr<SharedBackend> {
+                  }},
+      BackendCase{"PostgreSQL", [](const fs::path&) -> std::unique_ptr<SharedBackend> {
                     return std::make_unique<PostgresBackend>();
-                  }}
-#endif
-  );
+                  }});
 }
 
 class SharedStoreFixture : public ::testing::Test {

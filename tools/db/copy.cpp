@@ -156,7 +156,12 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
           // A file of an older build: the tables it lacks, in this transaction.
           store::CreateResetMarkerTable(to);
           store::CreateOwnTables(to);
+          // The shared periods go where the source has them; a file of one proxy has none.
+          if (store::HasTable(from, table.name) && !store::IsPostgreSql(to)) {
+            for (const char* statement : store::SharedPeriodTables()) ado::Execute(to, statement);
+          }
         }
+        if (!store::HasTable(to, table.name)) continue;
         const std::int64_t rows = Rows(to, table);
         if (rows > 0)
           held += (held.empty() ? "" : ", ") + std::to_string(rows) + " in " + table.name;
@@ -167,6 +172,7 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
       }
       auto last = std::chrono::steady_clock::now();
       for (const store::PostgreSqlTable& table : store::PostgreSqlTables()) {
+        if (!store::HasTable(to, table.name)) continue;
         ado::Execute(to, std::string("DELETE FROM ") + table.name);
         if (!store::HasTable(from, table.name)) continue;
         Writer writer(to, table);
