@@ -115,6 +115,8 @@ class SharedBackend {
   virtual void Up() = 0;
   // How long the outage test keeps it down.
   virtual std::chrono::seconds OutageLength() const { return std::chrono::seconds(4); }
+  // How long after a commit its change notice may take to reach the other connections.
+  virtual std::chrono::milliseconds NoticeDelay() const { return std::chrono::milliseconds(0); }
 };
 
 // A SQLite file outside both machines (drive Z: of each), taken away by a rename.
@@ -159,6 +161,9 @@ class PostgresBackend : public SharedBackend {
   void Up() override { EXPECT_TRUE(server_.Start()); }
   // A server stopped for 20 s in the middle of charges, as an administrator's restart might.
   std::chrono::seconds OutageLength() const override { return std::chrono::seconds(20); }
+  // The server hands a NOTIFY to the listening connections a moment after the COMMIT returns;
+  // "the next request" is the next one after that moment.
+  std::chrono::milliseconds NoticeDelay() const override { return std::chrono::milliseconds(100); }
 
  private:
   test_support::PostgresServer server_;
@@ -217,6 +222,7 @@ class SharedStoreFixture : public ::testing::Test {
     args.insert(args.begin(), (test_support::kBuildDir / "minutrix-db").string());
     const auto result = test_support::Run(args);
     ASSERT_EQ(result.exit_code, 0) << result.output;
+    if (store_) std::this_thread::sleep_for(store_->NoticeDelay());
   }
   std::string Sql(const std::string& statement) const { return store_->Sql(statement); }
   static std::string UsedQuery(const std::string& user) {
