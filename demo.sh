@@ -208,7 +208,7 @@ $https_text
 
   The web service of the demo machine is this Squid (through the machine's cmd.exe):
     MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net stop w3svc /y
-        (then every request passes unfiltered)
+        (the helper unloads the filter; then every request passes unfiltered)
     MINUTRIX_ROOT=$MINUTRIX_ROOT $MINUTRIX_ROOT/c/WINNT/system32/cmd.exe /c net start w3svc
         (a new helper loads the filters registered now)
 
