@@ -197,8 +197,11 @@ std::string Shown(const std::string& path) {
 
 ado::ConnectionPtr OpenStore(const std::string& path) { return Connect(path); }
 
-std::string Create(const std::string& path, bool sample_users, const store::Actor& actor) {
-  if (IsServer(path)) return CreateOnServer(path, sample_users, actor);
+namespace {
+
+// A new file with every table, and the settings row when `actor` is given; nothing is left of
+// it when that fails.
+void MakeFile(const std::string& path, bool sample_users, const store::Actor* actor) {
   std::error_code ec;
   const fs::path host = NewFile(path);
   try {
@@ -207,32 +210,24 @@ std::string Create(const std::string& path, bool sample_users, const store::Acto
     ado::Execute(connection, "BEGIN IMMEDIATE");
     for (const char* statement : store::ProductTables()) ado::Execute(connection, statement);
     store::CreateOwnTables(connection);
-    InsertSettingsRow(connection, sample_users, actor);
+    if (actor != nullptr) InsertSettingsRow(connection, sample_users, *actor);
     ado::Execute(connection, "COMMIT");
     connection->Close();
   } catch (const ado::ComError& error) {
     for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(host.string() + suffix, ec);
     throw Failure("cannot create", path, error);
   }
+}
+
+}  // namespace
+
+std::string Create(const std::string& path, bool sample_users, const store::Actor& actor) {
+  if (IsServer(path)) return CreateOnServer(path, sample_users, actor);
+  MakeFile(path, sample_users, &actor);
   return "Created " + path;
 }
 
-void MakeEmptyStore(const std::string& path) {
-  std::error_code ec;
-  const fs::path host = NewFile(path);
-  try {
-    ado::ConnectionPtr connection = ado::CreateConnection();
-    connection->Open("Data Source=" + DataSource(host.string()) + ";", "", "", 0);
-    ado::Execute(connection, "BEGIN IMMEDIATE");
-    for (const char* statement : store::ProductTables()) ado::Execute(connection, statement);
-    store::CreateOwnTables(connection);
-    ado::Execute(connection, "COMMIT");
-    connection->Close();
-  } catch (const ado::ComError& error) {
-    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(host.string() + suffix, ec);
-    throw Failure("cannot create", path, error);
-  }
-}
+void MakeEmptyStore(const std::string& path) { MakeFile(path, false, nullptr); }
 
 void ListUsers(const std::string& path, std::ostream& out) {
   ado::ConnectionPtr connection = Connect(path);
