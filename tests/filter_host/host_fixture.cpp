@@ -2,6 +2,7 @@
 #include "tests/filter_host/host_fixture.h"
 
 #include <cstdlib>
+#include <thread>
 
 namespace host_test {
 
@@ -35,10 +36,11 @@ void HostTest::TearDown() {
 
 void HostTest::Db(const std::string& command, const std::vector<std::string>& args) {
   std::vector<std::string> argv = {(test_support::kBuildDir / "minutrix-db").string(), command,
-                                   Database().string()};
+                                   Store()};
   argv.insert(argv.end(), args.begin(), args.end());
   const auto result = test_support::Run(argv);
   ASSERT_EQ(result.exit_code, 0) << result.output;
+  Changed();
 }
 
 std::string HostTest::Sql(const std::string& statement) {
@@ -88,5 +90,47 @@ std::string HostTest::Log() const {
 }
 
 std::vector<std::string> HostTest::LogLines() const { return test_support::CrLfLines(Log()); }
+
+void StoreChoice::Choose(HostStore store) {
+  store_ = store;
+  if (store == HostStore::kPostgres) {
+    if (!test_support::PostgresServer::Installed()) {
+      GTEST_SKIP() << "PostgreSQL 15 is not installed";
+    }
+    postgres_ = std::make_unique<test_support::PostgresStore>();
+    ASSERT_TRUE(postgres_->server().Running());
+  }
+  HostTest::SetUp();
+  if (store == HostStore::kBeside) return;
+  std::string value = store == HostStore::kPostgres ? postgres_->Target() : "";
+  if (store == HostStore::kShared) {
+    std::string windows = "Z:" + Database().string();
+    for (char& c : windows) c = c == '/' ? '\\' : c;
+    value = "Data Source=" + windows + ";";
+  }
+  machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixStore", "/d", value, "/f"});
+}
+
+std::string StoreChoice::Sql(const std::string& statement) {
+  if (!postgres_) return HostTest::Sql(statement);
+  const std::string rows = postgres_->Sql(statement);
+  if (statement.rfind("SELECT", 0) != 0) Changed();
+  return rows;
+}
+
+fs::path StoreChoice::Database() const {
+  if (store_ == HostStore::kShared) return shared_.path() / "UserTimesDB.mdb";
+  return HostTest::Database();
+}
+
+std::string StoreChoice::Store() const {
+  if (postgres_) return postgres_->Target();
+  return HostTest::Store();
+}
+
+void StoreChoice::Changed() {
+  // Only a loaded filter listens for the change.
+  if (postgres_ && filter_) std::this_thread::sleep_for(test_support::PostgresStore::kNoticeDelay);
+}
 
 }  // namespace host_test

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "hosts/isapi/filter_host.h"
+#include "tests/support/postgres_server.h"
 #include "tests/support/test_support.h"
 
 namespace host_test {
@@ -28,10 +29,11 @@ class HostTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Runs minutrix-db COMMAND <database> ARGS...; fails the test when it fails.
+  // Runs minutrix-db COMMAND <store> ARGS...; fails the test when it fails.
   void Db(const std::string& command, const std::vector<std::string>& args = {});
-  // An SQL statement on the database through the sqlite3 shell, as another program would.
-  std::string Sql(const std::string& statement);
+  // An SQL statement on the store through its own shell, as another program would; rows a line
+  // each, columns joined by '|'.
+  virtual std::string Sql(const std::string& statement);
   int UsedMinutes(const std::string& user);
 
   // Sets the filter's clock to a local time "YYYY-MM-DD HH:MM:SS".
@@ -50,6 +52,10 @@ class HostTest : public ::testing::Test {
   virtual std::filesystem::path Database() const {
     return Product() / "UserTimesDB/UserTimesDB.mdb";
   }
+  // What minutrix-db is given: the database file, or a server's connection string.
+  virtual std::string Store() const { return Database().string(); }
+  // After minutrix-db changed the store: until the filter can see the change.
+  virtual void Changed() {}
 
   test_support::ScratchMachine machine_;
   test_support::ScratchDir clock_dir_;
@@ -57,34 +63,39 @@ class HostTest : public ::testing::Test {
   HTTP_FILTER_VERSION version_{};
 };
 
-// The store as a parameter: the file beside the filter, or a file elsewhere that MinutrixStore
-// names, as the filters that share a store use it (periods kept in the store).
-enum class HostStore { kBeside, kShared };
+// The store as a parameter: the file beside the filter; a file elsewhere that MinutrixStore
+// names, as the filters that share a store use it (periods kept in the store); or a database on
+// a PostgreSQL server of the test's own that MinutrixStore names.
+enum class HostStore { kBeside, kShared, kPostgres };
 struct HostStoreCase {
   const char* name;
   HostStore store;
 };
 inline auto HostStores() {
   return ::testing::Values(HostStoreCase{"Beside", HostStore::kBeside},
-                           HostStoreCase{"SharedFile", HostStore::kShared});
+                           HostStoreCase{"SharedFile", HostStore::kShared},
+                           HostStoreCase{"PostgreSQL", HostStore::kPostgres});
 }
 
-class StoreHostTest : public HostTest, public ::testing::WithParamInterface<HostStoreCase> {
+// The parts of a test fixture that depend on the store: a base for StoreHostTest and for
+// fixtures whose parameter holds more than the store.
+class StoreChoice : public HostTest {
  protected:
-  void SetUp() override {
-    HostTest::SetUp();
-    if (GetParam().store != HostStore::kShared) return;
-    std::string windows = "Z:" + Database().string();
-    for (char& c : windows) c = c == '/' ? '\\' : c;
-    machine_.Reg({"add", "HKLM\\software\\Minutrix", "/v", "MinutrixStore", "/d",
-                  "Data Source=" + windows + ";", "/f"});
-  }
-  std::filesystem::path Database() const override {
-    if (GetParam().store == HostStore::kShared) return shared_.path() / "UserTimesDB.mdb";
-    return HostTest::Database();
-  }
+  // The SetUp of a fixture on `store`.
+  void Choose(HostStore store);
+  std::string Sql(const std::string& statement) override;
+  std::filesystem::path Database() const override;
+  std::string Store() const override;
+  void Changed() override;
 
+  HostStore store_ = HostStore::kBeside;
   test_support::ScratchDir shared_;
+  std::unique_ptr<test_support::PostgresStore> postgres_;
+};
+
+class StoreHostTest : public StoreChoice, public ::testing::WithParamInterface<HostStoreCase> {
+ protected:
+  void SetUp() override { Choose(GetParam().store); }
 };
 
 }  // namespace host_test

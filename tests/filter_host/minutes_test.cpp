@@ -1,5 +1,5 @@
 // The used minutes across restarts, clock jumps, a locked database and a replaced database file,
-// and the caps on what is charged and told, with outside changes made through the sqlite3 shell.
+// and the caps on what is charged and told, with outside changes made through the store's shell.
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <ostream>
 #include <thread>
+#include <tuple>
 
 #include "tests/filter_host/host_fixture.h"
 
@@ -64,24 +65,32 @@ class HeldWriteLock {
   int to_shell_ = -1;
 };
 
-class MinutesTest : public HostTest {
+// alice with 30 minutes, browsing one request a minute.
+template <typename Fixture>
+class WithAlice : public Fixture {
  protected:
   void SetUp() override {
-    HostTest::SetUp();
-    Db("add-user", {"alice", "30"});
+    Fixture::SetUp();
+    if (::testing::Test::IsSkipped() || ::testing::Test::HasFatalFailure()) return;
+    this->Db("add-user", {"alice", "30"});
   }
   // Charges alice `minutes` minutes from `hour` ("YYYY-MM-DD HH:"), one request a minute.
   void Browse(const std::string& hour, int minutes) {
     for (int minute = 0; minute <= minutes; ++minute) {
       char at[16];
       std::snprintf(at, sizeof at, "%02d:00", minute);
-      At(hour + at);
-      Send("alice", "http://a.example/");
+      this->At(hour + at);
+      this->Send("alice", "http://a.example/");
     }
   }
 };
 
-TEST_F(MinutesTest, RestartAfterMidnightStillResetsThatDay) {
+// The file beside the filter: its write lock, its marker row, the file replaced or deleted.
+class MinutesTest : public WithAlice<HostTest> {};
+// Resets and caps, on every store.
+class ResetTest : public WithAlice<host_test::StoreHostTest> {};
+
+TEST_P(ResetTest, RestartAfterMidnightStillResetsThatDay) {
   ASSERT_EQ(Load(), TRUE);
   Browse("2026-12-07 23:", 5);
   ASSERT_EQ(UsedMinutes("ALICE"), 5);
@@ -101,7 +110,7 @@ TEST_F(MinutesTest, RestartAfterMidnightStillResetsThatDay) {
   EXPECT_EQ(UsedMinutes("ALICE"), 3);
 }
 
-TEST_F(MinutesTest, SameDayOfALaterMonthIsANewDay) {
+TEST_P(ResetTest, SameDayOfALaterMonthIsANewDay) {
   ASSERT_EQ(Load(), TRUE);
   Browse("2026-12-07 10:", 4);
   ASSERT_EQ(UsedMinutes("ALICE"), 4);
@@ -110,7 +119,7 @@ TEST_F(MinutesTest, SameDayOfALaterMonthIsANewDay) {
   EXPECT_EQ(UsedMinutes("ALICE"), 0);
 }
 
-TEST_F(MinutesTest, WeeklyResetAfterARestartInTheNextWeek) {
+TEST_P(ResetTest, WeeklyResetAfterARestartInTheNextWeek) {
   Db("set", {"ResetDaily", "no"});
   Db("set", {"ResetWeekly", "yes"});
   ASSERT_EQ(Load(), TRUE);
@@ -180,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(Markers, BadMarkerTest,
                            return std::string(info.param.name);
                          });
 
-TEST_F(MinutesTest, FreeSiteNeverChargesPastTheAllowance) {
+TEST_P(ResetTest, FreeSiteNeverChargesPastTheAllowance) {
   Db("add-user", {"bob", "5"});
   Db("add-site", {"free.example.org"});
   ASSERT_EQ(Load(), TRUE);
@@ -194,6 +203,8 @@ TEST_F(MinutesTest, FreeSiteNeverChargesPastTheAllowance) {
   EXPECT_EQ(UsedMinutes("BOB"), 5);
 }
 
+INSTANTIATE_TEST_SUITE_P(Stores, ResetTest, host_test::HostStores(), test_support::ByName{});
+
 struct TimeLeftCase {
   const char* name;
   int allowance;
@@ -202,10 +213,15 @@ struct TimeLeftCase {
 };
 void PrintTo(const TimeLeftCase& c, std::ostream* os) { *os << c.name; }
 
-class TimeLeftTest : public MinutesTest, public ::testing::WithParamInterface<TimeLeftCase> {};
+class TimeLeftTest
+    : public host_test::StoreChoice,
+      public ::testing::WithParamInterface<std::tuple<host_test::HostStoreCase, TimeLeftCase>> {
+ protected:
+  void SetUp() override { Choose(std::get<0>(GetParam()).store); }
+};
 
 TEST_P(TimeLeftTest, PageIsToldTheTimeLeft) {
-  const TimeLeftCase& c = GetParam();
+  const TimeLeftCase& c = std::get<1>(GetParam());
   Db("add-user", {"carol", std::to_string(c.allowance)});
   Sql("UPDATE Users SET CurrentInternetTime = " + std::to_string(c.used) +
       " WHERE UserName = 'CAROL'");
@@ -215,14 +231,16 @@ TEST_P(TimeLeftTest, PageIsToldTheTimeLeft) {
       << answer.location();
 }
 
-INSTANTIATE_TEST_SUITE_P(Caps, TimeLeftTest,
-                         ::testing::Values(TimeLeftCase{"OneMinuteOver", 5, 6, "0"},
-                                           TimeLeftCase{"FarOver", 5, 90, "0"},
-                                           TimeLeftCase{"Left", 5, 2, "3"},
-                                           TimeLeftCase{"Unlimited", -1, 0, "-1"}),
-                         [](const ::testing::TestParamInfo<TimeLeftCase>& info) {
-                           return std::string(info.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Caps, TimeLeftTest,
+    ::testing::Combine(host_test::HostStores(),
+                       ::testing::Values(TimeLeftCase{"OneMinuteOver", 5, 6, "0"},
+                                         TimeLeftCase{"FarOver", 5, 90, "0"},
+                                         TimeLeftCase{"Left", 5, 2, "3"},
+                                         TimeLeftCase{"Unlimited", -1, 0, "-1"})),
+    [](const auto& info) {
+      return std::string(std::get<1>(info.param).name) + "_" + std::get<0>(info.param).name;
+    });
 
 // The database file under the running filter: renamed away and replaced, restored from a backup,
 // deleted. A hard link keeps the old file, which must never be charged again.

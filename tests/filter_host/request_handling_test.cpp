@@ -8,7 +8,7 @@ namespace {
 
 using host_test::HostTest;
 
-// Every scenario on the file beside the filter and on a store that MinutrixStore names.
+// Every scenario on the file beside the filter and on the stores that MinutrixStore names.
 class RequestTest : public host_test::StoreHostTest {};
 
 constexpr DWORD kNext = SF_STATUS_REQ_NEXT_NOTIFICATION;
@@ -245,9 +245,9 @@ INSTANTIATE_TEST_SUITE_P(OnAndOff, WarningMode, ::testing::Bool(),
 
 TEST_P(RequestTest, ValuesNeverAddHeaderLinesButKeepSpacesAndAmpersands) {
   Db("add-user", {"alice", "1"});
-  Sql("UPDATE FilterSettings SET DeniedMessage = 'Time is up & see you? tomorrow' || char(13, 10) "
-      "|| "
-      "'Set-Cookie: evil=1'");
+  // The line break inside the quoted text: the same statement for every store's shell.
+  Sql("UPDATE FilterSettings SET DeniedMessage = 'Time is up & see you? tomorrow\r\n"
+      "Set-Cookie: evil=1'");
   ASSERT_EQ(Load(), TRUE);
   Send("alice", "http://a.example/");
   At("2026-12-07 09:01:00");

@@ -44,11 +44,6 @@ class ScheduleTest : public helper_test::InstalledFilterTest {
     Sql("INSERT INTO ScheduleGroups VALUES ('5A');"
         "INSERT INTO GroupMembers VALUES ('ALICE', '5A'), ('PAT', '5A');");
   }
-  std::string Sql(const std::string& statement) const {
-    auto out = test_support::Run({"/usr/bin/sqlite3", Database().string(), statement}).output;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
   int Used(const std::string& user) const {
     return std::stoi(Sql("SELECT CurrentInternetTime FROM Users WHERE UserName = '" + user + "'"));
   }
@@ -59,8 +54,9 @@ class ScheduleTest : public helper_test::InstalledFilterTest {
         "); UPDATE FilterSettings SET UsersChanged = 1;");
   }
   void Allowance(const std::string& owner, int weekday, int minutes) {
-    Sql("INSERT OR REPLACE INTO WeekdayAllowances VALUES ('" + owner + "', " +
-        std::to_string(weekday) + ", " + std::to_string(minutes) +
+    const std::string key = "Owner = '" + owner + "' AND Weekday = " + std::to_string(weekday);
+    Sql("DELETE FROM WeekdayAllowances WHERE " + key + "; INSERT INTO WeekdayAllowances VALUES ('" +
+        owner + "', " + std::to_string(weekday) + ", " + std::to_string(minutes) +
         "); UPDATE FilterSettings SET UsersChanged = 1;");
   }
   void At(const std::string& local_time) {
@@ -264,8 +260,9 @@ TEST_P(ScheduleTest, NewYearsNightRunsAreSplitAtMidnight) {
     ASSERT_EQ(Ask("alice"), "ERR") << time;
   }
   EXPECT_EQ(Used("ALICE"), 10);
-  EXPECT_EQ(Sql("SELECT date(Day * 86400, 'unixepoch'), Start, Minutes FROM History ORDER BY Day"),
-            "2027-12-31|1435|5\n2028-01-01|0|5");
+  EXPECT_EQ(Sql("SELECT Day, Start, Minutes FROM History ORDER BY Day"),
+            std::to_string(helper_test::DayNumber("2027-12-31")) + "|1435|5\n" +
+                std::to_string(helper_test::DayNumber("2028-01-01")) + "|0|5");
 }
 
 TEST_P(ScheduleTest, ClockSetBackAnHourOutOfTheWindowChargesNothingBack) {

@@ -145,29 +145,21 @@ class SqliteFileBackend : public SharedBackend {
 // again to take the store away. Each case gets its own server and database.
 class PostgresBackend : public SharedBackend {
  public:
-  PostgresBackend() : database_(server_.NewDatabase()) {}
-  std::string Target() const override { return server_.KeyValue(database_); }
+  std::string Target() const override { return store_.Target(); }
   std::string Connection(const std::string& password) const override {
-    return server_.KeyValue(database_) + (password.empty() ? "" : " password=" + password);
+    return store_.Target() + (password.empty() ? "" : " password=" + password);
   }
-  std::string Sql(const std::string& statement) const override {
-    auto out = test_support::Run({"/usr/bin/psql", "-X", "-A", "-t", "-q", "-F", "|",
-                                  server_.KeyValue(database_), "-c", statement})
-                   .output;
-    while (!out.empty() && out.back() == '\n') out.pop_back();
-    return out;
-  }
-  void Down() override { server_.Stop(); }
-  void Up() override { EXPECT_TRUE(server_.Start()); }
+  std::string Sql(const std::string& statement) const override { return store_.Sql(statement); }
+  void Down() override { store_.server().Stop(); }
+  void Up() override { EXPECT_TRUE(store_.server().Start()); }
   // A server stopped for 20 s in the middle of charges, as an administrator's restart might.
   std::chrono::seconds OutageLength() const override { return std::chrono::seconds(20); }
-  // The server hands a NOTIFY to the listening connections a moment after the COMMIT returns;
-  // "the next request" is the next one after that moment.
-  std::chrono::milliseconds NoticeDelay() const override { return std::chrono::milliseconds(100); }
+  std::chrono::milliseconds NoticeDelay() const override {
+    return test_support::PostgresStore::kNoticeDelay;
+  }
 
  private:
-  test_support::PostgresServer server_;
-  std::string database_;
+  test_support::PostgresStore store_;
 };
 
 struct BackendCase {

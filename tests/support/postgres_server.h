@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -60,6 +61,27 @@ class PostgresServer {
   bool running_ = false;
   bool frozen_ = false;
   int databases_ = 0;
+};
+
+// A store on a server of the test's own, as the filters that share a store use it: a fresh
+// database, named for minutrix-db and MinutrixStore by Target(), read and changed with psql as
+// another program would.
+class PostgresStore {
+ public:
+  // The server hands a change notice to the listening connections a moment after the COMMIT
+  // returns: a test's "next request" after a change comes after this.
+  static constexpr std::chrono::milliseconds kNoticeDelay{100};
+
+  PostgresStore() : database_(server_.NewDatabase()) {}
+  std::string Target() const { return server_.KeyValue(database_); }
+  // The rows of `statement`, a line each, columns joined by '|' as the sqlite3 shell prints
+  // them; fails the test on an error.
+  std::string Sql(const std::string& statement) const;
+  PostgresServer& server() { return server_; }
+
+ private:
+  PostgresServer server_;
+  std::string database_;
 };
 
 // A fixture whose tests share one server (started before the suite's first test, stopped after
