@@ -15,6 +15,7 @@
 #include "filter/request_state.h"
 #include "filter/schedule.h"
 #include "filter/sections.h"
+#include "filter/shared_store.h"
 #include "filter/store.h"
 #include "filter/tempogate.h"
 #include "platform/ado_admin.h"
@@ -63,7 +64,8 @@ class Store {
     if (!server.empty()) {
       for (const char* table :
            {"Users", "tblPages", "History", "HistoryHosts", "ExtraMinutes", "ResetMarker",
-            "GroupMembers", "ScheduleGroups", "WeekdayAllowances", "ScheduleWindows"}) {
+            "GroupMembers", "ScheduleGroups", "WeekdayAllowances", "ScheduleWindows",
+            "CountingPeriods", "ChargedMinutes"}) {
         ado::Execute(admin_, std::string("DELETE FROM ") + table);
       }
     }
@@ -82,6 +84,8 @@ class Store {
     std::snprintf(gblServerName, sizeof gblServerName, "proxy.school.local");
     std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", kUrl);
     lastReset = platform::Now();
+    // A server's store is always a shared one: periods in the store, each charge under a row lock.
+    SetSharedStore(server);
     if (!OpenDBConnection(server.empty() ? BuildConnectionString("c:\\Minutrix\\") : server) ||
         !filter_.InitializeFilter())
       std::abort();
@@ -91,6 +95,7 @@ class Store {
     TerminateDataSets();
     TerminateUserDB();
     TimesMap.clear();
+    SetSharedStore("");
     DeleteSections();
     admin_.Release();
     ResetLogForTests();
@@ -294,7 +299,7 @@ BENCHMARK(BM_DailyResetWithYearOfHistory)
 
 }  // namespace
 
-// BM_RequestDecision and BM_RegisterTimeWithWrite on PostgreSQL.
+// BM_RequestDecision and BM_RegisterTimeWithWrite on PostgreSQL, and a host switch there.
 void BM_RequestDecisionPostgres(benchmark::State& state) {
   const std::string server = BenchServer();
   if (server.empty()) {
@@ -335,5 +340,31 @@ void BM_RegisterTimeWithWritePostgres(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_RegisterTimeWithWritePostgres)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
+
+// Requests of a user within one minute, each to another host than the one before: every one
+// writes the period's host in a transaction that charges nothing (as a page that loads from
+// many hosts does).
+void BM_HostSwitchPostgres(benchmark::State& state) {
+  const std::string server = BenchServer();
+  if (server.empty()) {
+    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
+    return;
+  }
+  Store store(10, server);
+  const std::string user = Store::UserName(5);
+  bool has_time = false, found = false;
+  LookUpUserInSet(user, &has_time, &found);
+  int first = 0;
+  RegisterTime(user, nullptr, &first, 1);
+  const char* const hosts[] = {"http://a.example/", "http://b.example/"};
+  int next = 0;
+  for (auto _ : state) {
+    std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", hosts[next++ % 2]);
+    LookUpUserInSet(user, &has_time, &found);
+    if (RegisterTime(user, nullptr, &first, 1) != 1) state.SkipWithError("not decided");
+  }
+  std::snprintf(gblRequestUrl, sizeof gblRequestUrl, "%s", kUrl);
+}
+BENCHMARK(BM_HostSwitchPostgres)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

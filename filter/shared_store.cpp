@@ -38,6 +38,8 @@ constexpr auto kReconnectEvery = std::chrono::seconds(1);
 
 // The loaded Users rows lag behind the row the charge locked (see LoadSharedPeriod).
 bool g_row_behind = false;
+// The charge's transaction wrote a charge (see BeginSharedCharge).
+bool g_charge_written = false;
 
 std::int64_t AsInteger(const ado::Parameter& value) {
   if (const auto* number = std::get_if<std::int64_t>(&value)) return *number;
@@ -231,6 +233,16 @@ void ClaimChargedMinutes(const std::string& upperName, std::time_t first, int co
                           "A minute of " + upperName + " was charged already by another filter.");
     }
   }
+}
+
+void BeginSharedCharge() noexcept { g_charge_written = false; }
+
+void NoteChargeWritten() noexcept { g_charge_written = true; }
+
+void BeforeSharedCommit() {
+  if (!g_server || g_charge_written) return;
+  // For this transaction only; a SELECT, since every statement is prepared.
+  ado::QueryText(m_pConnection, "SELECT set_config('synchronous_commit', 'off', true)", {}, "");
 }
 
 void ClearSharedPeriods() {

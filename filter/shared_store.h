@@ -50,6 +50,15 @@ void SaveSharedPeriod(const std::string& userName, const std::optional<UserTimes
 // rolled back rather than counted twice.
 void ClaimChargedMinutes(const std::string& upperName, std::time_t first, int count);
 
+// Around the charge's transaction: Begin notes that nothing is charged yet, a written charge
+// (minutes or history) notes that one is. Before the commit, a transaction that charged nothing
+// (a new period, a host or a free site noted) asks a database server not to wait for its disk:
+// lost in a crash of the server, such a commit costs that note, never a confirmed minute.
+// Raises ado::ComError.
+void BeginSharedCharge() noexcept;
+void NoteChargeWritten() noexcept;
+void BeforeSharedCommit();
+
 // In the reset's transaction: every period and its charged minutes end. Raises ado::ComError.
 void ClearSharedPeriods();
 

@@ -82,7 +82,11 @@ void WriteCharge(const std::string& userName, const UserTimesRecord& period, int
   const std::string upper = platform::UpperAscii(userName);
   // A shared store's charge runs inside the transaction that holds the user's row lock.
   const bool own_transaction = !SharedStore();
-  if (own_transaction) m_pConnection->BeginTrans();
+  if (own_transaction) {
+    m_pConnection->BeginTrans();
+  } else {
+    NoteChargeWritten();
+  }
   try {
     if (UserSet.CurrentInternetTime != before) {
       if (own_transaction) {
@@ -478,6 +482,7 @@ int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTi
   for (int attempt = 1;; ++attempt) {
     *firstRequest = asked;
     m_pConnection->BeginTrans();
+    BeginSharedCharge();
     try {
       bool found = false;
       const std::optional<UserTimesRecord> loaded = LoadSharedPeriod(userName, found);
@@ -493,6 +498,7 @@ int ChargeSharedPeriod(const std::string& userName, int* firstRequest, int hasTi
         return 0;
       }
       SaveSharedPeriod(userName, loaded);
+      BeforeSharedCommit();
       m_pConnection->CommitTrans();
       return result;
     } catch (const ado::ComError& error) {

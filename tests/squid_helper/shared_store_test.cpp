@@ -152,6 +152,8 @@ class PostgresBackend : public SharedBackend {
   std::string Sql(const std::string& statement) const override { return store_.Sql(statement); }
   void Down() override { store_.server().Stop(); }
   void Up() override { EXPECT_TRUE(store_.server().Start()); }
+  // The server's processes end at once: what it had not written is gone, as in a crash.
+  void Crash() { store_.server().Stop(/*fast=*/false); }
   // A server stopped for 20 s in the middle of charges, as an administrator's restart might.
   std::chrono::seconds OutageLength() const override { return std::chrono::seconds(20); }
   std::chrono::milliseconds NoticeDelay() const override {
@@ -167,15 +169,16 @@ struct BackendCase {
   std::unique_ptr<SharedBackend> (*make)(const fs::path& folder);
 };
 
+std::unique_ptr<SharedBackend> MakeSqliteFile(const fs::path& folder) {
+  return std::make_unique<SqliteFileBackend>(folder);
+}
+std::unique_ptr<SharedBackend> MakePostgres(const fs::path&) {
+  return std::make_unique<PostgresBackend>();
+}
+
 auto Backends() {
-  return ::testing::Values(
-      BackendCase{"SqliteFile",
-                  [](const fs::path& folder) -> std::unique_ptr<SharedBackend> {
-                    return std::make_unique<SqliteFileBackend>(folder);
-                  }},
-      BackendCase{"PostgreSQL", [](const fs::path&) -> std::unique_ptr<SharedBackend> {
-                    return std::make_unique<PostgresBackend>();
-                  }});
+  return ::testing::Values(BackendCase{"SqliteFile", MakeSqliteFile},
+                           BackendCase{"PostgreSQL", MakePostgres});
 }
 
 class SharedStoreFixture : public ::testing::Test {
@@ -435,6 +438,41 @@ TEST_P(SharedStoreTest, AStoreThatOpensButFailsEveryChargeIsOneOutageNotOnePerSe
   EXPECT_EQ(CountOf(log, "[StoreOutage] The store cannot be reached"), 1) << log;
   EXPECT_EQ(CountOf(log, "[StoreOutage] The store answers again"), 0) << log;
   EXPECT_EQ(Used("ALICE"), 0);
+}
+
+class ServerCrashTest : public SharedStoreFixture {
+ protected:
+  void SetUp() override {
+    if (!test_support::PostgresServer::Installed()) GTEST_SKIP() << "PostgreSQL 15 is missing";
+    Begin(BackendCase{"PostgreSQL", MakePostgres});
+  }
+  PostgresBackend& server() { return static_cast<PostgresBackend&>(*store_); }
+};
+
+// The server crashes right after each answer: a charge that was answered is kept; a note that
+// charges nothing (the host of a later request in the same minute) may be lost, and costs nothing.
+TEST_F(ServerCrashTest, AnAnsweredChargeOutlivesACrashOfTheServer) {
+  a_->Start();
+  AtMinute(0);
+  a_->Ask("alice", "http://a.example/");
+  for (int minute = 1; minute <= 3; ++minute) {
+    AtMinute(minute);
+    ASSERT_EQ(a_->Ask("alice", "http://a.example/"), "ERR");
+    ASSERT_EQ(a_->Ask("alice", "http://b.example/"), "ERR");
+    server().Crash();
+    server().Up();
+    EXPECT_EQ(Used("ALICE"), minute) << "after the crash in minute " << minute;
+    EXPECT_EQ(Sql("SELECT sum(Minutes) FROM History WHERE UserName = 'ALICE'"),
+              std::to_string(minute));
+    // The helper finds its connection broken at its next request and reconnects within a second.
+    EXPECT_TRUE(test_support::WaitUntil([&] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      return a_->Ask("alice", "http://a.example/") == "ERR";
+    }));
+  }
+  AtMinute(4);
+  EXPECT_EQ(a_->Ask("alice", "http://a.example/"), "ERR");
+  EXPECT_EQ(Used("ALICE"), 4);
 }
 
 TEST(StoreDownPolicyOptionTest, PrintedIntoSquidsHelperLineAndCheckedWhenGiven) {
