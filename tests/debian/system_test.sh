@@ -174,8 +174,14 @@ case $login in 303\ *today) ;; *) fail "the first administrator's login answered
 if [ -n "$console_pid" ]; then kill "$console_pid"; wait "$console_pid" 2>/dev/null; console_pid=""; fi
 
 echo "== minutrix-squid enable, a user, requests charged"
-# The helper's clock follows a file of the test (MINUTRIX_CLOCK_FILE, passed on to its line).
-echo "+0" >"$scratch/clock"
+# The helper's clock follows a file of the test (MINUTRIX_CLOCK_FILE, passed on to its line),
+# ahead of the real one by up to 8 minutes. Within 20 minutes of midnight it all goes past
+# midnight, so that no daily reset falls between two steps of the test.
+to_midnight=$(($(date -d 'tomorrow 00:00' +%s) - $(date +%s)))
+clock_base=0
+[ "$to_midnight" -lt 1200 ] && clock_base=$((to_midnight + 60))
+clock() { echo "+$((clock_base + $1 * 60))" >"$scratch/clock"; }  # $1 minutes ahead
+clock 0
 chmod 644 "$scratch/clock"
 MINUTRIX_CLOCK_FILE=$scratch/clock minutrix-squid enable --server-name localhost >"$scratch/enable.out" 2>&1 ||
   { cat "$scratch/enable.out"; stop "enable failed"; }
@@ -194,7 +200,7 @@ esac
 page=$(curl -s -o /dev/null -w '%{http_code}' -x http://127.0.0.1:3128 -U jsmith:Pass-w0rd \
   "http://localhost/Minutrix/Minutrix.asp")
 [ "$page" = 200 ] || fail "the product page through Squid answered $page"
-echo "+3m" >"$scratch/clock"
+clock 3
 answer=$(get jsmith http://127.0.0.2/)
 [ "${answer%% *}" = 200 ] || fail "a request of a user with time left answered '$answer'"
 [ "$(used)" = 3 ] || fail "3 minutes of browsing were charged as '$(used)'"
@@ -224,13 +230,13 @@ wait_for only_new_helpers ||
   fail "Squid still runs the old helper: $(helpers) (before: $before_helpers)"
 # A new helper starts new browsing periods: the start page, with the minutes left that were kept,
 # then it charges on.
-echo "+5m" >"$scratch/clock"
+clock 5
 answer=$(get jsmith http://127.0.0.2/)
 case $answer in
   "302 http://localhost:80/Minutrix/Minutrix.asp?UserName=jsmith&TimeLeft=117"*) ;;
   *) fail "after the upgrade the first request was not sent to the start page with 117 minutes left: '$answer'" ;;
 esac
-echo "+8m" >"$scratch/clock"
+clock 8
 answer=$(get jsmith http://127.0.0.2/)
 [ "${answer%% *}" = 200 ] || fail "after the upgrade a request answered '$answer'"
 [ "$(used)" = 6 ] || fail "the new helper charged '$(used)' minutes in all, not 3 + 3"
