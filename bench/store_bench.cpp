@@ -127,9 +127,10 @@ void BM_LookUpUserAndSite(benchmark::State& state) {
 }
 BENCHMARK(BM_LookUpUserAndSite)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
-// The store's whole part of a request decision within one minute (nothing to write).
-void BM_RequestDecision(benchmark::State& state) {
-  Store store(static_cast<int>(state.range(0)));
+// The store's whole part of a request decision within one minute (nothing to write), on the file
+// or on the PostgreSQL database `server`.
+void RequestDecisionOn(benchmark::State& state, const std::string& server) {
+  Store store(static_cast<int>(state.range(0)), server);
   const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
   for (auto _ : state) {
     bool has_time = false, found = false;
@@ -142,6 +143,7 @@ void BM_RequestDecision(benchmark::State& state) {
     benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
   }
 }
+void BM_RequestDecision(benchmark::State& state) { RequestDecisionOn(state, ""); }
 BENCHMARK(BM_RequestDecision)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // The same decision with classes and schedules (argument 1) or without (0), 10,000 users in 100
@@ -191,20 +193,28 @@ void BM_RequestDecisionSchedules(benchmark::State& state) {
 }
 BENCHMARK(BM_RequestDecisionSchedules)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond);
 
-// RegisterTime when a new minute is due: one durable write per call.
-void BM_RegisterTimeWithWrite(benchmark::State& state) {
-  Store store(static_cast<int>(state.range(0)));
-  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+// The user's period opened by a first request; returns RegisterTime's start-page flag.
+int OpenPeriod(const std::string& user) {
   bool has_time = false, found = false;
   LookUpUserInSet(user, &has_time, &found);
   int first = 0;
   RegisterTime(user, nullptr, &first, 1);
+  return first;
+}
+
+// RegisterTime when a new minute is due: one durable write per call.
+void RegisterTimeWithWriteOn(benchmark::State& state, const std::string& server) {
+  Store store(static_cast<int>(state.range(0)), server);
+  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
+  int first = OpenPeriod(user);
+  bool has_time = false, found = false;
   for (auto _ : state) {
     platform::AdvanceFixedTime(60);
     LookUpUserInSet(user, &has_time, &found);
     if (RegisterTime(user, nullptr, &first, 1) != 1) state.SkipWithError("not charged");
   }
 }
+void BM_RegisterTimeWithWrite(benchmark::State& state) { RegisterTimeWithWriteOn(state, ""); }
 BENCHMARK(BM_RegisterTimeWithWrite)->Arg(10)->Arg(1000)->Arg(10000)->Unit(benchmark::kMicrosecond);
 
 // The look-ups right after another program changed a user: the change must be seen at once.
@@ -299,45 +309,23 @@ BENCHMARK(BM_DailyResetWithYearOfHistory)
 
 }  // namespace
 
+// The database the *Postgres cases run on; false, the case skipped, when none is named.
+bool PostgresNamed(benchmark::State& state, std::string& server) {
+  server = BenchServer();
+  if (server.empty()) state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
+  return !server.empty();
+}
+
 // BM_RequestDecision and BM_RegisterTimeWithWrite on PostgreSQL, and a host switch there.
 void BM_RequestDecisionPostgres(benchmark::State& state) {
-  const std::string server = BenchServer();
-  if (server.empty()) {
-    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
-    return;
-  }
-  Store store(static_cast<int>(state.range(0)), server);
-  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
-  for (auto _ : state) {
-    bool has_time = false, found = false;
-    CountMonitoredUsers();
-    CheckResetSchedule();
-    RefreshFreeSites();
-    LookUpUserInSet(user, &has_time, &found);
-    gblFreeSite = LookUpSiteInSet(gblRequestUrl, gblServerName) != 0;
-    int first = 0;
-    benchmark::DoNotOptimize(RegisterTime(user, nullptr, &first, has_time));
-  }
+  std::string server;
+  if (PostgresNamed(state, server)) RequestDecisionOn(state, server);
 }
 BENCHMARK(BM_RequestDecisionPostgres)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 void BM_RegisterTimeWithWritePostgres(benchmark::State& state) {
-  const std::string server = BenchServer();
-  if (server.empty()) {
-    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
-    return;
-  }
-  Store store(static_cast<int>(state.range(0)), server);
-  const std::string user = Store::UserName(static_cast<int>(state.range(0)) / 2);
-  bool has_time = false, found = false;
-  LookUpUserInSet(user, &has_time, &found);
-  int first = 0;
-  RegisterTime(user, nullptr, &first, 1);
-  for (auto _ : state) {
-    platform::AdvanceFixedTime(60);
-    LookUpUserInSet(user, &has_time, &found);
-    if (RegisterTime(user, nullptr, &first, 1) != 1) state.SkipWithError("not charged");
-  }
+  std::string server;
+  if (PostgresNamed(state, server)) RegisterTimeWithWriteOn(state, server);
 }
 BENCHMARK(BM_RegisterTimeWithWritePostgres)->Arg(10)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
@@ -345,17 +333,12 @@ BENCHMARK(BM_RegisterTimeWithWritePostgres)->Arg(10)->Arg(1000)->Unit(benchmark:
 // writes the period's host in a transaction that charges nothing (as a page that loads from
 // many hosts does).
 void BM_HostSwitchPostgres(benchmark::State& state) {
-  const std::string server = BenchServer();
-  if (server.empty()) {
-    state.SkipWithError("MINUTRIX_BENCH_POSTGRES names no database");
-    return;
-  }
+  std::string server;
+  if (!PostgresNamed(state, server)) return;
   Store store(10, server);
   const std::string user = Store::UserName(5);
+  int first = OpenPeriod(user);
   bool has_time = false, found = false;
-  LookUpUserInSet(user, &has_time, &found);
-  int first = 0;
-  RegisterTime(user, nullptr, &first, 1);
   const char* const hosts[] = {"http://a.example/", "http://b.example/"};
   int next = 0;
   for (auto _ : state) {
