@@ -237,14 +237,11 @@ struct Recordset::Impl {
     for (int i = 1; i <= count; ++i) names.emplace_back(sqlite3_column_name(statement.handle, i));
     std::vector<Row> fresh;
     fresh.reserve(rows.size());
-    size_t kept = 0;  // rows of the old keyset are in rowid order, as the result is
+    size_t kept = 0;
     int rc;
     while ((rc = sqlite3_step(statement.handle)) == SQLITE_ROW) {
       const std::int64_t rowid = sqlite3_column_int64(statement.handle, 0);
-      if (keep_keyset) {
-        while (kept < rows.size() && rows[kept].rowid < rowid) ++kept;
-        if (kept == rows.size() || rows[kept].rowid != rowid) continue;
-      }
+      if (keep_keyset && !InKeyset(rowid, kept)) continue;
       Row row;
       row.rowid = rowid;
       row.values.reserve(static_cast<size_t>(count));
@@ -252,12 +249,23 @@ struct Recordset::Impl {
       fresh.push_back(std::move(row));
     }
     if (rc != SQLITE_DONE) c.RaiseEngine(rc, "Reading table " + table);
+    Adopt(std::move(names), std::move(fresh), seen, keep_keyset);
+  }
+
+  // Whether the old keyset holds `rowid`; `kept` walks it along a result in rowid order.
+  bool InKeyset(std::int64_t rowid, size_t& kept) const {
+    while (kept < rows.size() && rows[kept].rowid < rowid) ++kept;
+    return kept < rows.size() && rows[kept].rowid == rowid;
+  }
+
+  // Takes what a load read, and what it saw of the table before reading.
+  void Adopt(std::vector<std::string> names, std::vector<Row> fresh, Seen seen, bool keep_keyset) {
     columns = std::move(names);
     rows = std::move(fresh);
     seen.writes = TableWrites();
     values_seen = seen;
     if (!keep_keyset) keyset_seen = seen;
-    generation = c.generation;
+    generation = connection->generation;
     BuildImages();
   }
 
@@ -276,19 +284,10 @@ struct Recordset::Impl {
     size_t kept = 0;
     for (int i = 0; i < result.Rows(); ++i) {
       const std::int64_t rowid = result.Integer(i, 0);
-      if (keep_keyset) {
-        while (kept < rows.size() && rows[kept].rowid < rowid) ++kept;
-        if (kept == rows.size() || rows[kept].rowid != rowid) continue;
-      }
+      if (keep_keyset && !InKeyset(rowid, kept)) continue;
       fresh.push_back(PgRow(result, i, wanted));
     }
-    columns = std::move(names);
-    rows = std::move(fresh);
-    seen.writes = TableWrites();
-    values_seen = seen;
-    if (!keep_keyset) keyset_seen = seen;
-    generation = c.generation;
-    BuildImages();
+    Adopt(std::move(names), std::move(fresh), seen, keep_keyset);
   }
 
   // Opening on PostgreSQL: whether the table is there, and its key.

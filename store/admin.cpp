@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/text.h"
 #include "store/admin_steps.h"
+#include "store/dialect.h"
 #include "store/free_site_rule.h"
 #include "store/schedules.h"
 #include "store/schema.h"
@@ -40,11 +41,7 @@ ChangeResult Apply(const ado::ConnectionPtr& connection, const Actor& actor, con
     ado::Execute(connection, "COMMIT");
     return result;
   } catch (...) {
-    try {
-      ado::Execute(connection, "ROLLBACK");
-    } catch (const ado::ComError&) {
-      // Nothing was committed either way.
-    }
+    RollBackQuietly(connection);
     throw;
   }
 }

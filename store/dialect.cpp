@@ -41,11 +41,15 @@ void BeginWrite(const ado::ConnectionPtr& connection) {
     ado::Execute(connection, "SELECT pg_advisory_xact_lock(?1)",
                  {std::int64_t{ado::kPostgreSqlWriteLock}});
   } catch (const ado::ComError&) {
-    try {
-      ado::Execute(connection, "ROLLBACK");
-    } catch (const ado::ComError&) {
-    }
+    RollBackQuietly(connection);
     throw;
+  }
+}
+
+void RollBackQuietly(const ado::ConnectionPtr& connection) {
+  try {
+    ado::Execute(connection, "ROLLBACK");
+  } catch (const ado::ComError&) {
   }
 }
 

@@ -25,6 +25,10 @@ bool HasTableAnyCase(const ado::ConnectionPtr& connection, const char* name);
 // ado::Execute(connection, "COMMIT") or "ROLLBACK". Raises ado::ComError on failure.
 void BeginWrite(const ado::ConnectionPtr& connection);
 
+// Rolls back the open transaction on the way out of a failure: a failing rollback (the
+// connection lost) changes nothing, as nothing was committed, and must not hide the first error.
+void RollBackQuietly(const ado::ConnectionPtr& connection);
+
 // Adds ?2 minutes to a user's (?1) extra minutes, the stored value and the result both kept
 // within ?3 and ?4.
 const char* AddExtraMinutesSql(const ado::ConnectionPtr& connection);

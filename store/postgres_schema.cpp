@@ -283,10 +283,7 @@ std::vector<std::string> CreatePostgreSqlStore(const ado::ConnectionPtr& connect
         std::string("GRANT USAGE, UPDATE ON ALL SEQUENCES IN SCHEMA public TO ") + kAdminRole);
     ado::Execute(connection, "COMMIT");
   } catch (...) {
-    try {
-      ado::Execute(connection, "ROLLBACK");
-    } catch (const ado::ComError&) {
-    }
+    RollBackQuietly(connection);
     throw;
   }
   return made;

@@ -8,65 +8,28 @@
 
 #include "platform/ado.h"
 #include "platform/ado_admin.h"
+#include "tests/platform/people_recordset.h"
 #include "tests/support/test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using people_test::Person;
 
-struct Person {
-  char Name[8];
-  LONG Minutes;
-  static std::span<const ado::FieldBinding> Bindings() {
-    static const ado::FieldBinding kFields[] = {ADO_TEXT_FIELD(Person, 2, Name, true),
-                                                ADO_INTEGER_FIELD(Person, 3, Minutes, true)};
-    return kFields;
-  }
-};
-
-// A People table of three rows, a keyset record set bound to it and a second connection.
-class PeopleRecordsetTest : public ::testing::Test {
+// The People table in a SQLite file of a scratch machine.
+class PeopleRecordsetTest : public ::testing::Test, protected people_test::PeopleTable {
  protected:
   void SetUp() override {
     fs::create_directories(machine_.root() / "c/data");
     ado::CreateDatabase(std::string("Data Source=") + kSource + ";");
-    other_ = Open();
+    Connect(std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + kSource +
+            ";Mode=Share Deny None;");
     ado::Execute(other_,
                  "CREATE TABLE People (ID INTEGER PRIMARY KEY, Name TEXT, Minutes INTEGER)");
-    for (const char* name : {"ANN", "BOB", "CAROLINE-LONGER"}) {
-      ado::Execute(other_, "INSERT INTO People (Name, Minutes) VALUES (?1, 10)",
-                   {std::string(name)});
-    }
-    connection_ = Open();
-    people_ = ado::CreateRecordset();
-    people_->Open("People", connection_, ado::adOpenKeyset, ado::adLockOptimistic, ado::adCmdTable);
-    binding_ = people_->QueryBinding();
-    std::memset(&row_, 0xbd, sizeof row_);  // an untouched field shows
-    binding_->BindToRecordset(&row_);
-  }
-
-  static ado::ConnectionPtr Open() {
-    ado::ConnectionPtr connection = ado::CreateConnection();
-    connection->Open(std::string("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=") + kSource +
-                         ";Mode=Share Deny None;",
-                     "", "", 0);
-    return connection;
-  }
-  std::int64_t MinutesOf(const std::string& name) {
-    return ado::QueryInteger(other_, "SELECT Minutes FROM People WHERE Name = ?1", {name}, -1);
-  }
-  std::vector<std::string> Scan() {
-    std::vector<std::string> names;
-    for (people_->MoveFirst(); !people_->IsEOF(); people_->MoveNext()) names.push_back(row_.Name);
-    return names;
+    FillAndBind();
   }
 
   static constexpr const char* kSource = "c:\\Data\\people.mdb";
-  test_support::ScratchMachine machine_;
-  ado::ConnectionPtr other_, connection_;
-  ado::RecordsetPtr people_;
-  ado::RecordBindingPtr binding_;
-  Person row_;
 };
 
 TEST_F(PeopleRecordsetTest, DataSourceIsMappedOntoTheMachineRootInWalMode) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -44,8 +45,17 @@ ScratchDir::ScratchDir() {
 }
 
 ScratchDir::~ScratchDir() {
+  // A file written into the folder while it is being removed (a program's last write as it
+  // stops) makes the removal fail with the folder not empty: try again a few times.
+  if (path_.empty()) return;
   std::error_code ec;
-  std::filesystem::remove_all(path_, ec);
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    std::filesystem::remove_all(path_, ec);
+    if (!ec && !std::filesystem::exists(path_)) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  std::fprintf(stderr, "scratch folder %s was not removed: %s\n", path_.c_str(),
+               ec.message().c_str());
 }
 
 ScratchMachine::ScratchMachine() {

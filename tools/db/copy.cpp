@@ -202,10 +202,7 @@ std::string Copy(const std::string& source, const std::string& target, bool repl
       }
       ado::Execute(to, "COMMIT");
     } catch (...) {
-      try {
-        ado::Execute(to, "ROLLBACK");
-      } catch (const ado::ComError&) {
-      }
+      store::RollBackQuietly(to);
       throw;
     }
   } catch (const ado::ComError& error) {

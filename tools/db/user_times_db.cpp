@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/machine.h"
 #include "platform/text.h"
+#include "store/dialect.h"
 #include "store/free_site_rule.h"
 #include "store/input_checks.h"
 #include "store/postgres_schema.h"
@@ -151,7 +152,7 @@ std::string CreateOnServer(const std::string& path, bool sample_users, const sto
       }
       ado::Execute(connection, "COMMIT");
     } catch (...) {
-      ado::Execute(connection, "ROLLBACK");
+      store::RollBackQuietly(connection);
       throw;
     }
     if (made.empty() && !settings) return "The store in " + Shown(path) + " is complete already";
